@@ -1,0 +1,125 @@
+// What the decoders and encoders share: a reader over bytes in memory that refuses
+// to read past their end, a growable writer with seeking, and the entry points of
+// each format. Every decoder starts from the beginning of the bytes it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "image/ximage.h"
+
+namespace tessara {
+
+class ByteReader {
+ public:
+  ByteReader(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
+
+  // Copies n bytes and advances; false (and nothing read) when fewer remain.
+  bool Read(void* dst, size_t n) {
+    if (n > m_nSize - m_nPos) return false;
+    if (n) std::memcpy(dst, m_pData + m_nPos, n);
+    m_nPos += n;
+    return true;
+  }
+  // Reads as much as is there, up to n; returns the count read.
+  size_t ReadSome(void* dst, size_t n) {
+    size_t k = n < m_nSize - m_nPos ? n : m_nSize - m_nPos;
+    if (k) std::memcpy(dst, m_pData + m_nPos, k);
+    m_nPos += k;
+    return k;
+  }
+  bool ReadU8(uint8_t& v) { return Read(&v, 1); }
+  bool ReadU16(uint16_t& v) {
+    uint8_t b[2];
+    if (!Read(b, 2)) return false;
+    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return true;
+  }
+  bool ReadU32(uint32_t& v) {
+    uint8_t b[4];
+    if (!Read(b, 4)) return false;
+    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return true;
+  }
+  bool Skip(size_t n) {
+    if (n > m_nSize - m_nPos) return false;
+    m_nPos += n;
+    return true;
+  }
+  bool Seek(size_t pos) {
+    if (pos > m_nSize) return false;
+    m_nPos = pos;
+    return true;
+  }
+  size_t Tell() const { return m_nPos; }
+  size_t Size() const { return m_nSize; }
+  size_t Remaining() const { return m_nSize - m_nPos; }
+  bool AtEnd() const { return m_nPos >= m_nSize; }
+  const uint8_t* Data() const { return m_pData; }
+  // The unread bytes, for decoders that walk them with their own pointer.
+  const uint8_t* Current() const { return m_pData + m_nPos; }
+
+ private:
+  const uint8_t* m_pData;
+  size_t m_nSize;
+  size_t m_nPos = 0;
+};
+
+class ByteWriter {
+ public:
+  void Write(const void* src, size_t n) {
+    if (!n) return;
+    if (m_nPos + n > m_buf.size()) m_buf.resize(m_nPos + n);
+    std::memcpy(m_buf.data() + m_nPos, src, n);
+    m_nPos += n;
+  }
+  void PutU8(uint8_t v) { Write(&v, 1); }
+  void PutU16(uint16_t v) {
+    uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    Write(b, 2);
+  }
+  void PutU32(uint32_t v) {
+    uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                    static_cast<uint8_t>(v >> 24)};
+    Write(b, 4);
+  }
+  // Moves the write position; seeking past the end extends with zeros on the
+  // next write.
+  void Seek(size_t pos) {
+    if (pos > m_buf.size()) m_buf.resize(pos);
+    m_nPos = pos;
+  }
+  size_t Tell() const { return m_nPos; }
+  size_t Size() const { return m_buf.size(); }
+  std::vector<uint8_t>& Buffer() { return m_buf; }
+  void Reserve(size_t n) { m_buf.reserve(n); }
+
+ private:
+  std::vector<uint8_t> m_buf;
+  size_t m_nPos = 0;
+};
+
+// Each decoder fills `img` from the reader (positioned at the start of the data)
+// and returns true, or sets img's error and returns false. Each encoder writes
+// the whole file for `img` (valid, depth 1/4/8/24) or sets the error.
+bool DecodeBmp(ByteReader& in, CxImage& img);
+bool DecodeTga(ByteReader& in, CxImage& img);
+bool EncodeTga(ByteWriter& out, CxImage& img);
+bool DecodePcx(ByteReader& in, CxImage& img);
+bool EncodePcx(ByteWriter& out, CxImage& img);
+bool DecodeJpeg(ByteReader& in, CxImage& img);
+bool EncodeJpeg(ByteWriter& out, CxImage& img);
+bool DecodePng(ByteReader& in, CxImage& img);
+bool EncodePng(ByteWriter& out, CxImage& img);
+bool DecodeTiff(ByteReader& in, CxImage& img);
+bool EncodeTiff(ByteWriter& out, CxImage& img);
+
+// Dots per inch from pixels per metre: floor(ppm x 254 / 10000 + 0.5).
+int DpmToDpi(int64_t pixelsPerMetre);
+// Pixels per metre from dots per inch, as the header fields carry them.
+int32_t DpiToDpm(int dpi);
+
+}  // namespace tessara

@@ -1,0 +1,4 @@
+#include "image/codec.h"
+namespace tessara {
+bool DecodeBmp(ByteReader&, CxImage& img) { img.SetError("todo"); return false; }
+}

@@ -1,0 +1,127 @@
+// The packed device-independent bitmap in which every picture is held: one heap
+// block with a 40-byte header, a colour table and pixel rows.
+//
+// Coordinates: stored rows count from the bottom (row 0 is the bottom row of the
+// picture); anything that thinks top-down converts with height - 1 - row itself.
+// Every row is padded with bytes to a multiple of 4.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessara {
+
+#pragma pack(push, 1)
+struct BITMAPINFOHEADER {
+  uint32_t biSize;
+  int32_t biWidth;
+  int32_t biHeight;
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+
+struct RGBQUAD {
+  uint8_t rgbBlue;
+  uint8_t rgbGreen;
+  uint8_t rgbRed;
+  uint8_t rgbReserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(sizeof(RGBQUAD) == 4);
+
+inline constexpr uint32_t BI_RGB = 0;
+inline constexpr uint32_t BI_RLE8 = 1;
+inline constexpr uint32_t BI_RLE4 = 2;
+inline constexpr uint32_t BI_BITFIELDS = 3;
+
+// Spare bytes after the rows of a block made by CreateDib (the size of the file
+// header a bitmap file carries in front of the same data).
+inline constexpr size_t kDibSpareBytes = 14;
+// CreateDib's limits.
+inline constexpr int kDibMaxSide = 20000;
+inline constexpr uint64_t kDibMaxBlockBytes = 200000000;
+
+// One picture block. Owned by exactly one DibPtr; the block does not move while
+// it lives, so cursors and row pointers into it stay valid.
+class Dib {
+ public:
+  // An uninitialised block of `bytes` bytes, or null when it cannot be had.
+  static std::unique_ptr<Dib> Allocate(size_t bytes);
+  ~Dib();
+  Dib(const Dib&) = delete;
+  Dib& operator=(const Dib&) = delete;
+
+  uint8_t* Data() { return m_pData; }
+  const uint8_t* Data() const { return m_pData; }
+  size_t Size() const { return m_nSize; }
+
+  // The header at the start of the block. Only valid when Size() >= 40.
+  BITMAPINFOHEADER& Header() { return *reinterpret_cast<BITMAPINFOHEADER*>(m_pData); }
+  const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_pData); }
+  int Width() const { return Header().biWidth; }
+  int Height() const { return Header().biHeight; }
+  int BitCount() const { return Header().biBitCount; }
+
+  // The colour table, biSize bytes into the block.
+  RGBQUAD* ColorTable() { return reinterpret_cast<RGBQUAD*>(m_pData + Header().biSize); }
+  const RGBQUAD* ColorTable() const { return reinterpret_cast<const RGBQUAD*>(m_pData + Header().biSize); }
+  // The first (bottom) pixel row, found by DibBitsOffset.
+  uint8_t* Bits();
+  const uint8_t* Bits() const;
+  // Start of stored row y (0 = bottom).
+  uint8_t* Row(int y) { return Bits() + static_cast<size_t>(y) * Stride(); }
+  const uint8_t* Row(int y) const { return Bits() + static_cast<size_t>(y) * Stride(); }
+  size_t Stride() const;
+
+ private:
+  Dib(uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
+  uint8_t* m_pData;
+  size_t m_nSize;
+};
+
+using DibPtr = std::unique_ptr<Dib>;
+
+// Bytes per stored row: ((width x bitCount + 31) div 32) x 4, in 64 bits.
+int64_t DibRowStride(int64_t width, int bitCount);
+
+// Bytes between the header and the first pixel row (colour table and masks).
+// Headers longer than 40 bytes carry the bit-field masks inside themselves.
+int64_t DibColorTableBytes(const BITMAPINFOHEADER& hdr);
+// Offset of the first pixel row from the start of the block.
+int64_t DibBitsOffset(const BITMAPINFOHEADER& hdr);
+
+// Checks that the header, colour table and pixel rows of `dib` lie inside its
+// block: width and height positive, a known depth, sizes that fit. Reading
+// pixels of a block that fails this check is never safe. Compressed rows
+// (run-length bitmaps) are checked against biSizeImage instead of the stride.
+bool DibFitsBlock(const Dib& dib);
+
+// Makes a picture: header filled in, every other byte set to the low byte of
+// `fill`. Refuses more than 20000 pixels a side or more than 200,000,000 bytes
+// (and a failed allocation) by showing `failMessage` and returning null.
+DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage);
+
+// Reads a bitmap file: checks the 14-byte file header's "BM" and returns a block
+// as long as the file holding everything after the file header (so 14 bytes
+// longer than the bitmap data). Nothing else is checked here. Null on a short
+// file, a wrong signature or a failed read or allocation.
+DibPtr ReadDibFile(const std::filesystem::path& path);
+DibPtr ReadDibMemory(const uint8_t* data, size_t size);
+
+// The picture as top-down RGB bytes (red, green, blue per pixel), for tests and
+// drawing. The picture must pass DibFitsBlock and be uncompressed; an empty
+// vector otherwise. 1-bit pictures use their colour table.
+std::vector<uint8_t> DibToRgb(const Dib& dib);
+
+}  // namespace tessara

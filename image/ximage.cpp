@@ -1,0 +1,277 @@
+// CxImage: the picture held by the codec layer, the load with its fallback over
+// every decoder, and the dispatch of saves to the encoders.
+#include "image/ximage.h"
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "image/codec.h"
+
+namespace tessara {
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bool ok = true;
+  uint8_t chunk[1 << 16];
+  for (;;) {
+    size_t n = std::fread(chunk, 1, sizeof chunk, f);
+    data.insert(data.end(), chunk, chunk + n);
+    if (n < sizeof chunk) {
+      ok = !std::ferror(f);
+      break;
+    }
+  }
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+int DpmToDpi(int64_t pixelsPerMetre) {
+  return static_cast<int>(std::floor(static_cast<double>(pixelsPerMetre) * 254.0 / 10000.0 + 0.5));
+}
+
+int32_t DpiToDpm(int dpi) {
+  return static_cast<int32_t>(std::floor(static_cast<double>(dpi) * 10000.0 / 254.0 + 0.5));
+}
+
+CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(path, data)) {
+    // An unreadable file fails with an empty message.
+    return;
+  }
+  if (format >= 1 && format <= 11) {
+    if (DecodeAs(data.data(), data.size(), format)) return;
+  }
+  std::string remembered = m_szLastError;
+  if (DecodeAs(data.data(), data.size(), CXIMAGE_FORMAT_UNKNOWN)) return;
+  if (format >= 1 && format <= 11) m_szLastError = remembered;
+}
+
+CxImage::CxImage(const uint8_t* buffer, size_t size, int format) : m_nFormat(format) {
+  Decode(buffer, size, format);
+}
+
+bool CxImage::Decode(const uint8_t* buffer, size_t size, int format) {
+  if (format < 0 || format > 11) {
+    SetError("Decode: Unknown or wrong format");
+    return false;
+  }
+  return DecodeAs(buffer, size, format);
+}
+
+bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
+  static const uint8_t kEmpty = 0;
+  if (!buffer) buffer = &kEmpty, size = 0;
+  auto attempt = [&](bool (*decoder)(ByteReader&, CxImage&)) {
+    Destroy();
+    ByteReader in(buffer, size);
+    if (decoder(in, *this)) return true;
+    Destroy();
+    return false;
+  };
+  switch (format) {
+    case CXIMAGE_FORMAT_BMP: return attempt(DecodeBmp);
+    case CXIMAGE_FORMAT_JPG: return attempt(DecodeJpeg);
+    case CXIMAGE_FORMAT_PNG: return attempt(DecodePng);
+    case CXIMAGE_FORMAT_TIF: return attempt(DecodeTiff);
+    case CXIMAGE_FORMAT_TGA: return attempt(DecodeTga);
+    case CXIMAGE_FORMAT_PCX: return attempt(DecodePcx);
+    case CXIMAGE_FORMAT_UNKNOWN:
+      // GIF, metafile and JPEG-2000 decoders are not built in.
+      for (auto decoder : {DecodeBmp, DecodeJpeg, DecodePng, DecodeTiff, DecodeTga, DecodePcx})
+        if (attempt(decoder)) return true;
+      return false;
+    default:
+      SetError("Decode: Unknown or wrong format");
+      Destroy();
+      return false;
+  }
+}
+
+bool CxImage::Save(const std::string& path, int format) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    SetError("null file handler");
+    return false;
+  }
+  std::vector<uint8_t> out;
+  bool ok = Encode(out, format);
+  if (ok && !out.empty() && std::fwrite(out.data(), 1, out.size(), f) != out.size()) ok = false;
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok && m_szLastError.empty()) SetError("Error writing file");
+  return ok;
+}
+
+bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
+  out.clear();
+  if (!IsValid()) {
+    SetError("null image!!!");
+    return false;
+  }
+  if (format < 1 || format > 11) {
+    SetError("Encode: Unknown format");
+    return false;
+  }
+  ByteWriter w;
+  bool ok = false;
+  switch (format) {
+    case CXIMAGE_FORMAT_JPG: ok = EncodeJpeg(w, *this); break;
+    case CXIMAGE_FORMAT_PNG: ok = EncodePng(w, *this); break;
+    case CXIMAGE_FORMAT_TIF: ok = EncodeTiff(w, *this); break;
+    case CXIMAGE_FORMAT_TGA: ok = EncodeTga(w, *this); break;
+    case CXIMAGE_FORMAT_PCX: ok = EncodePcx(w, *this); break;
+    case CXIMAGE_FORMAT_WMF: SetError("Save WMF not supported"); return false;
+    default: SetError("Encode: Unknown format"); return false;
+  }
+  if (ok) out.swap(w.Buffer());
+  return ok;
+}
+
+bool CxImage::Create(int64_t width, int64_t height, int depth) {
+  Destroy();
+  if (depth <= 1) depth = 1;
+  else if (depth <= 4) depth = 4;
+  else if (depth <= 8) depth = 8;
+  else depth = 24;
+  uint64_t colors = depth <= 8 ? (1u << depth) : 0;
+  if (width <= 0 || height <= 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
+    SetError("CxImage::Create can't allocate memory");
+    return false;
+  }
+  uint64_t stride = static_cast<uint64_t>(DibRowStride(width, depth));
+  uint64_t image = stride * static_cast<uint64_t>(height);
+  uint64_t total = 40 + 4 * colors + image;
+  if (stride > kMaxImageBytes || image > kMaxImageBytes || total > kMaxImageBytes) {
+    SetError("CxImage::Create can't allocate memory");
+    return false;
+  }
+  try {
+    m_dib.assign(static_cast<size_t>(40 + 4 * colors), 0);
+    m_dib.resize(static_cast<size_t>(total));
+  } catch (const std::bad_alloc&) {
+    Destroy();
+    SetError("CxImage::Create can't allocate memory");
+    return false;
+  }
+  BITMAPINFOHEADER& h = Header();
+  h.biSize = 40;
+  h.biWidth = static_cast<int32_t>(width);
+  h.biHeight = static_cast<int32_t>(height);
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(depth);
+  h.biCompression = BI_RGB;
+  h.biSizeImage = static_cast<uint32_t>(image);
+  h.biXPelsPerMeter = DpiToDpm(m_nXDpi);
+  h.biYPelsPerMeter = DpiToDpm(m_nYDpi);
+  h.biClrUsed = static_cast<uint32_t>(colors);
+  h.biClrImportant = 0;
+  return true;
+}
+
+uint8_t* CxImage::GetBits(int y) {
+  return m_dib.data() + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
+}
+
+const uint8_t* CxImage::GetBits(int y) const {
+  return m_dib.data() + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
+}
+
+void CxImage::SetGrayPalette() {
+  int n = GetNumColors();
+  if (n == 0) return;
+  RGBQUAD* pal = GetPalette();
+  for (int i = 0; i < n; ++i) {
+    uint8_t v = static_cast<uint8_t>(n == 1 ? 0 : i * 255 / (n - 1));
+    pal[i] = RGBQUAD{v, v, v, 0};
+  }
+}
+
+bool CxImage::IsGrayScale() const {
+  int n = GetNumColors();
+  if (n == 0) return false;
+  const RGBQUAD* pal = GetPalette();
+  for (int i = 0; i < n; ++i) {
+    int v = n == 1 ? 0 : i * 255 / (n - 1);
+    if (pal[i].rgbBlue != v || pal[i].rgbGreen != v || pal[i].rgbRed != v) return false;
+  }
+  return true;
+}
+
+uint8_t CxImage::GetPixelIndex(int x, int y) const {
+  const uint8_t* row = GetBits(y);
+  switch (GetBpp()) {
+    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    case 8: return row[x];
+    default: return 0;
+  }
+}
+
+void CxImage::SetPixelIndex(int x, int y, uint8_t index) {
+  uint8_t* row = GetBits(y);
+  switch (GetBpp()) {
+    case 1: {
+      uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
+      row[x >> 3] = (index & 1) ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask);
+      break;
+    }
+    case 4:
+      if (x & 1) row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0xF0) | (index & 0x0F));
+      else row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0x0F) | (index << 4));
+      break;
+    case 8: row[x] = index; break;
+    default: break;
+  }
+}
+
+void CxImage::Flip() {
+  if (!IsValid()) return;
+  size_t stride = GetEffWidth();
+  std::vector<uint8_t> tmp(stride);
+  for (int top = 0, bottom = GetHeight() - 1; top < bottom; ++top, --bottom) {
+    std::memcpy(tmp.data(), GetBits(top), stride);
+    std::memcpy(GetBits(top), GetBits(bottom), stride);
+    std::memcpy(GetBits(bottom), tmp.data(), stride);
+  }
+}
+
+void CxImage::Mirror() {
+  if (!IsValid()) return;
+  int w = GetWidth();
+  for (int y = 0; y < GetHeight(); ++y) {
+    if (GetBpp() == 24) {
+      uint8_t* row = GetBits(y);
+      for (int a = 0, b = w - 1; a < b; ++a, --b)
+        for (int c = 0; c < 3; ++c) std::swap(row[3 * a + c], row[3 * b + c]);
+    } else {
+      for (int a = 0, b = w - 1; a < b; ++a, --b) {
+        uint8_t ia = GetPixelIndex(a, y), ib = GetPixelIndex(b, y);
+        SetPixelIndex(a, y, ib);
+        SetPixelIndex(b, y, ia);
+      }
+    }
+  }
+}
+
+void CxImage::SetError(const char* text) {
+  m_szLastError = text ? text : "";
+  if (m_szLastError.size() > 255) m_szLastError.resize(255);
+}
+
+void CxImage::SetXDpi(int dpi) {
+  m_nXDpi = dpi;
+  if (IsValid()) Header().biXPelsPerMeter = DpiToDpm(dpi);
+}
+
+void CxImage::SetYDpi(int dpi) {
+  m_nYDpi = dpi;
+  if (IsValid()) Header().biYPelsPerMeter = DpiToDpm(dpi);
+}
+
+}  // namespace tessara

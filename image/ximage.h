@@ -1,0 +1,110 @@
+// The codec layer: one decoded picture held as a packed bitmap (the Dib layout,
+// depth 1, 4, 8 or 24 with a full colour table), plus one decoder and encoder per
+// file format. Nothing is thrown out of this layer: every failure leaves a text
+// in GetLastError() and a false result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/dib.h"
+
+namespace tessara {
+
+enum ImageFormat {
+  CXIMAGE_FORMAT_UNKNOWN = 0,  // try every decoder
+  CXIMAGE_FORMAT_BMP = 1,
+  CXIMAGE_FORMAT_GIF = 2,
+  CXIMAGE_FORMAT_JPG = 3,
+  CXIMAGE_FORMAT_PNG = 4,
+  CXIMAGE_FORMAT_TIF = 5,
+  CXIMAGE_FORMAT_TGA = 6,
+  CXIMAGE_FORMAT_PCX = 7,
+  CXIMAGE_FORMAT_WMF = 8,
+  CXIMAGE_FORMAT_JP2 = 9,
+  CXIMAGE_FORMAT_JPC = 10,
+  CXIMAGE_FORMAT_PGX = 11,
+};
+
+// Largest picture block the layer makes: every byte count must fit in 31 bits.
+inline constexpr uint64_t kMaxImageBytes = 0x7FFFFFFF;
+
+class CxImage {
+ public:
+  CxImage() = default;
+  explicit CxImage(int format) : m_nFormat(format) {}
+  // Loads a file: as `format` first, then, failing that, with every decoder.
+  CxImage(const std::string& path, int format);
+  // Decodes `size` bytes at `buffer` as `format` (1 for a Dib in memory).
+  CxImage(const uint8_t* buffer, size_t size, int format);
+  CxImage(const CxImage&) = delete;
+  CxImage& operator=(const CxImage&) = delete;
+
+  bool IsValid() const { return !m_dib.empty(); }
+  uint8_t* GetDib() { return m_dib.empty() ? nullptr : m_dib.data(); }
+  const uint8_t* GetDib() const { return m_dib.empty() ? nullptr : m_dib.data(); }
+  size_t GetDibSize() const { return m_dib.size(); }
+  int GetWidth() const { return IsValid() ? Header().biWidth : 0; }
+  int GetHeight() const { return IsValid() ? Header().biHeight : 0; }
+  int GetBpp() const { return IsValid() ? Header().biBitCount : 0; }
+  const char* GetLastError() const { return m_szLastError.c_str(); }
+
+  // Encodes the picture as `format` into the file at `path` (created or
+  // truncated). False with GetLastError() on failure.
+  bool Save(const std::string& path, int format);
+  // Encodes into memory (the same encoders as Save).
+  bool Encode(std::vector<uint8_t>& out, int format);
+  // Decodes a buffer; format 0 tries every decoder.
+  bool Decode(const uint8_t* buffer, size_t size, int format);
+
+  // --- used by the decoders and encoders ---
+
+  // Makes an empty picture of the given size; depth is rounded up to 1, 4, 8 or
+  // 24. The colour table is cleared, pixel bytes are not. Sets the error and
+  // returns false when the size does not fit or memory is short.
+  bool Create(int64_t width, int64_t height, int depth);
+  void Destroy() { m_dib.clear(); m_dib.shrink_to_fit(); }
+
+  BITMAPINFOHEADER& Header() { return *reinterpret_cast<BITMAPINFOHEADER*>(m_dib.data()); }
+  const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_dib.data()); }
+  RGBQUAD* GetPalette() { return reinterpret_cast<RGBQUAD*>(m_dib.data() + 40); }
+  const RGBQUAD* GetPalette() const { return reinterpret_cast<const RGBQUAD*>(m_dib.data() + 40); }
+  int GetNumColors() const { return IsValid() ? static_cast<int>(Header().biClrUsed) : 0; }
+  size_t GetEffWidth() const { return IsValid() ? Header().biSizeImage / Header().biHeight : 0; }
+  // Stored row y (0 = bottom).
+  uint8_t* GetBits(int y = 0);
+  const uint8_t* GetBits(int y = 0) const;
+  // The grey ramp (entry i = i, i, i) over the whole colour table.
+  void SetGrayPalette();
+  // True when the colour table is the grey ramp for its size (0 .. 255 spread
+  // evenly over biClrUsed entries).
+  bool IsGrayScale() const;
+  // Index of pixel x in row y of an indexed picture.
+  uint8_t GetPixelIndex(int x, int y) const;
+  void SetPixelIndex(int x, int y, uint8_t index);
+  // Turns the picture upside down / left to right.
+  void Flip();
+  void Mirror();
+
+  void SetError(const char* text);
+  // Resolution in dots per inch; also kept in the header's pixels-per-metre
+  // fields, which the encoders write.
+  void SetXDpi(int dpi);
+  void SetYDpi(int dpi);
+
+  std::string m_szLastError;
+  int m_nFormat = CXIMAGE_FORMAT_UNKNOWN;
+  int m_nJpegQuality = 90;
+  int m_nXDpi = 96;
+  int m_nYDpi = 96;
+  uint32_t m_dwCodecOptions = 0;
+  int m_nBkgndIndex = -1;
+
+ private:
+  bool DecodeAs(const uint8_t* buffer, size_t size, int format);
+  std::vector<uint8_t> m_dib;
+};
+
+}  // namespace tessara

@@ -1,1 +1,151 @@
+// The picture block: strides, CreateDib's limits and fill, ReadDibFile and the
+// block check that guards every pixel read of a block from a file.
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "framework/user_interface.h"
+#include "image/dib.h"
+#include "tests/test_support.h"
+
+namespace tessara {
+namespace {
+
+class DibTest : public testing::Test {
+ protected:
+  void SetUp() override { SetUserInterface(&ui); }
+  void TearDown() override { SetUserInterface(nullptr); }
+  HeadlessUserInterface ui;
+};
+
+TEST(DibRowStride, PadsEveryDepthToFourBytes) {
+  EXPECT_EQ(DibRowStride(1, 1), 4);
+  EXPECT_EQ(DibRowStride(8, 1), 4);
+  EXPECT_EQ(DibRowStride(9, 1), 4);
+  EXPECT_EQ(DibRowStride(33, 1), 8);
+  EXPECT_EQ(DibRowStride(1, 24), 4);
+  EXPECT_EQ(DibRowStride(4, 24), 12);
+  EXPECT_EQ(DibRowStride(5, 24), 16);
+  EXPECT_EQ(DibRowStride(3, 16), 8);
+  EXPECT_EQ(DibRowStride(7, 4), 4);
+  EXPECT_EQ(DibRowStride(9, 4), 8);
+  // Large widths do not overflow.
+  EXPECT_EQ(DibRowStride(2000000000, 32), int64_t{8000000000});
+}
+
+TEST_F(DibTest, CreateDibFillsEveryByteThenWritesTheHeader) {
+  DibPtr dib = CreateDib(0x1AB, 8, 5, 3, "no memory");
+  ASSERT_TRUE(dib);
+  const BITMAPINFOHEADER& h = dib->Header();
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 5);
+  EXPECT_EQ(h.biHeight, 3);
+  EXPECT_EQ(h.biPlanes, 1);
+  EXPECT_EQ(h.biBitCount, 8);
+  EXPECT_EQ(h.biClrUsed, 256u);
+  EXPECT_EQ(h.biSizeImage, 8u * 3);
+  EXPECT_EQ(h.biXPelsPerMeter, 0);
+  EXPECT_EQ(dib->Size(), 40u + 1024 + 24 + 14);
+  for (size_t i = 40; i < dib->Size(); ++i) ASSERT_EQ(dib->Data()[i], 0xAB) << i;
+  EXPECT_EQ(dib->Bits(), dib->Data() + 40 + 1024);
+  EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST_F(DibTest, CreateDibSizesPerDepth) {
+  struct Case {
+    int bits, width, height;
+    uint32_t colors, image;
+  } cases[] = {{1, 9, 2, 2, 8}, {4, 5, 3, 16, 12}, {24, 5, 2, 0, 32}, {24, 4, 1, 0, 12}};
+  for (const Case& c : cases) {
+    DibPtr dib = CreateDib(0, c.bits, c.width, c.height, "x");
+    ASSERT_TRUE(dib);
+    EXPECT_EQ(dib->Header().biClrUsed, c.colors) << c.bits;
+    EXPECT_EQ(dib->Header().biSizeImage, c.image) << c.bits;
+    EXPECT_EQ(dib->Size(), 40 + 4 * c.colors + c.image + 14) << c.bits;
+    EXPECT_TRUE(DibFitsBlock(*dib));
+  }
+}
+
+TEST_F(DibTest, CreateDibLimits) {
+  // 20000 x 3 x 3333 + 40 + 14 = 199,980,054 bytes: accepted.
+  DibPtr big = CreateDib(0, 24, 20000, 3333, "too big");
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->Size(), 199980054u);
+  big.reset();
+  EXPECT_TRUE(ui.Messages().empty());
+  // One more row passes 200,000,000 bytes.
+  EXPECT_FALSE(CreateDib(0, 24, 20000, 3334, "too big"));
+  EXPECT_EQ(ui.LastMessage(), "too big");
+  EXPECT_FALSE(CreateDib(0, 1, 20001, 1, "wide"));
+  EXPECT_EQ(ui.LastMessage(), "wide");
+  EXPECT_FALSE(CreateDib(0, 8, 1, 20001, "tall"));
+  EXPECT_FALSE(CreateDib(0, 8, -1, 5, "negative"));
+  EXPECT_EQ(ui.LastMessage(), "negative");
+  EXPECT_EQ(ui.Messages().size(), 4u);
+}
+
+TEST_F(DibTest, ReadDibFileKeepsEverythingAfterTheFileHeader) {
+  auto dir = test::TempDir();
+  std::vector<uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+  for (int i = 0; i < 40; ++i) file.push_back(static_cast<uint8_t>(i));
+  test::WriteBytes(dir / "a.bmp", file);
+  DibPtr dib = ReadDibFile(dir / "a.bmp");
+  ASSERT_TRUE(dib);
+  ASSERT_EQ(dib->Size(), file.size());
+  EXPECT_EQ(std::memcmp(dib->Data(), file.data() + 14, 40), 0);
+
+  test::WriteBytes(dir / "short.bmp", std::vector<uint8_t>(file.begin(), file.begin() + 13));
+  EXPECT_FALSE(ReadDibFile(dir / "short.bmp"));
+  file[0] = 'M', file[1] = 'B';
+  test::WriteBytes(dir / "mb.bmp", file);
+  EXPECT_FALSE(ReadDibFile(dir / "mb.bmp"));
+  EXPECT_FALSE(ReadDibFile(dir / "missing.bmp"));
+}
+
+TEST(DibFitsBlock, RefusesHeadersThatPointOutsideTheBlock) {
+  auto load = [](const char* name) { return ReadDibFile(test::TestData(name)); };
+  for (const char* good : {"formats/bmp_1bit.bmp", "formats/bmp_8bit.bmp", "formats/bmp_24bit.bmp",
+                           "formats/bmp_16bit_565.bmp", "formats/bmp_8bit_rle8.bmp"}) {
+    DibPtr dib = load(good);
+    ASSERT_TRUE(dib) << good;
+    EXPECT_TRUE(DibFitsBlock(*dib)) << good;
+  }
+  for (const char* bad : {"broken/bmp_truncated_rows.bmp", "broken/bmp_header_size_huge.bmp",
+                          "broken/bmp_negative_width.bmp", "broken/bmp_bitcount_7.bmp",
+                          "broken/bmp_huge_header_small_file.bmp"}) {
+    DibPtr dib = load(bad);
+    if (dib) EXPECT_FALSE(DibFitsBlock(*dib)) << bad;
+  }
+  // A block too short for its own header.
+  DibPtr tiny = Dib::Allocate(20);
+  std::memset(tiny->Data(), 0, 20);
+  EXPECT_FALSE(DibFitsBlock(*tiny));
+}
+
+TEST(DibFitsBlock, RowsMustFitExactly) {
+  DibPtr dib = CreateDib(0, 24, 5, 4, "x");
+  ASSERT_TRUE(DibFitsBlock(*dib));
+  dib->Header().biHeight = 5;  // 14 spare bytes cannot hold a 16-byte row
+  EXPECT_FALSE(DibFitsBlock(*dib));
+  dib->Header().biHeight = 4;
+  dib->Header().biClrUsed = 0xFFFFFFFF;  // ignored at 24 bits
+  EXPECT_TRUE(DibFitsBlock(*dib));
+  dib->Header().biBitCount = 8;  // now the colour table claims 16 GiB
+  EXPECT_FALSE(DibFitsBlock(*dib));
+}
+
+TEST(DibToRgb, ReadsTopDownWithTheColourTable) {
+  DibPtr dib = CreateDib(0, 4, 3, 2, "x");
+  RGBQUAD* t = dib->ColorTable();
+  t[1] = {10, 20, 30, 0};
+  t[2] = {1, 2, 3, 0};
+  dib->Row(1)[0] = 0x12;  // top row: indices 1, 2
+  dib->Row(0)[1] = 0x10;  // bottom row: x = 2 is index 1
+  std::vector<uint8_t> rgb = DibToRgb(*dib);
+  ASSERT_EQ(rgb.size(), 18u);
+  EXPECT_EQ(std::vector<uint8_t>(rgb.begin(), rgb.begin() + 6), (std::vector<uint8_t>{30, 20, 10, 3, 2, 1}));
+  EXPECT_EQ(std::vector<uint8_t>(rgb.begin() + 15, rgb.end()), (std::vector<uint8_t>{30, 20, 10}));
+}
+
+}  // namespace
+}  // namespace tessara

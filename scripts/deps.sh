@@ -1,0 +1,17 @@
+# Sourced by the scripts: installs the Debian packages the build, the tests and
+# the benchmarks need, when any of them is missing (a warm run does nothing).
+TESSARA_PACKAGES="g++ clang cmake ninja-build pkg-config libjpeg-dev libpng-dev libtiff-dev zlib1g-dev \
+libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth"
+
+tessara_install_deps() {
+  local missing=()
+  for p in $TESSARA_PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}

@@ -106,6 +106,7 @@ class ByteWriter {
 // and returns true, or sets img's error and returns false. Each encoder writes
 // the whole file for `img` (valid, depth 1/4/8/24) or sets the error.
 bool DecodeBmp(ByteReader& in, CxImage& img);
+bool EncodeBmp(ByteWriter& out, CxImage& img);
 bool DecodeTga(ByteReader& in, CxImage& img);
 bool EncodeTga(ByteWriter& out, CxImage& img);
 bool DecodePcx(ByteReader& in, CxImage& img);

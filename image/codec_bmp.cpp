@@ -273,4 +273,24 @@ bool DecodeBmp(ByteReader& in, CxImage& img) {
   return true;
 }
 
+// Writes the picture as a bitmap file: file header, 40-byte header, the full
+// colour table and the rows as held.
+bool EncodeBmp(ByteWriter& out, CxImage& img) {
+  const size_t dibSize = img.GetDibSize();
+  const uint64_t fileSize = 14 + uint64_t{dibSize};
+  if (fileSize > 0xFFFFFFFFu) {
+    img.SetError("BMP file too large");
+    return false;
+  }
+  const uint32_t bitsOffset = 14 + 40 + 4 * static_cast<uint32_t>(img.GetNumColors());
+  out.Reserve(static_cast<size_t>(fileSize));
+  out.PutU8('B');
+  out.PutU8('M');
+  out.PutU32(static_cast<uint32_t>(fileSize));
+  out.PutU32(0);
+  out.PutU32(bitsOffset);
+  out.Write(img.GetDib(), dibSize);
+  return true;
+}
+
 }  // namespace tessara

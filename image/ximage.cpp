@@ -121,6 +121,7 @@ bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
   ByteWriter w;
   bool ok = false;
   switch (format) {
+    case CXIMAGE_FORMAT_BMP: ok = EncodeBmp(w, *this); break;
     case CXIMAGE_FORMAT_JPG: ok = EncodeJpeg(w, *this); break;
     case CXIMAGE_FORMAT_PNG: ok = EncodePng(w, *this); break;
     case CXIMAGE_FORMAT_TIF: ok = EncodeTiff(w, *this); break;

@@ -1,0 +1,100 @@
+// Loads and saves a large picture in each of the six formats, and has
+// ImageMagick's convert do the same conversion on the same file in the same run.
+// Prints each path's best time of several runs and the ratio convert / ours
+// (above 1 means we are faster).
+//
+//   bench_codecs [WIDTH HEIGHT [RUNS]]     default 6000 x 4000, 3 runs
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/ximage.h"
+
+namespace fs = std::filesystem;
+using namespace tessara;
+
+namespace {
+
+double Seconds(const std::chrono::steady_clock::time_point& start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A photo-like picture: smooth gradients with fine texture, so the compressors
+// have real work and run-length coders are not flattered.
+void MakePicture(CxImage& img, int width, int height) {
+  img.Create(width, height, 24);
+  uint32_t noise = 12345;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = img.GetBits(y);
+    for (int x = 0; x < width; ++x) {
+      noise = noise * 1103515245u + 12345u;
+      const int n = static_cast<int>((noise >> 16) & 7);
+      row[3 * x] = static_cast<uint8_t>((x * 255 / width + n) & 0xFF);
+      row[3 * x + 1] = static_cast<uint8_t>((y * 255 / height + n) & 0xFF);
+      row[3 * x + 2] = static_cast<uint8_t>(static_cast<int>(127 + 120 * std::sin(x * 0.01 + y * 0.003)) + n / 2);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int width = argc > 2 ? std::atoi(argv[1]) : 6000;
+  const int height = argc > 2 ? std::atoi(argv[2]) : 4000;
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+  const bool haveConvert = std::system("command -v convert >/dev/null 2>&1") == 0;
+  const fs::path dir = fs::temp_directory_path() / ("tessara-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+
+  CxImage picture;
+  MakePicture(picture, width, height);
+  struct Format {
+    const char* ext;
+    int number;
+  } formats[] = {{"bmp", CXIMAGE_FORMAT_BMP}, {"jpg", CXIMAGE_FORMAT_JPG}, {"png", CXIMAGE_FORMAT_PNG},
+                 {"tif", CXIMAGE_FORMAT_TIF}, {"tga", CXIMAGE_FORMAT_TGA}, {"pcx", CXIMAGE_FORMAT_PCX}};
+
+  std::printf("load + save of a %d x %d picture, best of %d runs\n", width, height, runs);
+  std::printf("%-6s %10s %10s %8s\n", "format", "ours s", "convert s", "ratio");
+  int status = 0;
+  for (const Format& f : formats) {
+    const std::string in = (dir / (std::string("in.") + f.ext)).string();
+    const std::string ours = (dir / (std::string("ours.") + f.ext)).string();
+    const std::string theirs = (dir / (std::string("theirs.") + f.ext)).string();
+    if (!picture.Save(in, f.number)) {
+      std::printf("%-6s cannot write the input: %s\n", f.ext, picture.GetLastError());
+      status = 1;
+      continue;
+    }
+    double best = 1e30, bestConvert = 1e30;
+    for (int r = 0; r < runs; ++r) {
+      auto start = std::chrono::steady_clock::now();
+      CxImage img(in, f.number);
+      const bool ok = img.IsValid() && img.Save(ours, f.number);
+      best = std::min(best, Seconds(start));
+      if (!ok) {
+        std::printf("%-6s failed: %s\n", f.ext, img.GetLastError());
+        status = 1;
+        break;
+      }
+      if (haveConvert) {
+        // Same quality as ours for the lossy paths.
+        const std::string cmd = "convert '" + in + "' -quality 90 '" + theirs + "'";
+        start = std::chrono::steady_clock::now();
+        if (std::system(cmd.c_str()) != 0) bestConvert = -1;
+        bestConvert = std::min(bestConvert, Seconds(start));
+      }
+    }
+    if (haveConvert && bestConvert > 0)
+      std::printf("%-6s %10.3f %10.3f %8.2f\n", f.ext, best, bestConvert, bestConvert / best);
+    else
+      std::printf("%-6s %10.3f %10s %8s\n", f.ext, best, "-", "-");
+  }
+  fs::remove_all(dir);
+  return status;
+}

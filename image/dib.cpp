@@ -50,7 +50,10 @@ bool DibFitsBlock(const Dib& dib) {
   const BITMAPINFOHEADER& h = dib.Header();
   const uint64_t size = dib.Size();
   if (h.biSize < 40 || h.biSize > size) return false;
-  if (h.biWidth <= 0 || h.biHeight <= 0) return false;
+  // A negative height (rows stored top first in other programs) is taken as
+  // bottom-up rows like any other; only its size matters here.
+  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
+  const uint64_t rows = static_cast<uint64_t>(h.biHeight < 0 ? -int64_t{h.biHeight} : int64_t{h.biHeight});
   const int bits = h.biBitCount;
   bool compressed = false;
   switch (bits) {
@@ -77,7 +80,7 @@ bool DibFitsBlock(const Dib& dib) {
   const uint64_t room = size - offset;
   if (compressed) return h.biSizeImage <= room;
   const uint64_t stride = static_cast<uint64_t>(DibRowStride(h.biWidth, bits));
-  return stride <= room && static_cast<uint64_t>(h.biHeight) <= room / stride;
+  return stride <= room && rows <= room / stride;
 }
 
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage) {
@@ -148,7 +151,7 @@ std::vector<uint8_t> DibToRgb(const Dib& dib) {
   std::vector<uint8_t> out;
   if (!DibFitsBlock(dib) || (dib.BitCount() <= 8 && dib.Header().biCompression != BI_RGB)) return out;
   const BITMAPINFOHEADER& h = dib.Header();
-  const int w = h.biWidth, height = h.biHeight, bits = h.biBitCount;
+  const int w = h.biWidth, height = h.biHeight < 0 ? -h.biHeight : h.biHeight, bits = h.biBitCount;
   // Colour-table entries present; an index beyond them reads as black.
   int64_t entries = 0;
   if (bits <= 8) entries = bits == 1 ? 2 : DibColorTableBytes(h) / 4;

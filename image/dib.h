@@ -102,7 +102,8 @@ int64_t DibColorTableBytes(const BITMAPINFOHEADER& hdr);
 int64_t DibBitsOffset(const BITMAPINFOHEADER& hdr);
 
 // Checks that the header, colour table and pixel rows of `dib` lie inside its
-// block: width and height positive, a known depth, sizes that fit. Reading
+// block: width positive, height not 0 (a negative height counts as its size),
+// a known depth and compression, sizes that fit. Reading
 // pixels of a block that fails this check is never safe. Compressed rows
 // (run-length bitmaps) are checked against biSizeImage instead of the stride.
 bool DibFitsBlock(const Dib& dib);

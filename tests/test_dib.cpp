@@ -114,7 +114,9 @@ TEST(DibFitsBlock, RefusesHeadersThatPointOutsideTheBlock) {
                           "broken/bmp_negative_width.bmp", "broken/bmp_bitcount_7.bmp",
                           "broken/bmp_huge_header_small_file.bmp"}) {
     DibPtr dib = load(bad);
-    if (dib) EXPECT_FALSE(DibFitsBlock(*dib)) << bad;
+    if (dib) {
+      EXPECT_FALSE(DibFitsBlock(*dib)) << bad;
+    }
   }
   // A block too short for its own header.
   DibPtr tiny = Dib::Allocate(20);

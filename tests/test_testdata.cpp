@@ -99,7 +99,9 @@ TEST_P(BrokenFile, FailsWithAMessageOrLoadsThroughTheFallback) {
     // Bitmaps are read as raw blocks; the block check must refuse them before
     // any pixel is read.
     DibPtr dib = ReadDibFile(path);
-    if (dib) EXPECT_FALSE(DibFitsBlock(*dib));
+    if (dib) {
+      EXPECT_FALSE(DibFitsBlock(*dib));
+    }
   }
   CxImage img(path.string(), format);
   if (name.find("_named_as.") != std::string::npos) {

@@ -1,0 +1,213 @@
+// Loading a source picture and keeping the two-slot registry of sources.
+#include "source/tessara_doc.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "framework/registry.h"
+#include "framework/user_interface.h"
+
+namespace tessara {
+
+namespace {
+
+bool CanOpenForReading(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::fclose(f);
+  return !std::filesystem::is_directory(path);
+}
+
+// The file header's offset of the rows, or 0 when the file has none readable.
+uint32_t ReadBitsOffset(const std::string& path) {
+  uint8_t header[14];
+  uint32_t offset = 0;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    if (std::fread(header, 1, 14, f) == 14) std::memcpy(&offset, header + 10, 4);
+    std::fclose(f);
+  }
+  return offset;
+}
+
+}  // namespace
+
+CTessaraDoc::CTessaraDoc() {
+  const int slot = std::clamp(g_nSourcesLoaded, 0, 1);
+  g_pSourceDocs[slot] = this;
+}
+
+CTessaraDoc::~CTessaraDoc() {
+  m_pDib.reset();
+  delete m_pImage;
+  m_pImage = nullptr;
+  if (g_pSourceDocs[0] == this) {
+    g_pSourceDocs[0] = g_pSourceDocs[1];
+    g_pSourceDocs[1] = nullptr;
+  } else if (g_pSourceDocs[1] == this) {
+    g_pSourceDocs[1] = nullptr;
+  }
+}
+
+bool CTessaraDoc::OnOpenDocument(const std::string& path) {
+  if (!CanOpenForReading(path)) {
+    ShowMessage(source_text::kFailedToOpen);
+    return false;
+  }
+  std::string ending = path.size() >= 3 ? path.substr(path.size() - 3) : path;
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  int loaded = 0;
+  bool ran = true;
+  if (ending == "bmp") loaded = LoadBitmapFile(path);
+  else if (ending == "jpg") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_JPG);
+  else if (ending == "png") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PNG);
+  else if (ending == "tif") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TIF);
+  else if (ending == "tga") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TGA);
+  else if (ending == "pcx") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PCX);
+  else ran = false;
+  if (!ran || !loaded) {
+    ShowMessage(source_text::kUnableToLoad);
+    return false;
+  }
+  SetPathName(path);
+  SetTitle(std::filesystem::path(path).filename().string());
+  return true;
+}
+
+int CTessaraDoc::LoadBitmapFile(const std::string& path) {
+  if (!CanOpenForReading(path)) return 0;
+  m_pDib.reset();
+  m_pDib = ReadDibFile(path);
+  if (m_pDib) NormaliseBitmapBlock(m_pDib, ReadBitsOffset(path));
+  InitDibData();
+  if (!m_pDib) {
+    ShowMessage(source_text::kCannotLoadFile);
+    return 0;
+  }
+  SetPathName(path);
+  return 1;
+}
+
+void CTessaraDoc::InitDibData() {
+  if (!m_pDib || m_pDib->Size() < sizeof(BITMAPINFOHEADER)) return;
+  m_nWidth = m_pDib->Header().biWidth;
+  m_nHeight = m_pDib->Header().biHeight;
+}
+
+int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
+  m_pImage = new (std::nothrow) CxImage(path, format);
+  auto drop = [this]() {
+    delete m_pImage;
+    m_pImage = nullptr;
+  };
+  if (!m_pImage) {
+    ShowMessage(source_text::kTooBig);
+    return 0;
+  }
+  if (!m_pImage->IsValid()) {
+    ShowMessage(m_pImage->GetLastError());
+    drop();
+    return 0;
+  }
+  const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
+  const size_t n = m_pImage->GetDibSize();
+  const BITMAPINFOHEADER& hdr = m_pImage->Header();
+  if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) {
+    ShowMessage(source_text::kCannotHandle);
+    drop();
+    return 0;
+  }
+  // The block keeps the spare bytes every picture block carries after its rows.
+  DibPtr dib = Dib::Allocate(n + kDibSpareBytes);
+  if (!dib) {
+    ShowMessage(source_text::kTooBig);
+    drop();
+    return 0;
+  }
+  std::memcpy(dib->Data(), m_pImage->GetDib(), n);
+  std::memset(dib->Data() + n, 0, kDibSpareBytes);
+  drop();
+  m_pDib = std::move(dib);
+  m_nWidth = w;
+  m_nHeight = h;
+  return 1;
+}
+
+void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
+  if (!dib || dib->Size() < 16) return;
+  const uint8_t* data = dib->Data();
+  const size_t size = dib->Size();  // the file's length: bitmap data plus 14 spare bytes
+  const size_t dataEnd = size - kDibSpareBytes;
+  uint32_t headerSize;
+  std::memcpy(&headerSize, data, 4);
+
+  BITMAPINFOHEADER h{};
+  size_t tableAt, entryBytes;
+  if (headerSize == 12) {
+    uint16_t w, ht, planes, bits;
+    std::memcpy(&w, data + 4, 2);
+    std::memcpy(&ht, data + 6, 2);
+    std::memcpy(&planes, data + 8, 2);
+    std::memcpy(&bits, data + 10, 2);
+    h.biWidth = w;
+    h.biHeight = static_cast<int16_t>(ht);
+    h.biPlanes = planes;
+    h.biBitCount = bits;
+    tableAt = 12;
+    entryBytes = 3;
+  } else {
+    if (headerSize < 40 || size < 40) return;
+    std::memcpy(&h, data, 40);
+    tableAt = headerSize;
+    entryBytes = 4;
+  }
+  h.biSize = 40;
+
+  // Where the rows are now, and where the colour table and masks say they
+  // should be.
+  int64_t entries = 0;
+  if (h.biBitCount == 1) entries = 2;
+  else if (h.biBitCount == 4) entries = h.biClrUsed ? h.biClrUsed : 16;
+  else if (h.biBitCount == 8) entries = h.biClrUsed ? h.biClrUsed : 256;
+  if (headerSize == 12) h.biClrUsed = 0;
+  const bool masks = (h.biBitCount == 16 || h.biBitCount == 32) && h.biCompression == BI_BITFIELDS;
+  const size_t maskBytes = masks ? 12 : 0;
+  // Masks follow a 40-byte header, and sit inside longer ones.
+  const size_t maskAt = 40;
+  const size_t tableStart = tableAt + (headerSize == 40 ? maskBytes : 0);
+  const uint64_t tableBytes = static_cast<uint64_t>(entries) * entryBytes;
+  const uint64_t naturalRows = tableStart + tableBytes;
+  const uint64_t rowsAt = bitsOffset >= 14 ? bitsOffset - 14u : naturalRows;
+  if (headerSize == 40 && rowsAt == naturalRows) return;  // already in shape
+  if (tableStart + tableBytes > dataEnd || rowsAt > dataEnd || (masks && maskAt + 12 > dataEnd)) return;
+
+  const uint64_t newTable = static_cast<uint64_t>(entries) * 4;
+  const uint64_t rowBytes = dataEnd - rowsAt;
+  const uint64_t total = 40 + maskBytes + newTable + rowBytes + kDibSpareBytes;
+  DibPtr out = Dib::Allocate(static_cast<size_t>(total));
+  if (!out) return;
+  uint8_t* dst = out->Data();
+  std::memcpy(dst, &h, 40);
+  size_t at = 40;
+  if (masks) {
+    std::memcpy(dst + at, data + maskAt, 12);
+    at += 12;
+  }
+  for (int64_t i = 0; i < entries; ++i, at += 4) {
+    const uint8_t* e = data + tableStart + static_cast<size_t>(i) * entryBytes;
+    dst[at] = e[0], dst[at + 1] = e[1], dst[at + 2] = e[2];
+    dst[at + 3] = entryBytes == 4 ? e[3] : 0;
+  }
+  std::memcpy(dst + at, data + rowsAt, static_cast<size_t>(rowBytes));
+  std::memset(dst + at + rowBytes, 0, kDibSpareBytes);
+  dib = std::move(out);
+}
+
+void SourceFrameCreated() { ++g_nSourcesLoaded; }
+void SourceFrameDestroyed() {
+  if (g_nSourcesLoaded > 0) --g_nSourcesLoaded;
+}
+
+}  // namespace tessara

@@ -1,0 +1,123 @@
+// The target document: the whole working state of a session (prepared sources,
+// placement, scales, rotations, merge and adjustment settings, the Target), and
+// the operations that fill it. There is exactly one, reached through g_pDestDoc.
+//
+// Coordinates: pixel (x, y) of every picture here is column x of stored row y,
+// row 0 being the bottom of the picture; a positive m_nOffsetY moves source 2 up.
+#pragma once
+
+#include <string>
+
+#include "framework/document.h"
+#include "framework/user_interface.h"
+#include "image/dib.h"
+#include "target/session.h"
+
+namespace tessara {
+
+namespace target_text {
+inline constexpr const char* kTitle = "Target Window";
+inline constexpr const char* kTitleNeedsUpdate = "Target Window - needs updating";
+inline constexpr const char* kPressSpaceToQuit = "Press space bar to quit.";
+inline constexpr const char* kQuitQuestion = "Do you really want to quit ?";
+inline constexpr const char* kLoadingSource1 = "Loading Source 1 preview";
+inline constexpr const char* kLoadingSource2 = "Loading Source 2 preview";
+inline constexpr const char* kNoMemorySource = "Not enough memory to process the source image.";
+inline constexpr const char* kNeedBothSources = "Cannot proceed until both source images have been loaded.";
+inline constexpr const char* kCantLoadTarget = "Can't load target image!";
+inline constexpr const char* kNoMemoryTarget = "Not enough memory to set up the target image.";
+inline constexpr const char* kMergingSource1 = "Merging Source 1";
+inline constexpr const char* kMergingSource2 = "Merging Source 2";
+inline constexpr const char* kPleaseWait = "Please wait...";
+}  // namespace target_text
+
+// Results of PrepareSource.
+enum PrepareResult {
+  kPrepareMissing = -1,
+  kPrepareDone = 0,
+  kPrepareNoMemory = 1,
+  kPrepareUnknownFormat = 2,
+  kPrepareRunLength = 3,
+  kPrepareStopped = 4,
+};
+
+inline constexpr ProgressColour kProgressCyan{0, 255, 255};
+inline constexpr ProgressColour kProgressGreen{0, 255, 0};
+inline constexpr ProgressColour kProgressGrey{128, 128, 128};
+
+// The degree-to-radian factor used throughout, made from 3.14159.
+inline constexpr double kDegToRad = 0.017453277777777776;
+
+class CDestdoc : public CDocument {
+ public:
+  CDestdoc();
+  ~CDestdoc() override;
+
+  void ResetSession();
+  void ClearTarget();
+
+  // Status line and stopping.
+  void SetStatusText(const std::string& text);
+  void SetStageText(const std::string& text);
+  void ShowProgress(ProgressColour colour, int percent);
+  int CheckAbort();
+
+  // Makes the prepared copy of source n (1 or 2): scaled, mirrored, rotated.
+  int PrepareSource(int n);
+  // Prepares whichever source has no prepared copy.
+  void RefreshSources();
+  // Builds the Target from both prepared sources. 1 when a Target was made.
+  int GenerateTarget();
+  // Draws the grid lines over the Target.
+  void DrawGrid();
+
+  // Marks the Target as older than the settings.
+  void MarkNeedsUpdate();
+  void MarkUpToDate();
+
+  DibPtr m_pTarget;
+  DibPtr m_pSource1;
+  DibPtr m_pSource2;
+  int m_nTargetWidth = 1;
+  int m_nTargetHeight = 1;
+  int m_nOutputWidth = 0;
+  int m_nOutputHeight = 0;
+  DibPtr m_pOutput;
+  int m_nBitDepth = 24;
+  int m_bUpToDate = 0;
+  int m_bZoneOnly = 0;
+  int m_nContrast = 16;
+  int m_nBrightness = 128;
+  int m_bCutCorners1 = 1;
+  int m_bCutCorners2 = 1;
+  int m_bMirror2 = 0;
+  int m_bMirror1 = 0;
+  int m_nViewScaleY = 100;
+  int m_nViewScaleX = 100;
+  int m_nSourceBias = 128;
+  int m_nOffsetX = 0;
+  int m_nOffsetY = 0;
+  int m_nScale1X = 1024;
+  int m_nScale1Y = 1024;
+  int m_nScale2X = 1024;
+  int m_nScale2Y = 1024;
+  int m_nSwingAngle = 0;
+  double m_dRotation1 = 0.0;
+  double m_dRotation2 = 0.0;
+  int m_nProgress = 0;
+
+  // Set when the last RefreshSources met a stop by the user (the align document
+  // shows it as its preview status).
+  int m_nLastRefreshResult = kPrepareDone;
+};
+
+// Tone curve of one channel value: contrast K (16 neutral), brightness B (128
+// neutral).
+inline uint8_t ToneCurve(int v, int contrast, int brightness) {
+  int t = (v + brightness - 255) * contrast + 2032;
+  t = t / 16;
+  t = t + brightness - 128;
+  return static_cast<uint8_t>(t < 0 ? 0 : (t > 255 ? 255 : t));
+}
+
+}  // namespace tessara

@@ -1,0 +1,55 @@
+// The merge operators: where both sources cover a Target pixel, the pixel laid
+// from source 1 and the pixel of source 2 become one, by Average, Greatest or
+// Least, weighted by the source bias and optionally fading one source out toward
+// the edges of the overlap. The overlap is kept in source 2's coordinates, which
+// g_nCurX and g_nCurY carry while source 2 is laid.
+#pragma once
+
+#include <cstdint>
+
+#include "target/session.h"
+
+namespace tessara {
+
+struct MergePixel {
+  uint8_t blue;
+  uint8_t green;
+  uint8_t red;
+  bool operator==(const MergePixel&) const = default;
+};
+
+class MergeOperator {
+ public:
+  explicit MergeOperator(const TargetGeometry& g);
+  virtual MergePixel Merge(MergePixel a, MergePixel /*b*/) const { return a; }
+  virtual ~MergeOperator() = default;
+
+  // The fade weight at (g_nCurX, g_nCurY): 1 at the centre of the overlap, 0 on
+  // its edges; a direction in which the overlap is empty contributes 0.
+  double FadeWeight() const;
+
+  int m_nOverlapWidth;
+  int m_nOverlapHeight;
+  int m_nOverlapLeft;
+  int m_nOverlapTop;
+};
+
+class AverageMerge : public MergeOperator {
+ public:
+  using MergeOperator::MergeOperator;
+  MergePixel Merge(MergePixel a, MergePixel b) const override;
+};
+
+class GreatestMerge : public MergeOperator {
+ public:
+  using MergeOperator::MergeOperator;
+  MergePixel Merge(MergePixel a, MergePixel b) const override;
+};
+
+class LeastMerge : public MergeOperator {
+ public:
+  using MergeOperator::MergeOperator;
+  MergePixel Merge(MergePixel a, MergePixel b) const override;
+};
+
+}  // namespace tessara

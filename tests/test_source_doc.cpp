@@ -1,0 +1,134 @@
+// Source documents: loading by the name's ending with every failure message, the
+// normalised bitmap block, and the two-slot registry as sources come and go.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "tests/engine_fixture.h"
+#include "tests/test_support.h"
+
+namespace tessara {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TestData;
+
+class SourceDoc : public test::EngineTest {
+ protected:
+  // Opens a file as a load does: document, frame count, then the file.
+  CTessaraDoc* Open(const fs::path& path) {
+    auto* src = new CTessaraDoc();
+    SourceFrameCreated();
+    if (!src->OnOpenDocument(path.string())) {
+      delete src;
+      SourceFrameDestroyed();
+      return nullptr;
+    }
+    return src;
+  }
+  fs::path Copy(const fs::path& from, const std::string& name) {
+    fs::path to = test::TempDir() / name;
+    fs::copy_file(from, to);
+    return to;
+  }
+};
+
+TEST_F(SourceDoc, LoadsByTheLoweredEnding) {
+  CTessaraDoc* a = Open(Copy(TestData("formats/jpg_rgb_444.jpg"), "photo.JPG"));
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->GetTitle(), "photo.JPG");
+  EXPECT_EQ(a->m_nWidth, 61);
+  EXPECT_EQ(a->m_nHeight, 47);
+  EXPECT_EQ(a->m_pDib->BitCount(), 24);
+  EXPECT_EQ(a->m_pImage, nullptr);
+  EXPECT_TRUE(DibFitsBlock(*a->m_pDib));
+  EXPECT_TRUE(ui.Messages().empty());
+
+  EXPECT_FALSE(Open(Copy(TestData("formats/jpg_rgb_444.jpg"), "photo.jpeg")));
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Unable to load this picture file"});
+  EXPECT_EQ(g_nSourcesLoaded, 1);
+  EXPECT_EQ(g_pSourceDocs[0], a);
+  EXPECT_EQ(g_pSourceDocs[1], nullptr);
+}
+
+TEST_F(SourceDoc, FailureMessagesInOrder) {
+  struct Case {
+    fs::path path;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {TestData("broken/jpeg_named_as.bmp"), {"Cannot load this file", "Unable to load this picture file"}},
+      {TestData("broken/tga_depth_12.tga"), {"bad TGA header", "Unable to load this picture file"}},
+      {TestData("broken/pcx_manufacturer_5.pcx"), {"Error: Not a PCX file", "Unable to load this picture file"}},
+      {test::TempDir() / "missing.png", {"Failed to open document."}},
+  };
+  for (const Case& c : cases) {
+    ui.Clear();
+    EXPECT_FALSE(Open(c.path)) << c.path;
+    EXPECT_EQ(ui.Messages(), c.messages) << c.path;
+    EXPECT_EQ(g_nSourcesLoaded, 0);
+    EXPECT_EQ(g_pSourceDocs[0], nullptr);
+  }
+}
+
+TEST_F(SourceDoc, FallbackGivesTheRealFormatsPicture) {
+  CTessaraDoc* a = Open(TestData("broken/png_named_as.tga"));
+  ASSERT_TRUE(a);
+  CxImage png(TestData("broken/png_named_as.tga").string(), CXIMAGE_FORMAT_PNG);
+  ASSERT_TRUE(png.IsValid());
+  EXPECT_EQ(a->m_nWidth, png.GetWidth());
+  EXPECT_EQ(std::memcmp(a->m_pDib->Data(), png.GetDib(), png.GetDibSize()), 0);
+}
+
+TEST_F(SourceDoc, BitmapsAreNormalisedButNotOtherwiseChanged) {
+  // Long headers, a gap before the rows, 16-bit masks and the OS/2 core header
+  // all come out as a 40-byte header with the rows after the table.
+  for (const char* name : {"bmp_24bit.bmp", "bmp_24bit_os2core.bmp", "bmp_8bit.bmp", "bmp_4bit.bmp",
+                           "bmp_1bit.bmp", "bmp_16bit_565.bmp", "bmp_16bit_555.bmp", "bmp_24bit_netpbm.bmp"}) {
+    ui.Clear();
+    CTessaraDoc* a = Open(TestData("formats") / name);
+    ASSERT_TRUE(a) << name;
+    const Dib& dib = *a->m_pDib;
+    EXPECT_EQ(dib.Header().biSize, 40u) << name;
+    ASSERT_TRUE(DibFitsBlock(dib)) << name;
+    auto expected = test::ReadPpmFile(TestData("formats") / (std::string(name) + ".expected.ppm"));
+    EXPECT_EQ(DibToRgb(dib), expected.rgb) << name;
+    RemoveSource(1);
+  }
+}
+
+TEST_F(SourceDoc, RunLengthBitmapLoadsButIsNotPrepared) {
+  CTessaraDoc* a = Open(TestData("formats/bmp_8bit_rle8.bmp"));
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->m_pDib->Header().biCompression, BI_RLE8);
+  EXPECT_EQ(doc->PrepareSource(1), kPrepareRunLength);
+  EXPECT_EQ(doc->m_pSource1, nullptr);
+}
+
+TEST_F(SourceDoc, DeletingSourceOneMovesSourceTwoUp) {
+  CTessaraDoc* a = Open(TestData("formats/tga_24bit.tga"));
+  CTessaraDoc* b = Open(TestData("formats/pcx_8bit.pcx"));
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(g_pSourceDocs[0], a);
+  EXPECT_EQ(g_pSourceDocs[1], b);
+  EXPECT_EQ(g_nSourcesLoaded, 2);
+  RemoveSource(1);
+  EXPECT_EQ(g_pSourceDocs[0], b);
+  EXPECT_EQ(g_pSourceDocs[1], nullptr);
+  CTessaraDoc* c = Open(TestData("formats/png_24bit.png"));
+  ASSERT_TRUE(c);
+  EXPECT_EQ(g_pSourceDocs[1], c);
+  RemoveSource(1);
+  EXPECT_EQ(g_pSourceDocs[0], c);
+  EXPECT_EQ(g_nSourcesLoaded, 1);
+  // Leaving slot 1 leaves slot 0 alone, whatever order the frame goes in.
+  CTessaraDoc* d = Open(TestData("formats/png_8bit_pal.png"));
+  ASSERT_TRUE(d);
+  SourceFrameDestroyed();
+  delete d;
+  EXPECT_EQ(g_pSourceDocs[0], c);
+  EXPECT_EQ(g_pSourceDocs[1], nullptr);
+}
+
+}  // namespace
+}  // namespace tessara

@@ -1,1 +1,288 @@
+// Target generation: placement and canvas size, the depth rule, the 1-, 8- and
+// 24-bit paths, the projection, the grid, stopping, and messages.
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "target/merge.h"
+#include "tests/engine_fixture.h"
+
+namespace tessara {
+namespace {
+
+using test::Coordinates24;
+using test::IndexAt;
+using test::Indexed;
+
+// A 24-bit picture of one colour.
+DibPtr Solid24(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
+  DibPtr dib = CreateDib(0, 24, w, h, "x");
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = dib->Row(y) + 3 * x;
+      p[0] = b, p[1] = g, p[2] = r;
+    }
+  return dib;
+}
+
+MergePixel At(const Dib& d, int x, int y) {
+  const uint8_t* p = d.Row(y) + 3 * x;
+  return {p[0], p[1], p[2]};
+}
+
+class Generate : public test::EngineTest {
+ protected:
+  // Two loaded sources whose prepared copies are set directly.
+  void Prepared(DibPtr a, DibPtr b) {
+    AddSource(CreateDib(0, 24, 1, 1, "x"));
+    AddSource(CreateDib(0, 24, 1, 1, "x"));
+    doc->m_pSource1 = std::move(a);
+    doc->m_pSource2 = std::move(b);
+  }
+};
+
+TEST_F(Generate, NeedsBothSourcesPrepared) {
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+  EXPECT_EQ(ui.LastMessage(), "Cannot proceed until both source images have been loaded.");
+  AddSource(Coordinates24(4, 4));
+  AddSource(Coordinates24(4, 4));
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+  EXPECT_EQ(ui.LastMessage(), "Can't load target image!");
+  EXPECT_EQ(doc->m_pTarget, nullptr);
+  EXPECT_EQ(doc->m_nTargetWidth, 1);
+}
+
+TEST_F(Generate, PlacementAndCanvas) {
+  Prepared(Solid24(100, 20, 10, 10, 10), Solid24(100, 30, 200, 200, 200));
+  doc->m_nOffsetX = -30;
+  doc->m_nOffsetY = 5;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  const Dib& t = *doc->m_pTarget;
+  EXPECT_EQ(t.Width(), 130);
+  EXPECT_EQ(t.Height(), 35);
+  EXPECT_EQ(doc->m_nTargetWidth, 130);
+  EXPECT_EQ(doc->m_nTargetHeight, 35);
+  EXPECT_EQ(doc->m_nBitDepth, 24);
+  EXPECT_EQ(At(t, 0, 0), (MergePixel{127, 127, 127}));         // nobody
+  EXPECT_EQ(At(t, 129, 0), (MergePixel{10, 10, 10}));          // source 1 only
+  EXPECT_EQ(At(t, 0, 5), (MergePixel{200, 200, 200}));         // source 2 only
+  EXPECT_EQ(At(t, 50, 10), (MergePixel{104, 104, 104}));  // both
+  EXPECT_EQ(doc->GetTitle(), "Target Window");
+  EXPECT_EQ(doc->m_bUpToDate, 1);
+}
+
+TEST_F(Generate, DepthRule) {
+  struct Case {
+    int b1, b2, fade, depth;
+  } cases[] = {{1, 1, 0, 1}, {1, 4, 0, 8}, {4, 4, 0, 8}, {1, 8, 0, 24}, {8, 8, 0, 24},
+               {24, 1, 0, 24}, {1, 4, 1, 24}, {1, 1, 1, 24}};
+  for (const Case& c : cases) {
+    auto make = [](int bits) {
+      return bits == 24 ? Coordinates24(5, 5) : Indexed(bits, 5, 5, [](int x, int y) { return x + y; });
+    };
+    Prepared(make(c.b1), make(c.b2));
+    g_bFadeEdge1 = c.fade;
+    ASSERT_EQ(doc->GenerateTarget(), 1);
+    EXPECT_EQ(doc->m_pTarget->BitCount(), c.depth) << c.b1 << "+" << c.b2 << " fade " << c.fade;
+    g_bFadeEdge1 = 0;
+    RemoveSource(2);
+    RemoveSource(1);
+  }
+}
+
+TEST_F(Generate, MonochromeOrAndAnd) {
+  // Source 1 black on its left half, source 2 black on its top row, side by side
+  // with a 4-column overlap.
+  for (int rule : {0, 1}) {
+    Prepared(Indexed(1, 8, 4, [](int x, int) { return x < 4 ? 0 : 1; }),
+             Indexed(1, 8, 4, [](int, int y) { return y == 3 ? 0 : 1; }));
+    doc->m_nOffsetX = 4;
+    doc->m_nOffsetY = 1;
+    g_bMonoAnd = rule;
+    ASSERT_EQ(doc->GenerateTarget(), 1);
+    const Dib& t = *doc->m_pTarget;
+    ASSERT_EQ(t.BitCount(), 1);
+    EXPECT_EQ(t.Width(), 12);
+    EXPECT_EQ(t.Height(), 5);
+    auto white = [&](int x, int y) { return IndexAt(t, x, y) == 1; };
+    if (rule == 0) {
+      EXPECT_FALSE(white(0, 0));   // source 1 black
+      EXPECT_TRUE(white(10, 0));   // nobody: white
+      EXPECT_FALSE(white(10, 4));  // source 2 black
+      EXPECT_TRUE(white(10, 2));   // source 2 white
+      EXPECT_TRUE(white(5, 2));    // both white
+      EXPECT_FALSE(white(5, 4));   // source 2 black over source 1... nobody at row 4 of source 1
+    } else {
+      EXPECT_FALSE(white(10, 0));  // nobody: black
+      EXPECT_TRUE(white(10, 2));   // copies of source 2
+      EXPECT_FALSE(white(10, 4));
+      EXPECT_TRUE(white(5, 2));    // white where every source is white
+      EXPECT_FALSE(white(1, 2));   // black where source 1 alone is black
+    }
+    g_bMonoAnd = 0;
+    RemoveSource(2);
+    RemoveSource(1);
+  }
+}
+
+TEST_F(Generate, EightBitTableHoldsEveryMergedPair) {
+  // A 1-bit source (black, white) and a 4-bit source of two colours.
+  DibPtr four = Indexed(4, 4, 2, [](int x, int) { return x < 2 ? 1 : 2; });
+  const RGBQUAD c1 = four->ColorTable()[1], c2 = four->ColorTable()[2];
+  Prepared(Indexed(1, 4, 2, [](int x, int) { return x & 1; }), std::move(four));
+  doc->m_nOffsetX = 2;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  const Dib& t = *doc->m_pTarget;
+  ASSERT_EQ(t.BitCount(), 8);
+  ASSERT_EQ(t.Width(), 6);
+  const RGBQUAD* table = t.ColorTable();
+  auto colour = [&](int x, int y) {
+    const RGBQUAD& q = table[IndexAt(t, x, y)];
+    return MergePixel{q.rgbBlue, q.rgbGreen, q.rgbRed};
+  };
+  const MergePixel black{0, 0, 0}, white{255, 255, 255};
+  EXPECT_EQ(colour(0, 0), black);  // source 1 only
+  EXPECT_EQ(colour(1, 0), white);
+  EXPECT_EQ(colour(5, 1), (MergePixel{c2.rgbBlue, c2.rgbGreen, c2.rgbRed}));  // source 2 only
+  // Overlap, Average with bias 128: (a x 127 + b x 128) >> 8.
+  auto avg = [](int a, int b) { return static_cast<uint8_t>((a * 127 + b * 128) >> 8); };
+  EXPECT_EQ(colour(2, 0), (MergePixel{avg(0, c1.rgbBlue), avg(0, c1.rgbGreen), avg(0, c1.rgbRed)}));
+  EXPECT_EQ(colour(3, 1), (MergePixel{avg(255, c1.rgbBlue), avg(255, c1.rgbGreen), avg(255, c1.rgbRed)}));
+  EXPECT_EQ(table[255].rgbBlue | table[255].rgbGreen | table[255].rgbRed | table[255].rgbReserved, 0);
+  // The entries in use (reserved byte 0; the rest keep the background fill)
+  // hold no colour twice.
+  int used = 0;
+  while (used < 255 && table[used].rgbReserved == 0) ++used;
+  EXPECT_EQ(used, 2 + 16 + 2 * 16);  // black, white, the 4-bit table, each pair merged
+  for (int i = 0; i < used; ++i)
+    for (int j = i + 1; j < used; ++j)
+      EXPECT_NE(std::memcmp(&table[i], &table[j], 3), 0) << "entries " << i << " and " << j;
+}
+
+TEST_F(Generate, BackgroundNudge) {
+  Prepared(Solid24(4, 2, 127, 127, 127), Solid24(4, 2, 127, 127, 127));
+  doc->m_nOffsetX = 6;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(At(*doc->m_pTarget, 0, 0), (MergePixel{126, 126, 126}));
+  EXPECT_EQ(At(*doc->m_pTarget, 7, 0), (MergePixel{127, 127, 127}));
+  EXPECT_EQ(At(*doc->m_pTarget, 5, 0), (MergePixel{127, 127, 127}));  // gap: background
+  g_nMergeRule = kMergeGreatest;
+  doc->m_pSource1 = Solid24(4, 2, 0, 0, 0);
+  doc->m_pSource2 = Solid24(4, 2, 0, 0, 0);
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(At(*doc->m_pTarget, 0, 0), (MergePixel{1, 1, 1}));
+  EXPECT_EQ(At(*doc->m_pTarget, 5, 0), (MergePixel{0, 0, 0}));
+  g_nMergeRule = kMergeLeast;
+  doc->m_pSource1 = Solid24(4, 2, 255, 255, 255);
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(At(*doc->m_pTarget, 0, 0), (MergePixel{254, 254, 254}));
+}
+
+TEST_F(Generate, ToneCurveAppliesToBothSources) {
+  Prepared(Solid24(4, 2, 100, 0, 250), Solid24(4, 2, 50, 60, 70));
+  doc->m_nOffsetX = 4;
+  doc->m_nContrast = 16;
+  doc->m_nBrightness = 160;  // +64
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(At(*doc->m_pTarget, 0, 0), (MergePixel{164, 64, 255}));
+  EXPECT_EQ(At(*doc->m_pTarget, 4, 0), (MergePixel{114, 124, 134}));
+}
+
+TEST_F(Generate, SwingZeroIsThePlainPlacementAndSwingSqueezesTheSides) {
+  Prepared(Coordinates24(40, 30), Coordinates24(40, 30));
+  doc->m_nOffsetX = 30;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  const std::vector<uint8_t> plain = DibToRgb(*doc->m_pTarget);
+  doc->m_nSwingAngle = 0;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(DibToRgb(*doc->m_pTarget), plain);
+  doc->m_nSwingAngle = 180;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  const Dib& t = *doc->m_pTarget;
+  // The outermost columns reach rows far above and below: nothing is laid
+  // there but the middle row, which the projection keeps in place.
+  EXPECT_EQ(At(t, 0, 5), (MergePixel{127, 127, 127}));
+  EXPECT_EQ(At(t, 69, 25), (MergePixel{127, 127, 127}));
+  EXPECT_NE(At(t, 0, 15), (MergePixel{127, 127, 127}));
+  // The middle column keeps its rows.
+  const int X = 35;  // source 2 column 5 over source 1 column 35
+  EXPECT_NE(At(t, X, 15), (MergePixel{127, 127, 127}));
+}
+
+TEST_F(Generate, ProjectionNeverWritesOutsideTheCanvas) {
+  // Source 2 far above source 1: projected rows of source 2 map into loop rows
+  // whose canvas row would pass the top.
+  Prepared(Coordinates24(30, 10), Coordinates24(30, 10));
+  doc->m_nOffsetY = 25;
+  doc->m_nOffsetX = 3;
+  doc->m_nSwingAngle = 170;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(doc->m_pTarget->Height(), 35);
+}
+
+TEST_F(Generate, GridOverTheTarget) {
+  Prepared(Solid24(250, 120, 9, 9, 9), Solid24(10, 10, 9, 9, 9));
+  g_bSolidGrid = 1;
+  g_GridColour = {255, 255, 255};
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  const Dib& t = *doc->m_pTarget;
+  const MergePixel grid{255, 255, 255};
+  for (int x : {0, 100, 200}) EXPECT_EQ(At(t, x, 57), grid) << x;
+  for (int y : {0, 100}) EXPECT_EQ(At(t, 57, y), grid) << y;
+  EXPECT_NE(At(t, 57, 57), grid);
+  EXPECT_NE(At(t, 101, 99), grid);
+  g_bSolidGrid = 0;
+  g_bDottedGrid = 1;
+  g_nDotGridX = g_nDotGridY = 10;
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(At(*doc->m_pTarget, 20, 30), grid);
+  EXPECT_NE(At(*doc->m_pTarget, 20, 31), grid);
+  g_bDottedGrid = 0;
+  g_GridColour = {};
+}
+
+TEST_F(Generate, GridOnIndexedTargets) {
+  Prepared(Indexed(1, 8, 8, [](int, int) { return 0; }), Indexed(1, 8, 8, [](int, int) { return 0; }));
+  ASSERT_EQ(doc->GenerateTarget(), 1);
+  g_bSolidGrid = 1;
+  g_nSolidGridX = g_nSolidGridY = 4;
+  g_GridColour = {255, 255, 255};
+  doc->DrawGrid();
+  EXPECT_EQ(IndexAt(*doc->m_pTarget, 4, 1), 1);  // white sets the bit
+  EXPECT_EQ(IndexAt(*doc->m_pTarget, 1, 1), 0);
+  g_bSolidGrid = 0;
+  g_GridColour = {};
+}
+
+TEST_F(Generate, StopDuringSourceTwoLeavesNoTarget) {
+  Prepared(Coordinates24(5, 5), Coordinates24(5, 5));
+  int shown = 0;
+  doc->AddListener([&](DocumentEvent e) { shown += e == DocumentEvent::kShowGenerateButton; });
+  ui.PressSpaceAtPoll(7);  // the second column of source 2
+  ui.QueueAnswer(true);
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+  EXPECT_EQ(doc->m_pTarget, nullptr);
+  EXPECT_EQ(doc->m_nTargetWidth, 1);
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(ui.PaneText(kPaneMessage), "");
+  EXPECT_NE(doc->m_pSource1, nullptr);
+  // Saying No goes on to the end.
+  ui.Clear();
+  ui.PressSpaceAtPoll(2);
+  EXPECT_EQ(doc->GenerateTarget(), 1);
+  EXPECT_EQ(ui.Questions().size(), 1u);
+}
+
+TEST_F(Generate, CanvasTooLargeIsRefused) {
+  Prepared(Coordinates24(10, 10), Coordinates24(10, 10));
+  doc->m_nOffsetX = 30000;
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+  EXPECT_EQ(ui.LastMessage(), "Not enough memory to set up the target image.");
+  EXPECT_EQ(doc->m_pTarget, nullptr);
+  EXPECT_EQ(doc->m_nTargetWidth, 1);
+  doc->m_nOffsetX = INT32_MIN + 1;
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+}
+
+}  // namespace
+}  // namespace tessara

@@ -7,12 +7,15 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 #include "framework/registry.h"
 #include "image/pixel_cursor.h"
 #include "target/destdoc.h"
 #include "target/merge.h"
 #include "target/palette.h"
+#include "target/parallel.h"
 
 namespace tessara {
 
@@ -28,8 +31,9 @@ struct PreparedReader {
 
   explicit PreparedReader(const Dib& d)
       : bits0(d.Bits()), stride(d.Stride()), depth(d.BitCount()), table(d.ColorTable()) {}
+  const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
   int Index(int x, int y) const {
-    const uint8_t* r = bits0 + static_cast<size_t>(y) * stride;
+    const uint8_t* r = Row(y);
     switch (depth) {
       case 1: return (r[x >> 3] << (x & 7)) & 0x80 ? 1 : 0;
       case 4: return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
@@ -50,19 +54,6 @@ MergePixel Tone(MergePixel p, int contrast, int brightness) {
   if (contrast == 16 && brightness == 128) return p;
   return {ToneCurve(p.blue, contrast, brightness), ToneCurve(p.green, contrast, brightness),
           ToneCurve(p.red, contrast, brightness)};
-}
-
-// The source row fetched for canvas position (X, Y) under the cylindrical
-// projection; false when the position falls outside every row (including when
-// the arithmetic leaves the range of an int).
-bool ProjectedRow(int swing, int64_t X, int64_t Y, int W, int H, int shiftY, int& r) {
-  const int64_t dx = X - W / 2;
-  const int64_t dy = Y - H / 2;
-  const double theta = swing * dx * 3.14159 / ((W / 2) * 360);
-  const double row = dy / std::cos(theta) + (H / 2 - shiftY);
-  if (!(row > static_cast<double>(INT_MIN) - 1.0 && row < static_cast<double>(INT_MAX) + 1.0)) return false;
-  r = static_cast<int>(row);
-  return true;
 }
 
 }  // namespace
@@ -233,33 +224,80 @@ int CDestdoc::GenerateTarget() {
                               : g_nMergeRule == kMergeLeast  ? MergePixel{254, 254, 254}
                                                              : MergePixel{126, 126, 126};
     const int swing = m_nSwingAngle;
+    // The tone curve as a table: the same values, looked up.
+    uint8_t tone[256];
+    for (int v = 0; v < 256; ++v) tone[v] = ToneCurve(v, m_nContrast, m_nBrightness);
+    // Columns are laid in strips, rows of a strip spread over the cores; every
+    // canvas pixel is written at most once per source, so the order does not
+    // change the result. Progress and the stop check follow each strip.
+    constexpr int kStrip = 128;
+    std::vector<double> cosines;
     // Lays one source; returns false when the user stopped it.
     auto lay = [&](const PreparedReader& reader, int w, int h, int sx, int sy, bool second) {
       SetStageText(second ? target_text::kMergingSource2 : target_text::kMergingSource1);
-      for (int x = 0; x < w; ++x) {
-        const int X = x + sx;
-        for (int v = -(H / 2); v <= H - 1; ++v) {
-          int r = v;
-          if (swing != 0 && !ProjectedRow(swing, X, int64_t{v} + sy, W, H, sy, r)) continue;
-          if (r < 0 || r >= h) continue;
+      // Loop rows run from -(H / 2) to H - 1; without the projection only the
+      // rows of the source itself can be laid.
+      const int vFirst = swing ? -(H / 2) : std::max(0, -sy);
+      const int vLast = swing ? H - 1 : std::min(h, H - sy) - 1;
+      for (int x0 = 0; x0 < w; x0 += kStrip) {
+        const int x1 = std::min(w, x0 + kStrip);
+        if (swing) {
+          // theta depends on the column only.
+          cosines.resize(static_cast<size_t>(x1 - x0));
+          for (int x = x0; x < x1; ++x) {
+            const int64_t dx = int64_t{x} + sx - W / 2;
+            cosines[static_cast<size_t>(x - x0)] = std::cos(swing * dx * 3.14159 / ((W / 2) * 360));
+          }
+        }
+        // One canvas row of the strip; templated so the common cases (24-bit
+        // source, no projection) run without per-pixel tests of the settings.
+        auto layRow = [&](int v, auto fromRgb, auto projected) {
           const int Y = v + sy;
           // Rows pulled in by the projection can land outside the canvas.
-          if (Y < 0 || Y >= H) continue;
-          MergePixel p = Tone(reader.Color(x, r), m_nContrast, m_nBrightness);
-          uint8_t* t = target.Row(Y) + 3 * static_cast<size_t>(X);
-          if (!second) {
-            if (p == bg) p = nudged;
-          } else {
-            const MergePixel tp{t[0], t[1], t[2]};
-            if (!(tp == bg)) {
-              g_nCurX = x;
-              g_nCurY = v;
-              p = op->Merge(tp, p);
+          if (Y < 0 || Y >= H) return;
+          uint8_t* out = target.Row(Y) + 3 * static_cast<size_t>(sx);
+          const int64_t dy = int64_t{Y} - H / 2;
+          const uint8_t* in = nullptr;
+          if constexpr (!decltype(projected)::value) in = reader.Row(v);
+          for (int x = x0; x < x1; ++x) {
+            int r = v;
+            if constexpr (decltype(projected)::value) {
+              const double row = dy / cosines[static_cast<size_t>(x - x0)] + (H / 2 - sy);
+              if (!(row > -2147483649.0 && row < 2147483648.0)) continue;
+              r = static_cast<int>(row);
+              if (r < 0 || r >= h) continue;
+              in = reader.Row(r);
+            }
+            MergePixel p;
+            if constexpr (decltype(fromRgb)::value) {
+              const uint8_t* q = in + 3 * static_cast<size_t>(x);
+              p = {tone[q[0]], tone[q[1]], tone[q[2]]};
+            } else {
+              const MergePixel c = reader.Color(x, r);
+              p = {tone[c.blue], tone[c.green], tone[c.red]};
+            }
+            uint8_t* t = out + 3 * static_cast<size_t>(x);
+            if (!second) {
+              if (p == bg) p = nudged;
+            } else if (t[0] != bg.blue || t[1] != bg.green || t[2] != bg.red) {
+              p = op->MergeAt({t[0], t[1], t[2]}, p, x, v);
+            }
+            t[0] = p.blue, t[1] = p.green, t[2] = p.red;
+          }
+        };
+        ParallelRanges(vFirst, vLast + 1, 64, [&](int vBegin, int vEnd) {
+          const bool rgb = reader.depth == 24;
+          for (int v = vBegin; v < vEnd; ++v) {
+            if (swing) {
+              if (rgb) layRow(v, std::true_type{}, std::true_type{});
+              else layRow(v, std::false_type{}, std::true_type{});
+            } else {
+              if (rgb) layRow(v, std::true_type{}, std::false_type{});
+              else layRow(v, std::false_type{}, std::false_type{});
             }
           }
-          t[0] = p.blue, t[1] = p.green, t[2] = p.red;
-        }
-        m_nProgress = x * 100 / w;
+        });
+        m_nProgress = static_cast<int>(int64_t{x1 - 1} * 100 / w);
         ShowProgress(kProgressCyan, m_nProgress);
         if (CheckAbort() == 1) return false;
       }

@@ -38,20 +38,20 @@ MergeOperator::MergeOperator(const TargetGeometry& g) {
   m_nOverlapHeight = std::max(0, std::min(g.y1 + g.h1, g.y2 + g.h2) - std::max(g.y1, g.y2));
 }
 
-double MergeOperator::FadeWeight() const {
+double MergeOperator::FadeWeight(int curX, int curY) const {
   const int W = m_nOverlapWidth, H = m_nOverlapHeight;
   // Integer halves rounded down, as the overlap sizes are never negative.
-  const int64_t E = int64_t{g_nCurX} - m_nOverlapLeft - W / 2;
-  const int64_t F = int64_t{g_nCurY} - m_nOverlapTop - H / 2;
+  const int64_t E = int64_t{curX} - m_nOverlapLeft - W / 2;
+  const int64_t F = int64_t{curY} - m_nOverlapTop - H / 2;
   const double qx = W ? static_cast<double>(4 * E * E) / static_cast<double>(int64_t{W} * W) : 0.0;
   const double qy = H ? static_cast<double>(4 * F * F) / static_cast<double>(int64_t{H} * H) : 0.0;
   return (1 - qx) * (1 - qy);
 }
 
-MergePixel AverageMerge::Merge(MergePixel a, MergePixel b) const {
+MergePixel AverageMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
   const int c = Bias();
   if (g_bFadeEdge1 || g_bFadeEdge2) {
-    const double f = FadeWeight();
+    const double f = FadeWeight(curX, curY);
     if (g_bFadeEdge1) {
       a = {ClampToByte(a.blue * f + b.blue * (1 - f)), ClampToByte(a.green * f + b.green * (1 - f)),
            ClampToByte(a.red * f + b.red * (1 - f))};
@@ -66,22 +66,22 @@ MergePixel AverageMerge::Merge(MergePixel a, MergePixel b) const {
           static_cast<uint8_t>((a.red * (255 - c) + b.red * c) >> 8)};
 }
 
-MergePixel GreatestMerge::Merge(MergePixel a, MergePixel b) const {
+MergePixel GreatestMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
   const int c = Bias();
   MergePixel ca = a, cb = b;
   if (g_bFadeEdge1 || g_bFadeEdge2) {
-    const double f = FadeWeight();
+    const double f = FadeWeight(curX, curY);
     if (g_bFadeEdge2 && !(f * 255 > Luminance(b))) cb = {0, 0, 0};
     if (g_bFadeEdge1 && !(f * 255 > Luminance(a))) ca = {0, 0, 0};
   }
   return Score(ca, 255 - c) >= Score(cb, c) ? a : b;
 }
 
-MergePixel LeastMerge::Merge(MergePixel a, MergePixel b) const {
+MergePixel LeastMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
   const int c = Bias();
   MergePixel ca = a, cb = b;
   if (g_bFadeEdge1 || g_bFadeEdge2) {
-    const double f = FadeWeight();
+    const double f = FadeWeight(curX, curY);
     if (g_bFadeEdge2 && !(f * 255 > Luminance(b))) cb = {255, 255, 255};
     if (g_bFadeEdge1 && !(f * 255 > Luminance(a))) ca = {255, 255, 255};
   }

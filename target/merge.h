@@ -21,12 +21,17 @@ struct MergePixel {
 class MergeOperator {
  public:
   explicit MergeOperator(const TargetGeometry& g);
-  virtual MergePixel Merge(MergePixel a, MergePixel /*b*/) const { return a; }
+  // a is the pixel laid from source 1, b the pixel of source 2, at the position
+  // g_nCurX, g_nCurY of source 2.
+  virtual MergePixel Merge(MergePixel a, MergePixel b) const { return MergeAt(a, b, g_nCurX, g_nCurY); }
+  // The same at an explicit position, for loops that lay pixels in parallel.
+  virtual MergePixel MergeAt(MergePixel a, MergePixel /*b*/, int /*curX*/, int /*curY*/) const { return a; }
   virtual ~MergeOperator() = default;
 
-  // The fade weight at (g_nCurX, g_nCurY): 1 at the centre of the overlap, 0 on
-  // its edges; a direction in which the overlap is empty contributes 0.
-  double FadeWeight() const;
+  // The fade weight at a position of source 2: 1 at the centre of the overlap, 0
+  // on its edges; a direction in which the overlap is empty contributes 0.
+  double FadeWeight(int curX, int curY) const;
+  double FadeWeight() const { return FadeWeight(g_nCurX, g_nCurY); }
 
   int m_nOverlapWidth;
   int m_nOverlapHeight;
@@ -37,19 +42,19 @@ class MergeOperator {
 class AverageMerge : public MergeOperator {
  public:
   using MergeOperator::MergeOperator;
-  MergePixel Merge(MergePixel a, MergePixel b) const override;
+  MergePixel MergeAt(MergePixel a, MergePixel b, int curX, int curY) const override;
 };
 
 class GreatestMerge : public MergeOperator {
  public:
   using MergeOperator::MergeOperator;
-  MergePixel Merge(MergePixel a, MergePixel b) const override;
+  MergePixel MergeAt(MergePixel a, MergePixel b, int curX, int curY) const override;
 };
 
 class LeastMerge : public MergeOperator {
  public:
   using MergeOperator::MergeOperator;
-  MergePixel Merge(MergePixel a, MergePixel b) const override;
+  MergePixel MergeAt(MergePixel a, MergePixel b, int curX, int curY) const override;
 };
 
 }  // namespace tessara

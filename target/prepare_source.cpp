@@ -2,6 +2,7 @@
 // applied in one resampling pass (integer fixed point in 1/1024, one division per
 // axis and pixel). 1-, 4- and 8-bit sources are sampled nearest; 24-bit output
 // (also from 16- and 32-bit sources) is interpolated bilinearly.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "image/pixel_cursor.h"
 #include "source/tessara_doc.h"
 #include "target/destdoc.h"
+#include "target/parallel.h"
 
 namespace tessara {
 
@@ -141,8 +143,10 @@ int CDestdoc::PrepareSource(int n) {
 
   const SourceReader reader(src);
   const int64_t cx = nw / 2, cy = nh / 2;
-  for (int y = 0; y < nh; ++y) {
-    uint8_t* row = out->Row(y);
+  Dib& dst = *out;
+  // One output row: every pixel's source position, then its sample.
+  auto prepareRow = [&](int y) {
+    uint8_t* row = dst.Row(y);
     const int64_t dy = y - cy;
     for (int x = 0; x < nw; ++x) {
       const int64_t dx = mirror ? cx - x : x - cx;
@@ -152,55 +156,65 @@ int CDestdoc::PrepareSource(int n) {
       const double syf = static_cast<double>(V) / scaleY;
       const int64_t sx = static_cast<int64_t>(sxf);
       const int64_t sy = static_cast<int64_t>(syf);
-      switch (outBits) {
-        case 1:
-          if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
-            if ((reader.Row(static_cast<int>(sy))[sx >> 3] << (sx & 7)) & 0x80) row[x >> 3] |= 0x80 >> (x & 7);
-          }
-          break;
-        case 4:
-          if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
-            const uint8_t b = reader.Row(static_cast<int>(sy))[sx >> 1];
-            const uint8_t index = (sx & 1) ? (b & 0x0F) : (b >> 4);
-            row[x >> 1] |= (x & 1) ? index : static_cast<uint8_t>(index << 4);
-          }
-          break;
-        case 8:
-          if (sx >= 0 && sx < width && sy >= 0 && sy < height) row[x] = reader.Row(static_cast<int>(sy))[sx];
-          break;
-        default: {
-          uint8_t* p = row + 3 * x;
-          if (x < nw - 1) {
-            if (U >= 0 && V >= 0 && sx + 1 < width && sy + 1 < height) {
-              const int64_t fy = static_cast<int64_t>(syf * 256) - sy * 256;
-              const int64_t fx = static_cast<int64_t>(sxf * 256) - sx * 256;
-              const int64_t w00 = (256 - fy) * (256 - fx), w01 = fy * (256 - fx), w10 = fx * (256 - fy),
-                            w11 = fx * fy;
-              int a[3], b[3], c2[3], d[3];
-              const int ix = static_cast<int>(sx), iy = static_cast<int>(sy);
-              reader.Read(ix, iy, a);
-              reader.Read(ix, iy + 1, b);
-              reader.Read(ix + 1, iy, c2);
-              reader.Read(ix + 1, iy + 1, d);
-              for (int k = 0; k < 3; ++k)
-                p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + c2[k] * w10 + d[k] * w11) >> 16);
-            }
-          } else if (sx >= 0 && sx + 1 < width && sy >= 0 && sy + 1 < height) {
-            int a[3];
-            reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
-            p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
-          }
-          break;
+      if (outBits <= 8) {
+        if (sx < 0 || sx >= width || sy < 0 || sy >= height) continue;
+        const uint8_t* in = reader.Row(static_cast<int>(sy));
+        if (outBits == 8) {
+          row[x] = in[sx];
+        } else if (outBits == 4) {
+          const uint8_t b = in[sx >> 1];
+          const uint8_t index = (sx & 1) ? (b & 0x0F) : (b >> 4);
+          row[x >> 1] |= (x & 1) ? index : static_cast<uint8_t>(index << 4);
+        } else if ((in[sx >> 3] << (sx & 7)) & 0x80) {
+          row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
         }
+        continue;
+      }
+      uint8_t* p = row + 3 * x;
+      if (x < nw - 1) {
+        if (U < 0 || V < 0 || sx + 1 >= width || sy + 1 >= height) continue;
+        const int fy = static_cast<int>(static_cast<int64_t>(syf * 256) - sy * 256);
+        const int fx = static_cast<int>(static_cast<int64_t>(sxf * 256) - sx * 256);
+        const int w00 = (256 - fy) * (256 - fx), w01 = fy * (256 - fx), w10 = fx * (256 - fy), w11 = fx * fy;
+        const int ix = static_cast<int>(sx), iy = static_cast<int>(sy);
+        if (bits == 24) {
+          const uint8_t* a = reader.Row(iy) + 3 * ix;
+          const uint8_t* b = reader.Row(iy + 1) + 3 * ix;
+          for (int k = 0; k < 3; ++k)
+            p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[3 + k] * w10 + b[3 + k] * w11) >> 16);
+        } else {
+          int a[3], b[3], c2[3], d[3];
+          reader.Read(ix, iy, a);
+          reader.Read(ix, iy + 1, b);
+          reader.Read(ix + 1, iy, c2);
+          reader.Read(ix + 1, iy + 1, d);
+          for (int k = 0; k < 3; ++k)
+            p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + c2[k] * w10 + d[k] * w11) >> 16);
+        }
+      } else if (sx >= 0 && sx + 1 < width && sy >= 0 && sy + 1 < height) {
+        int a[3];
+        reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
+        p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
       }
     }
+  };
+  // Rows are independent: blocks of them are shared out over the cores, and
+  // progress and the stop check follow each block.
+  const int rowsPerBlock = std::max(1, (1 << 20) / nw);
+  for (int y0 = 0; y0 < nh; y0 += rowsPerBlock) {
+    const int y1 = std::min(nh, y0 + rowsPerBlock);
+    ParallelRanges(y0, y1, 8, [&](int b, int e) {
+      for (int y = b; y < e; ++y) prepareRow(y);
+    });
     if (CheckAbort() == 1) {
       out.reset();
       SetStatusText("");
       return kPrepareStopped;
     }
-    m_nProgress = static_cast<int>(int64_t{y} * 100 / nh);
-    ShowProgress(kProgressGreen, m_nProgress);
+    for (int y = y0; y < y1; ++y) {
+      m_nProgress = static_cast<int>(int64_t{y} * 100 / nh);
+      ShowProgress(kProgressGreen, m_nProgress);
+    }
   }
   SetStageText("");
   ShowProgress(kProgressGrey, 100);

@@ -258,7 +258,7 @@ TEST_F(Generate, StopDuringSourceTwoLeavesNoTarget) {
   Prepared(Coordinates24(5, 5), Coordinates24(5, 5));
   int shown = 0;
   doc->AddListener([&](DocumentEvent e) { shown += e == DocumentEvent::kShowGenerateButton; });
-  ui.PressSpaceAtPoll(7);  // the second column of source 2
+  ui.PressSpaceAtPoll(2);  // after the first strip of source 2
   ui.QueueAnswer(true);
   EXPECT_EQ(doc->GenerateTarget(), 0);
   EXPECT_EQ(doc->m_pTarget, nullptr);

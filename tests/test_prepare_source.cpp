@@ -189,13 +189,13 @@ TEST_F(PrepareSource, ProgressTextsAndTitle) {
 TEST_F(PrepareSource, SpaceBarStopsOnlyWhenTheUserSaysYes) {
   AddSource(Coordinates24(5, 6));
   doc->m_nScale1X = 1500;
-  ui.PressSpaceAtPoll(2);
+  ui.PressSpaceAtPoll(1);
   ui.QueueAnswer(false);
   EXPECT_EQ(doc->PrepareSource(1), kPrepareDone);
   EXPECT_EQ(ui.Questions(), std::vector<std::string>{"Do you really want to quit ?"});
 
   ui.Clear();
-  ui.PressSpaceAtPoll(3);
+  ui.PressSpaceAtPoll(1);
   ui.QueueAnswer(true);
   EXPECT_EQ(doc->PrepareSource(1), kPrepareStopped);
   EXPECT_EQ(doc->m_pSource1, nullptr);

@@ -44,6 +44,9 @@ class IUserInterface {
   virtual void DiscardTypedKeys() = 0;
   // Whether the space bar is held down now.
   virtual bool IsSpaceBarDown() = 0;
+  // Brings the open tool dialogs up to date with the session (they have none
+  // without windows).
+  virtual void RefreshToolDialogs() {}
 };
 
 // Records everything; used by tests and the batch tool.
@@ -55,6 +58,8 @@ class HeadlessUserInterface : public IUserInterface {
   void ShowProgress(ProgressColour colour, int percent) override;
   void DiscardTypedKeys() override {}
   bool IsSpaceBarDown() override;
+  void RefreshToolDialogs() override { ++m_nToolDialogRefreshes; }
+  int m_nToolDialogRefreshes = 0;
 
   const std::vector<std::string>& Messages() const { return m_messages; }
   std::string LastMessage() const { return m_messages.empty() ? std::string() : m_messages.back(); }
@@ -96,5 +101,6 @@ void SetUserInterface(IUserInterface* ui);
 
 // Shorthand for UserInterface().ShowMessage(text).
 void ShowMessage(const std::string& text);
+inline void RefreshToolDialogs() { UserInterface().RefreshToolDialogs(); }
 
 }  // namespace tessara

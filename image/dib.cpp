@@ -83,6 +83,15 @@ bool DibFitsBlock(const Dib& dib) {
   return stride <= room && rows <= room / stride;
 }
 
+void ZeroRowPadding(Dib& dib) {
+  const int w = dib.Width(), h = dib.Height();
+  if (w <= 0 || h <= 0) return;
+  const size_t stride = dib.Stride();
+  const size_t used = (static_cast<size_t>(w) * dib.BitCount() + 7) / 8;
+  if (used >= stride) return;
+  for (int y = 0; y < h; ++y) std::memset(dib.Row(y) + used, 0, stride - used);
+}
+
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage) {
   BITMAPINFOHEADER h{};
   h.biSize = 40;

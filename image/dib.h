@@ -108,6 +108,10 @@ int64_t DibBitsOffset(const BITMAPINFOHEADER& hdr);
 // (run-length bitmaps) are checked against biSizeImage instead of the stride.
 bool DibFitsBlock(const Dib& dib);
 
+// Sets the pad bytes at the end of every row to 0, as a cursor leaving a
+// picture it worked on does.
+void ZeroRowPadding(Dib& dib);
+
 // Makes a picture: header filled in, every other byte set to the low byte of
 // `fill`. Refuses more than 20000 pixels a side or more than 200,000,000 bytes
 // (and a failed allocation) by showing `failMessage` and returning null.

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "image/codec.h"
+#include "image/safe_file.h"
 
 namespace tessara {
 
@@ -95,17 +96,15 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
 }
 
 bool CxImage::Save(const std::string& path, int format) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
+  // Encoded in memory first, then written beside the file and renamed over it,
+  // so a failure never leaves the user's existing file damaged.
+  std::vector<uint8_t> out;
+  if (!Encode(out, format)) return false;
+  if (!WriteFileReplacing(path, out.data(), out.size())) {
     SetError("null file handler");
     return false;
   }
-  std::vector<uint8_t> out;
-  bool ok = Encode(out, format);
-  if (ok && !out.empty() && std::fwrite(out.data(), 1, out.size(), f) != out.size()) ok = false;
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok && m_szLastError.empty()) SetError("Error writing file");
-  return ok;
+  return true;
 }
 
 bool CxImage::Encode(std::vector<uint8_t>& out, int format) {

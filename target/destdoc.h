@@ -29,7 +29,22 @@ inline constexpr const char* kNoMemoryTarget = "Not enough memory to set up the 
 inline constexpr const char* kMergingSource1 = "Merging Source 1";
 inline constexpr const char* kMergingSource2 = "Merging Source 2";
 inline constexpr const char* kPleaseWait = "Please wait...";
+inline constexpr const char* kNoMemoryOutput =
+    "Not enough memory to process the target image prior to printing or saving to a file !!!";
+inline constexpr const char* kFailedSave = "Failed the file save!";
+inline constexpr const char* kSaveTitle = "Save Target Image";
+inline constexpr const char* kSaveTitleZone = "Save Target Image  - Zone area only";
+inline constexpr const char* kSaveFilter =
+    "Bitmap Files (*.bmp)|*.bmp|Jpeg Files (*.jpg)|*.jpg|Png Files (*.png)|*.png|Tif Files (*.tif)|*.tif|"
+    "Tga Files (*.tga)|*.tga|Pcx Files (*.pcx)|*.pcx||";
 }  // namespace target_text
+
+// A corner of the Zone in pixels of the Target view: x to the right, y down from
+// the Target's top edge.
+struct ZonePoint {
+  int x = 0;
+  int y = 0;
+};
 
 // Results of PrepareSource.
 enum PrepareResult {
@@ -71,6 +86,20 @@ class CDestdoc : public CDocument {
   // Draws the grid lines over the Target.
   void DrawGrid();
 
+  // Saving: the output image (whole Target or Zone; 24 bits when force24), the
+  // program's own bitmap writer, the codec writer, and the Save-as dispatch by
+  // the chosen name's ending (or the chosen file-type filter, 1 bmp .. 6 pcx,
+  // 7 wmf, when the name has none). Each returns 1 when the file was written.
+  DibPtr PrepareOutput(int force24);
+  int SaveTargetBmp(const std::string& path);
+  int SaveTargetFile(const std::string& path, int format);
+  int SaveTargetToPath(const std::string& path, int filterIndex);
+  // The Zone's corners as the Target view set them.
+  void SetZone(ZonePoint anchor, ZonePoint corner) {
+    m_ptZoneAnchor = anchor;
+    m_ptZoneCorner = corner;
+  }
+
   // Marks the Target as older than the settings.
   void MarkNeedsUpdate();
   void MarkUpToDate();
@@ -109,7 +138,13 @@ class CDestdoc : public CDocument {
   // Set when the last RefreshSources met a stop by the user (the align document
   // shows it as its preview status).
   int m_nLastRefreshResult = kPrepareDone;
+  ZonePoint m_ptZoneAnchor;
+  ZonePoint m_ptZoneCorner;
 };
+
+// Height of the printed picture: the output image across the printable width,
+// keeping its proportions on printers whose two resolutions differ.
+int PrintDestinationHeight(int imageWidth, int imageHeight, int pageWidth, int dpiX, int dpiY);
 
 // Tone curve of one channel value: contrast K (16 neutral), brightness B (128
 // neutral).

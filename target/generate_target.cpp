@@ -141,6 +141,8 @@ int CDestdoc::GenerateTarget() {
     }
     SetStageText("");
     ShowProgress(kProgressGrey, 100);
+    // Written as through a cursor, which leaves the row padding zeroed.
+    ZeroRowPadding(target);
   } else if (m_nBitDepth == 8) {
     SetStageText(target_text::kPleaseWait);
     // Working table: slots 0..15 source 1's colours, 16..31 source 2's, and
@@ -320,6 +322,7 @@ int CDestdoc::GenerateTarget() {
     }
     SetStageText("");
     ShowProgress(kProgressGrey, 100);
+    ZeroRowPadding(target);
     DrawGrid();
   }
 

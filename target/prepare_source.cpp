@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "align/align_doc.h"
 #include "framework/registry.h"
 #include "image/pixel_cursor.h"
 #include "source/tessara_doc.h"
@@ -228,6 +229,7 @@ void CDestdoc::RefreshSources() {
   if (!m_pSource1) first = PrepareSource(1);
   if (!m_pSource2 && first == kPrepareDone) second = PrepareSource(2);
   m_nLastRefreshResult = (first == kPrepareStopped || second == kPrepareStopped) ? kPrepareStopped : kPrepareDone;
+  if (m_nLastRefreshResult == kPrepareStopped && g_pAlignDoc) g_pAlignDoc->m_nFailCode = kPrepareStopped;
   MarkUpToDate();
 }
 

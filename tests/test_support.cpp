@@ -67,10 +67,13 @@ RgbImage ReadPpm(const std::vector<uint8_t>& bytes) {
   if (token() != "P6") return out;
   int w = std::atoi(token().c_str()), h = std::atoi(token().c_str()), maxval = std::atoi(token().c_str());
   ++pos;  // the single whitespace byte before the data
-  if (w <= 0 || h <= 0 || maxval != 255 || bytes.size() < pos + size_t(w) * h * 3) return out;
+  // Readers write two-level pictures with a smaller maximum; scale to 0..255.
+  if (w <= 0 || h <= 0 || maxval < 1 || maxval > 255 || bytes.size() < pos + size_t(w) * h * 3) return out;
   out.width = w;
   out.height = h;
   out.rgb.assign(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + size_t(w) * h * 3));
+  if (maxval != 255)
+    for (uint8_t& v : out.rgb) v = static_cast<uint8_t>(v * 255 / maxval);
   return out;
 }
 

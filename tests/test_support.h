@@ -24,7 +24,8 @@ struct RgbImage {
   int height = 0;
   std::vector<uint8_t> rgb;  // top-down, red, green, blue
 };
-// Reads a binary PPM (P6, maxval 255). Empty image on failure.
+// Reads a binary PPM (P6, maxval up to 255, scaled to 0..255). Empty image on
+// failure.
 RgbImage ReadPpm(const std::vector<uint8_t>& bytes);
 RgbImage ReadPpmFile(const std::filesystem::path& path);
 // The picture held by `img` as top-down RGB.

@@ -1,0 +1,62 @@
+// The align document: a reduced 24-bit preview of both prepared sources at their
+// relative placement, and the numbers that map preview pixels back to source
+// pixels. The alignment itself lives in the session (CDestdoc); the Align view
+// draws this preview and feeds it the client size and the mouse.
+//
+// Positions here are preview pixels: columns from the left, stored rows from the
+// bottom of the preview, as in every picture. The view places the preview's
+// top-left corner at (m_nPreviewLeft, m_nPreviewTop) of its client area.
+#pragma once
+
+#include "framework/document.h"
+#include "image/dib.h"
+
+namespace tessara {
+
+namespace align_text {
+inline constexpr const char* kTitle = "Align Window";
+inline constexpr const char* kHeightTooSmall = "Height too small - can't see the image!";
+inline constexpr const char* kNoMemoryPreview = "Not enough memory to set up the preview image.";
+inline constexpr const char* kNotAllowedToClose = "Not allowed to close this window !";
+}  // namespace align_text
+
+class CAlignDoc : public CDocument {
+ public:
+  CAlignDoc();
+  ~CAlignDoc() override;
+
+  // Rebuilds the preview and its layout from the session; `failCode` is what
+  // the preparation before it returned (recorded when a source is missing).
+  void RebuildPreview(int failCode);
+  // Applies a frame dragged with the mouse to source 1 or 2: scales in 1/1024,
+  // moves in preview pixels (y upward). 0, or the preparation's error code with
+  // the geometry put back.
+  int ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, int source);
+  void FreePreview();
+  // The framework asks to close the document: refused, with a message unless
+  // the program is shutting down. Returns whether it may close (never).
+  bool CanCloseDocument(bool mainFrameClosing);
+
+  DibPtr m_pPreview;
+  int m_nPreviewWidth = 1;
+  int m_nPreviewHeight = 1;
+  int m_nPrev1Width = 0;
+  int m_nPrev1Height = 0;
+  int m_nPrev2Width = 0;
+  int m_nPrev2Height = 0;
+  int m_nPrev1X = 0;
+  int m_nPrev2X = 0;
+  int m_nPrev1Y = 0;
+  int m_nPrev2Y = 0;
+  int m_nReduction = 1;
+  int m_bAlignValid = 0;
+  int m_nFailCode = 0;
+  int m_nPredictedWidth = 0;
+  int m_nPredictedHeight = 0;
+  int m_nPreviewLeft = 0;
+  int m_nPreviewTop = 0;
+  int m_nClientWidth = 1;
+  int m_nClientHeight = 1;
+};
+
+}  // namespace tessara

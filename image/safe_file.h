@@ -1,0 +1,17 @@
+// Writing a file without ever losing the one already there: the bytes go to a
+// temporary file in the same folder, which replaces the named file only when
+// everything was written; on any failure the temporary file is removed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace tessara {
+
+// `write` puts the whole content into the open file and returns false on error.
+bool WriteFileReplacing(const std::string& path, const std::function<bool(std::FILE*)>& write);
+bool WriteFileReplacing(const std::string& path, const uint8_t* data, size_t size);
+
+}  // namespace tessara

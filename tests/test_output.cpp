@@ -1,0 +1,203 @@
+// Saving the Target: the output image (whole Target or Zone), the bitmap file
+// layout, the choice of writer by name and filter, failures that keep existing
+// files, and the printed page height.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "framework/settings.h"
+#include "image/ximage.h"
+#include "tests/engine_fixture.h"
+#include "tests/test_support.h"
+
+namespace tessara {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Coordinates24;
+using test::IndexAt;
+using test::Indexed;
+
+class Output : public test::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    SetSettingsStore(&store);
+    dir = test::TempDir();
+  }
+  void TearDown() override {
+    SetSettingsStore(nullptr);
+    EngineTest::TearDown();
+  }
+  // Two sources of the given depth side by side, generated.
+  void Target(int bits, int width = 20, int height = 10) {
+    auto make = [&](int phase) {
+      return bits == 24 ? Coordinates24(width, height)
+                        : Indexed(bits, width, height, [phase](int x, int y) { return (x + y + phase) % 3 == 0; });
+    };
+    AddSource(make(0));
+    AddSource(make(1));
+    doc->m_nOffsetX = width;
+    ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
+    ASSERT_EQ(doc->PrepareSource(2), kPrepareDone);
+    ASSERT_EQ(doc->GenerateTarget(), 1);
+  }
+  MemorySettingsStore store;
+  fs::path dir;
+};
+
+TEST_F(Output, WholeTargetAndZoneInEitherDirection) {
+  Target(24);
+  const Dib& t = *doc->m_pTarget;
+  DibPtr whole = doc->PrepareOutput(0);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(DibToRgb(*whole), DibToRgb(t));
+  EXPECT_EQ(doc->m_pSource1, nullptr);  // released to make room
+
+  // Zone from (3, 2) to (11, 7), y counted from the top: 8 x 5 pixels whose
+  // bottom row is stored row 10 - 2 - 5 = 3 of the Target.
+  doc->m_bZoneOnly = 1;
+  for (auto corners : {std::pair<ZonePoint, ZonePoint>{{3, 2}, {11, 7}}, {{11, 7}, {3, 2}}, {{3, 7}, {11, 2}}}) {
+    doc->SetZone(corners.first, corners.second);
+    DibPtr zone = doc->PrepareOutput(0);
+    ASSERT_TRUE(zone);
+    ASSERT_EQ(zone->Width(), 8);
+    ASSERT_EQ(zone->Height(), 5);
+    EXPECT_EQ(doc->m_nOutputWidth, 8);
+    for (int j = 0; j < 5; ++j)
+      EXPECT_EQ(std::memcmp(zone->Row(j), t.Row(j + 3) + 3 * 3, 8 * 3), 0) << j;
+  }
+  // Corners beyond the Target never read outside it.
+  doc->SetZone({-5, -5}, {500, 500});
+  DibPtr clipped = doc->PrepareOutput(0);
+  ASSERT_TRUE(clipped);
+  EXPECT_EQ(clipped->Width(), 40);
+  EXPECT_EQ(clipped->Height(), 10);
+}
+
+TEST_F(Output, ColourTablesPerDepth) {
+  Target(1);
+  DibPtr mono = doc->PrepareOutput(0);
+  ASSERT_EQ(mono->BitCount(), 1);
+  EXPECT_EQ(mono->ColorTable()[0].rgbRed, 0);
+  EXPECT_EQ(mono->ColorTable()[1].rgbRed, 255);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(IndexAt(*mono, x, y), IndexAt(*doc->m_pTarget, x, y));
+  DibPtr forced = doc->PrepareOutput(1);
+  ASSERT_EQ(forced->BitCount(), 24);
+  EXPECT_EQ(DibToRgb(*forced), DibToRgb(*doc->m_pTarget));
+  RemoveSource(2);
+  RemoveSource(1);
+  Target(4);
+  DibPtr eight = doc->PrepareOutput(0);
+  ASSERT_EQ(eight->BitCount(), 8);
+  EXPECT_EQ(std::memcmp(eight->ColorTable(), doc->m_pTarget->ColorTable(), 1024), 0);
+  EXPECT_EQ(DibToRgb(*eight), DibToRgb(*doc->m_pTarget));
+}
+
+TEST_F(Output, BitmapFileLayout) {
+  for (int bits : {1, 4, 24}) {
+    Target(bits, 21, 9);
+    const fs::path path = dir / ("t" + std::to_string(bits) + ".bmp");
+    ASSERT_EQ(doc->SaveTargetBmp(path.string()), 1);
+    const std::vector<uint8_t> file = test::ReadBytes(path);
+    const Dib& t = *doc->m_pTarget;
+    const uint32_t offset = t.BitCount() == 24 ? 54 : 54 + (4u << t.BitCount());
+    EXPECT_EQ(offset, bits == 1 ? 62u : bits == 4 ? 1078u : 54u);
+    ASSERT_EQ(file.size(), offset + t.Header().biSizeImage);
+    uint32_t size, bitsAt;
+    std::memcpy(&size, &file[2], 4);
+    std::memcpy(&bitsAt, &file[10], 4);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(size, file.size());
+    EXPECT_EQ(bitsAt, offset);
+    EXPECT_EQ(std::memcmp(&file[14], t.Data(), 40), 0);
+    // The rows are the output image's: the Target's pixels with clean padding.
+    DibPtr out = doc->PrepareOutput(0);
+    EXPECT_EQ(std::memcmp(&file[offset], out->Bits(), t.Header().biSizeImage), 0);
+    doc->RefreshSources();
+    // The sources are prepared again afterwards.
+    EXPECT_NE(doc->m_pSource1, nullptr);
+    EXPECT_EQ(doc->m_bUpToDate, 1);
+    // Independent reader: ImageMagick sees the same pixels.
+    if (test::HaveCommand("convert")) {
+      bool ok = false;
+      const auto raw = test::RunCommand("convert '" + path.string() + "' ppm:- 2>/dev/null", &ok);
+      EXPECT_TRUE(ok);
+      EXPECT_EQ(test::ReadPpm(raw).rgb, DibToRgb(t)) << std::string(raw.begin(), raw.begin() + std::min<size_t>(raw.size(), 16));
+    }
+    RemoveSource(2);
+    RemoveSource(1);
+  }
+}
+
+TEST_F(Output, DispatchByNameAndFilter) {
+  Target(24);
+  // An upper-case JPG with the Bitmap filter writes JPEG under the given name.
+  ASSERT_EQ(doc->SaveTargetToPath((dir / "picture.JPG").string(), 1), 1);
+  std::vector<uint8_t> jpg = test::ReadBytes(dir / "picture.JPG");
+  ASSERT_GE(jpg.size(), 3u);
+  EXPECT_EQ(jpg[0], 0xFF);
+  EXPECT_EQ(jpg[1], 0xD8);
+  // No ending with the Png filter appends .png and remembers the filter.
+  ASSERT_EQ(doc->SaveTargetToPath((dir / "picture").string(), 3), 1);
+  CxImage png((dir / "picture.png").string(), CXIMAGE_FORMAT_PNG);
+  ASSERT_TRUE(png.IsValid());
+  EXPECT_EQ(png.GetBpp(), 24);
+  EXPECT_EQ(store.GetInt("Configure", "Last Save Extension", 0), 3);
+  EXPECT_EQ(store.GetString("Configure", "Last Save Directory", ""), dir.string() + "/");
+  for (const char* name : {"p.tif", "p.tga", "p.pcx"}) {
+    ASSERT_EQ(doc->SaveTargetToPath((dir / name).string(), 2), 1) << name;
+    CxImage back((dir / name).string(), 0);
+    ASSERT_TRUE(back.IsValid()) << name;
+    if (std::string(name) != "p.tif")  // JPEG-compressed TIFF is lossy
+      EXPECT_EQ(test::ToRgb(back).rgb, DibToRgb(*doc->m_pTarget)) << name;
+  }
+  // A metafile is handed to the codec layer, which refuses it.
+  EXPECT_EQ(doc->SaveTargetToPath((dir / "picture.wmf").string(), 1), 0);
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  EXPECT_FALSE(fs::exists(dir / "picture.wmf"));
+  EXPECT_NE(doc->m_pSource1, nullptr);
+}
+
+TEST_F(Output, FailuresKeepExistingFiles) {
+  Target(24);
+  const fs::path existing = dir / "keep.png";
+  test::WriteBytes(existing, {1, 2, 3});
+  // A folder where the file should go cannot be replaced.
+  const fs::path folder = dir / "taken.bmp";
+  fs::create_directory(folder);
+  EXPECT_EQ(doc->SaveTargetToPath(folder.string(), 1), 0);
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  ui.Clear();
+  EXPECT_EQ(doc->SaveTargetToPath((dir / "no-such-folder" / "a.png").string(), 3), 0);
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  if (geteuid() != 0) {
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    test::WriteBytes(locked / "keep.bmp", {9, 9});
+    chmod(locked.c_str(), 0555);
+    EXPECT_EQ(doc->SaveTargetBmp((locked / "keep.bmp").string()), 0);
+    chmod(locked.c_str(), 0755);
+    EXPECT_EQ(test::ReadBytes(locked / "keep.bmp"), (std::vector<uint8_t>{9, 9}));
+  }
+  // A successful save replaces the file; nothing is left beside it.
+  ASSERT_EQ(doc->SaveTargetToPath(existing.string(), 3), 1);
+  EXPECT_GT(fs::file_size(existing), 3u);
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(dir)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+TEST(PrintLayout, FillsThePageWidthKeepingProportions) {
+  EXPECT_EQ(PrintDestinationHeight(1000, 500, 4800, 600, 300), 1200);
+  EXPECT_EQ(PrintDestinationHeight(1000, 500, 4800, 600, 600), 2400);
+  EXPECT_EQ(PrintDestinationHeight(3, 1, 100, 1, 1), 33);
+  EXPECT_EQ(PrintDestinationHeight(0, 10, 100, 600, 600), 0);
+}
+
+}  // namespace
+}  // namespace tessara

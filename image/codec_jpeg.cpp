@@ -1,6 +1,358 @@
-// Temporary placeholder while this codec is being written.
+// JPEG decoder and encoder over libjpeg(-turbo).
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return; we
+// leave through longjmp. To keep that well defined, the functions that call
+// setjmp keep every piece of their state in plain structs (no C++ objects with
+// destructors are alive between setjmp and a longjmp), and the callbacks that
+// reach C++ code catch everything before control goes back into the library.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared first; jerror.h follows it.
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
 #include "image/codec.h"
+
 namespace tessara {
-bool DecodeJpeg(ByteReader&, CxImage& img) { img.SetError("todo"); return false; }
-bool EncodeJpeg(ByteWriter&, CxImage& img) { img.SetError("todo"); return false; }
+
+namespace {
+
+// Flags of CxImage::m_dwCodecOptions the JPEG encoder understands.
+constexpr uint32_t kJpegOptionProgressive = 0x1;
+constexpr uint32_t kJpegOptionSmoothing = 0x2;
+
+// A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of its
+// largest component (the DC code), so a file of n bytes cannot hold more than
+// 8 n blocks, i.e. 512 n pixels. Twice that leaves a margin; beyond it the
+// header lies and we refuse before allocating the picture.
+constexpr uint64_t kMaxPixelsPerByte = 1024;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void FailWithMessage(j_common_ptr cinfo) {
+  ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
 }
+
+// Warnings that mean picture data is missing or damaged: carrying on would
+// hand back a partly grey picture as if it were good, so they end the decode.
+// Harmless ones (extraneous bytes between markers, unknown JFIF revisions and
+// the like) are ignored.
+bool WarningIsFatal(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level < 0 && WarningIsFatal(cinfo->err->msg_code)) FailWithMessage(cinfo);
+  // Nothing goes to stderr: warnings and trace messages are dropped.
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void SetupErrors(ErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = FailWithMessage;
+  err.pub.emit_message = EmitMessage;
+  err.pub.output_message = OutputMessage;
+  err.message[0] = '\0';
+}
+
+// --- source: the whole file is in memory --------------------------------------
+
+void SourceInit(j_decompress_ptr) {}
+
+// Called only once every byte has been consumed: the file is cut short.
+// libjpeg's own source managers would insert a fake end marker and carry on
+// with a grey remainder; we stop with the library's message instead.
+boolean SourceFill(j_decompress_ptr cinfo) {
+  ERREXIT(cinfo, JWRN_JPEG_EOF);
+  return FALSE;
+}
+
+void SourceSkip(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* src = cinfo->src;
+  if (static_cast<unsigned long>(count) > src->bytes_in_buffer) ERREXIT(cinfo, JWRN_JPEG_EOF);
+  src->next_input_byte += count;
+  src->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void SourceTerm(j_decompress_ptr) {}
+
+// --- destination: a growable ByteWriter ---------------------------------------
+
+constexpr size_t kDestChunk = 1 << 16;
+
+struct Destination {
+  jpeg_destination_mgr pub;
+  ByteWriter* out;
+  JOCTET buffer[kDestChunk];
+};
+
+// Appends n bytes; false when memory runs out (never throws into libjpeg).
+bool AppendToWriter(ByteWriter* out, const JOCTET* data, size_t n) {
+  try {
+    out->Write(data, n);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void DestInit(j_compress_ptr cinfo) {
+  Destination* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kDestChunk;
+}
+
+boolean DestEmpty(j_compress_ptr cinfo) {
+  Destination* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  if (!AppendToWriter(dest->out, dest->buffer, kDestChunk)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kDestChunk;
+  return TRUE;
+}
+
+void DestTerm(j_compress_ptr cinfo) {
+  Destination* dest = reinterpret_cast<Destination*>(cinfo->dest);
+  size_t n = kDestChunk - dest->pub.free_in_buffer;
+  if (!AppendToWriter(dest->out, dest->buffer, n)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+}
+
+// --- decoding -----------------------------------------------------------------
+
+constexpr int kRowBatch = 16;
+
+struct DecodeState {
+  ErrorManager err;
+  jpeg_decompress_struct cinfo;
+  jpeg_source_mgr src;
+  const uint8_t* data;
+  size_t size;
+  CxImage* img;
+  uint8_t* cmykRow;   // malloc'd, for four-component files
+  bool createFailed;  // CxImage::Create has put its own message
+};
+
+// CMYK (and YCCK, which libjpeg turns into CMYK) to blue, green, red. Adobe
+// applications write the inks inverted (0 = full ink) and mark the file with
+// an Adobe segment; without that marker the values are taken as ink amounts.
+void CmykRowToBgr(const uint8_t* src, uint8_t* dst, unsigned width, bool inverted) {
+  for (unsigned x = 0; x < width; ++x, src += 4, dst += 3) {
+    unsigned c = src[0], m = src[1], y = src[2], k = src[3];
+    if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+    // Now each value is 255 - ink; the colour is the product of the "no ink"
+    // parts, rounded.
+    dst[0] = static_cast<uint8_t>((y * k + 127) / 255);
+    dst[1] = static_cast<uint8_t>((m * k + 127) / 255);
+    dst[2] = static_cast<uint8_t>((c * k + 127) / 255);
+  }
+}
+
+// Holds only plain data in its frame; everything it needs is in *s.
+bool DecodeCore(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  if (setjmp(s->err.jump)) {
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+  jpeg_create_decompress(cinfo);
+  s->src.init_source = SourceInit;
+  s->src.fill_input_buffer = SourceFill;
+  s->src.skip_input_data = SourceSkip;
+  s->src.resync_to_restart = jpeg_resync_to_restart;
+  s->src.term_source = SourceTerm;
+  s->src.next_input_byte = s->data;
+  s->src.bytes_in_buffer = s->size;
+  cinfo->src = &s->src;
+
+  jpeg_read_header(cinfo, TRUE);
+
+  uint64_t pixels = static_cast<uint64_t>(cinfo->image_width) * cinfo->image_height;
+  if (!cinfo->arith_code && pixels > kMaxPixelsPerByte * static_cast<uint64_t>(s->size)) {
+    std::snprintf(s->err.message, sizeof s->err.message, "Corrupt JPEG data: %ux%u pixels cannot be held in %zu bytes",
+                  cinfo->image_width, cinfo->image_height, s->size);
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+
+  bool grey = cinfo->num_components == 1;
+  bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+  if (grey)
+    cinfo->out_color_space = JCS_GRAYSCALE;
+  else if (cmyk)
+    cinfo->out_color_space = JCS_CMYK;
+  else
+    cinfo->out_color_space = JCS_EXT_BGR;  // straight into the picture's order
+
+  jpeg_calc_output_dimensions(cinfo);
+  CxImage* img = s->img;
+  if (!img->Create(cinfo->output_width, cinfo->output_height, grey ? 8 : 24)) {
+    s->createFailed = true;
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+  if (grey) img->SetGrayPalette();
+
+  if (cinfo->saw_JFIF_marker && cinfo->X_density > 0 && cinfo->Y_density > 0) {
+    if (cinfo->density_unit == 1) {
+      img->SetXDpi(cinfo->X_density);
+      img->SetYDpi(cinfo->Y_density);
+    } else if (cinfo->density_unit == 2) {
+      // Dots per centimetre; x 2.54 rounded to the nearest integer.
+      img->SetXDpi(static_cast<int>((cinfo->X_density * 254 + 50) / 100));
+      img->SetYDpi(static_cast<int>((cinfo->Y_density * 254 + 50) / 100));
+    }
+  }
+
+  jpeg_start_decompress(cinfo);
+  unsigned width = cinfo->output_width;
+  int height = static_cast<int>(cinfo->output_height);
+
+  if (cmyk) {
+    if (cinfo->output_components != 4) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+    s->cmykRow = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width) * 4));
+    if (!s->cmykRow) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+    bool inverted = cinfo->saw_Adobe_marker;
+    JSAMPROW row = s->cmykRow;
+    while (cinfo->output_scanline < cinfo->output_height) {
+      int y = height - 1 - static_cast<int>(cinfo->output_scanline);
+      if (jpeg_read_scanlines(cinfo, &row, 1) != 1) ERREXIT(cinfo, JWRN_JPEG_EOF);
+      CmykRowToBgr(s->cmykRow, img->GetBits(y), width, inverted);
+    }
+  } else {
+    JSAMPROW rows[kRowBatch];
+    while (cinfo->output_scanline < cinfo->output_height) {
+      unsigned first = cinfo->output_scanline;
+      unsigned count = cinfo->output_height - first;
+      if (count > kRowBatch) count = kRowBatch;
+      for (unsigned i = 0; i < count; ++i) rows[i] = img->GetBits(height - 1 - static_cast<int>(first + i));
+      if (jpeg_read_scanlines(cinfo, rows, count) == 0) ERREXIT(cinfo, JWRN_JPEG_EOF);
+    }
+  }
+  jpeg_finish_decompress(cinfo);
+  jpeg_destroy_decompress(cinfo);
+  return true;
+}
+
+// --- encoding -----------------------------------------------------------------
+
+struct EncodeState {
+  ErrorManager err;
+  jpeg_compress_struct cinfo;
+  Destination dest;
+  CxImage* img;
+};
+
+int ClampDensity(int dpi) { return dpi < 1 ? 96 : dpi > 65535 ? 65535 : dpi; }
+
+bool EncodeCore(EncodeState* s) {
+  jpeg_compress_struct* cinfo = &s->cinfo;
+  if (setjmp(s->err.jump)) {
+    jpeg_destroy_compress(cinfo);
+    return false;
+  }
+  jpeg_create_compress(cinfo);
+  s->dest.pub.init_destination = DestInit;
+  s->dest.pub.empty_output_buffer = DestEmpty;
+  s->dest.pub.term_destination = DestTerm;
+  cinfo->dest = &s->dest.pub;
+
+  CxImage* img = s->img;
+  bool grey = img->GetBpp() == 8;
+  int height = img->GetHeight();
+  cinfo->image_width = static_cast<JDIMENSION>(img->GetWidth());
+  cinfo->image_height = static_cast<JDIMENSION>(height);
+  cinfo->input_components = grey ? 1 : 3;
+  cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;  // rows go in as stored
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, img->m_nJpegQuality, FALSE);
+  if (img->m_dwCodecOptions & kJpegOptionProgressive) jpeg_simple_progression(cinfo);
+  if (img->m_dwCodecOptions & kJpegOptionSmoothing) cinfo->smoothing_factor = 25;
+  cinfo->write_JFIF_header = TRUE;
+  cinfo->density_unit = 1;
+  cinfo->X_density = static_cast<UINT16>(ClampDensity(img->m_nXDpi));
+  cinfo->Y_density = static_cast<UINT16>(ClampDensity(img->m_nYDpi));
+
+  jpeg_start_compress(cinfo, TRUE);
+  JSAMPROW rows[kRowBatch];
+  while (cinfo->next_scanline < cinfo->image_height) {
+    unsigned first = cinfo->next_scanline;
+    unsigned count = cinfo->image_height - first;
+    if (count > kRowBatch) count = kRowBatch;
+    for (unsigned i = 0; i < count; ++i) rows[i] = img->GetBits(height - 1 - static_cast<int>(first + i));
+    if (jpeg_write_scanlines(cinfo, rows, count) == 0) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  }
+  jpeg_finish_compress(cinfo);
+  jpeg_destroy_compress(cinfo);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeJpeg(ByteReader& in, CxImage& img) {
+  DecodeState* s = static_cast<DecodeState*>(std::calloc(1, sizeof(DecodeState)));
+  if (!s) {
+    img.SetError("Insufficient memory for the JPEG decoder");
+    return false;
+  }
+  SetupErrors(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->data = in.Current();
+  s->size = in.Remaining();
+  s->img = &img;
+  bool ok = DecodeCore(s);
+  std::free(s->cmykRow);
+  if (!ok) {
+    if (!s->createFailed) img.SetError(s->err.message[0] ? s->err.message : "JPEG decoding failed");
+    img.Destroy();
+  }
+  std::free(s);
+  return ok;
+}
+
+bool EncodeJpeg(ByteWriter& out, CxImage& img) {
+  if (!img.IsValid()) {
+    img.SetError("null image!!!");
+    return false;
+  }
+  int bpp = img.GetBpp();
+  if (!(bpp == 24 || (bpp == 8 && img.IsGrayScale()))) {
+    img.SetError("JPEG can save only RGB or GreyScale images");
+    return false;
+  }
+  EncodeState* s = static_cast<EncodeState*>(std::calloc(1, sizeof(EncodeState)));
+  if (!s) {
+    img.SetError("Insufficient memory for the JPEG encoder");
+    return false;
+  }
+  SetupErrors(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->dest.out = &out;
+  s->img = &img;
+  bool ok = EncodeCore(s);
+  if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
+  std::free(s);
+  return ok;
+}
+
+}  // namespace tessara

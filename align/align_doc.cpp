@@ -25,6 +25,19 @@ int ScaleBy(int scale, int factor) {
 
 }  // namespace
 
+const char* const* FailCodeLines(int code) {
+  static const char* const kLines[4][2] = {
+      {"The preview image cannot be loaded because of insufficient memory.",
+       "Another possibility is that one or both source images are too big."},
+      {"The preview image cannot be loaded because the format of one or", "both source images is not recognised."},
+      {"The preview image cannot be loaded because the format of one or",
+       "both source images is RLE bitmap which cannot be handled by Tessara."},
+      {"Quit preview image generation.",
+       "The only option now is to delete one or both source images and start over."},
+  };
+  return code >= 1 && code <= 4 ? kLines[code - 1] : nullptr;
+}
+
 CAlignDoc::CAlignDoc() {
   g_pAlignDoc = this;
   SetTitle(align_text::kTitle);

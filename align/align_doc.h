@@ -20,6 +20,10 @@ inline constexpr const char* kNoMemoryPreview = "Not enough memory to set up the
 inline constexpr const char* kNotAllowedToClose = "Not allowed to close this window !";
 }  // namespace align_text
 
+// The two lines that say why there is no preview, for a preparation result
+// 1..4; null for any other code.
+const char* const* FailCodeLines(int code);
+
 class CAlignDoc : public CDocument {
  public:
   CAlignDoc();

@@ -32,6 +32,8 @@ inline constexpr const char* kPleaseWait = "Please wait...";
 inline constexpr const char* kNoMemoryOutput =
     "Not enough memory to process the target image prior to printing or saving to a file !!!";
 inline constexpr const char* kFailedSave = "Failed the file save!";
+inline constexpr const char* kZoneTooSmall =
+    "Zone dimensions are too small.\nHeight and width should be at least 64 pixels.";
 inline constexpr const char* kSaveTitle = "Save Target Image";
 inline constexpr const char* kSaveTitleZone = "Save Target Image  - Zone area only";
 inline constexpr const char* kSaveFilter =

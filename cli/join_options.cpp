@@ -1,0 +1,221 @@
+#include "cli/join_options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tessara {
+
+const char* const kJoinUsage =
+    "Usage: tessara-join [OPTIONS] SOURCE1 SOURCE2 OUTPUT\n"
+    "Joins two pictures into one, as the Tessara program does, without windows.\n"
+    "SOURCE1 and SOURCE2 are .bmp, .jpg, .png, .tif, .tga or .pcx files; the ending of OUTPUT\n"
+    "(bmp, jpg, png, tif, tga, pcx) chooses the format it is saved in.\n"
+    "\n"
+    "Placement and geometry:\n"
+    "  --offset DX,DY          source 2's position relative to source 1 in pixels; DY counts\n"
+    "                          rows upward (default 0,0)\n"
+    "  --scale1 SX,SY          scale of source 1 in 1/1024 (1024 = 100%) or as percentages,\n"
+    "  --scale2 SX,SY            e.g. 150% or 1536,1024 (one value sets both axes)\n"
+    "  --rotate1 DEG           rotation of source 1 in degrees (decimals allowed)\n"
+    "  --rotate2 DEG           rotation of source 2\n"
+    "  --cut-corners1 0|1      1 keeps a rotated source 1 at its unrotated size (default 1)\n"
+    "  --cut-corners2 0|1      the same for source 2\n"
+    "  --mirror1, --mirror2    mirror that source left to right\n"
+    "Merging:\n"
+    "  --merge average|greatest|least   rule where the sources overlap (default average)\n"
+    "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128)\n"
+    "  --fade1 | --fade2       fade that source out toward the edges of the overlap\n"
+    "  --mono or|and           rule for two black-and-white sources (default or)\n"
+    "Adjustments:\n"
+    "  --contrast K            0..32, 16 is neutral\n"
+    "  --brightness B          0..255, 128 is neutral\n"
+    "  --swing DEG             cylindrical projection, 0..180 (0 = none)\n"
+    "  --solid-grid N          solid grid lines every N pixels (2..1000)\n"
+    "  --dotted-grid N         a dot every N pixels (2..1000)\n"
+    "  --grid-colour black|white   (default black)\n"
+    "Output:\n"
+    "  --zone X1,Y1,X2,Y2      save only this rectangle of the Target (corners in Target\n"
+    "                          pixels, y down from the top; at least 64 x 64)\n"
+    "  --quiet                 no progress display\n"
+    "  --help, --version\n";
+
+namespace {
+
+bool ParseInt(const std::string& text, long long lo, long long hi, int& out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno || *end || v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+// Splits "a,b,c" into exactly `count` integers.
+bool ParseInts(const std::string& text, size_t count, long long lo, long long hi, std::vector<int>& out) {
+  out.clear();
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    int v;
+    if (!ParseInt(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), lo, hi, v))
+      return false;
+    out.push_back(v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out.size() == count;
+}
+
+// A scale: 1/1024 units or a percentage ("150%"), 1..32767 in 1/1024.
+bool ParseScale(const std::string& text, int& out) {
+  if (!text.empty() && text.back() == '%') {
+    errno = 0;
+    char* end = nullptr;
+    const std::string number = text.substr(0, text.size() - 1);
+    const double pct = std::strtod(number.c_str(), &end);
+    if (number.empty() || errno || *end || !std::isfinite(pct)) return false;
+    const double v = std::floor(pct * 1024.0 / 100.0 + 0.5);
+    if (v < 1 || v > 32767) return false;
+    out = static_cast<int>(v);
+    return true;
+  }
+  return ParseInt(text, 1, 32767, out);
+}
+
+bool ParseScalePair(const std::string& text, int& x, int& y) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) {
+    if (!ParseScale(text, x)) return false;
+    y = x;
+    return true;
+  }
+  return ParseScale(text.substr(0, comma), x) && ParseScale(text.substr(comma + 1), y);
+}
+
+bool ParseDegrees(const std::string& text, double& out) {
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || errno || *end || !std::isfinite(v) || std::fabs(v) > 36000) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args, std::string& error) {
+  JoinOptions o;
+  std::vector<std::string> positional;
+  auto fail = [&](const std::string& message) {
+    error = message;
+    return std::nullopt;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() < 2 || a[0] != '-' || a == "-") {
+      positional.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    }
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (a == "--version") {
+      o.version = true;
+      continue;
+    }
+    if (a == "--quiet" || a == "-q") o.quiet = true;
+    else if (a == "--mirror1") o.mirror1 = 1;
+    else if (a == "--mirror2") o.mirror2 = 1;
+    else if (a == "--fade1") o.fade1 = 1;
+    else if (a == "--fade2") o.fade2 = 1;
+    else {
+      // Options with a value: "--name value" or "--name=value".
+      std::string name = a, value;
+      const size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+      } else {
+        static const char* const kWithValue[] = {
+            "--offset", "--scale1",  "--scale2",     "--rotate1",    "--rotate2",     "--cut-corners1",
+            "--cut-corners2", "--merge", "--bias",    "--mono",       "--contrast",    "--brightness",
+            "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue))
+          return fail("unknown option " + a);
+        if (i + 1 >= args.size()) return fail(name + " needs a value");
+        value = args[++i];
+      }
+      std::vector<int> v;
+      if (name == "--offset") {
+        if (!ParseInts(value, 2, -1000000, 1000000, v)) return fail("--offset takes DX,DY: two integers");
+        o.offsetX = v[0], o.offsetY = v[1];
+      } else if (name == "--scale1" || name == "--scale2") {
+        int& sx = name == "--scale1" ? o.scale1X : o.scale2X;
+        int& sy = name == "--scale1" ? o.scale1Y : o.scale2Y;
+        if (!ParseScalePair(value, sx, sy))
+          return fail(name + " takes SX,SY in 1/1024 (1..32767) or percentages such as 150%");
+      } else if (name == "--rotate1" || name == "--rotate2") {
+        if (!ParseDegrees(value, name == "--rotate1" ? o.rotate1 : o.rotate2))
+          return fail(name + " takes an angle in degrees, such as 1.5");
+      } else if (name == "--cut-corners1" || name == "--cut-corners2") {
+        if (!ParseInt(value, 0, 1, name == "--cut-corners1" ? o.cutCorners1 : o.cutCorners2))
+          return fail(name + " takes 0 or 1");
+      } else if (name == "--merge") {
+        if (value == "average") o.mergeRule = 0;
+        else if (value == "greatest") o.mergeRule = 1;
+        else if (value == "least") o.mergeRule = 2;
+        else return fail("--merge takes average, greatest or least");
+      } else if (name == "--bias") {
+        if (!ParseInt(value, 0, 255, o.bias)) return fail("--bias takes an integer from 0 to 255");
+      } else if (name == "--mono") {
+        if (value == "or") o.monoAnd = 0;
+        else if (value == "and") o.monoAnd = 1;
+        else return fail("--mono takes or or and");
+      } else if (name == "--contrast") {
+        if (!ParseInt(value, 0, 32, o.contrast)) return fail("--contrast takes an integer from 0 to 32");
+      } else if (name == "--brightness") {
+        if (!ParseInt(value, 0, 255, o.brightness)) return fail("--brightness takes an integer from 0 to 255");
+      } else if (name == "--swing") {
+        if (!ParseInt(value, 0, 180, o.swing)) return fail("--swing takes an integer from 0 to 180");
+      } else if (name == "--solid-grid" || name == "--dotted-grid") {
+        if (!ParseInt(value, 2, 1000, name == "--solid-grid" ? o.solidGrid : o.dottedGrid))
+          return fail(name + " takes a spacing from 2 to 1000");
+      } else if (name == "--grid-colour" || name == "--grid-color") {
+        if (value == "black") o.gridWhite = 0;
+        else if (value == "white") o.gridWhite = 1;
+        else return fail("--grid-colour takes black or white");
+      } else if (name == "--zone") {
+        if (!ParseInts(value, 4, 0, 1000000, v)) return fail("--zone takes X1,Y1,X2,Y2: four integers from 0");
+        o.zone = true;
+        o.zoneX1 = v[0], o.zoneY1 = v[1], o.zoneX2 = v[2], o.zoneY2 = v[3];
+      } else {
+        return fail("unknown option " + a);
+      }
+    }
+  }
+  if (o.help || o.version) return o;
+  if (o.fade1 && o.fade2) return fail("--fade1 and --fade2 cannot be used together");
+  if (positional.size() != 3) return fail("expected SOURCE1 SOURCE2 OUTPUT");
+  o.source1 = positional[0];
+  o.source2 = positional[1];
+  o.output = positional[2];
+  std::string ending = std::filesystem::path(o.output).extension().string();
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  static const char* const kEndings[] = {".bmp", ".jpg", ".png", ".tif", ".tga", ".pcx", ".wmf"};
+  for (int i = 0; i < 7; ++i)
+    if (ending == kEndings[i]) o.filterIndex = i + 1;
+  if (o.filterIndex == 0) return fail("OUTPUT must end in .bmp, .jpg, .png, .tif, .tga or .pcx");
+  return o;
+}
+
+}  // namespace tessara

@@ -1,0 +1,41 @@
+// The options of tessara-join and their reading from the command line. Every
+// value is checked against its range; a bad one gives a message naming the
+// option and what it accepts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessara {
+
+struct JoinOptions {
+  std::string source1, source2, output;
+  int offsetX = 0, offsetY = 0;
+  int scale1X = 1024, scale1Y = 1024, scale2X = 1024, scale2Y = 1024;
+  double rotate1 = 0.0, rotate2 = 0.0;
+  int cutCorners1 = 1, cutCorners2 = 1;
+  int mirror1 = 0, mirror2 = 0;
+  int mergeRule = 0;  // 0 Average, 1 Greatest, 2 Least
+  int bias = 128;
+  int fade1 = 0, fade2 = 0;
+  int monoAnd = 0;
+  int contrast = 16, brightness = 128, swing = 0;
+  int solidGrid = 0, dottedGrid = 0;  // spacing, 0 = none
+  int gridWhite = 0;
+  bool zone = false;
+  int zoneX1 = 0, zoneY1 = 0, zoneX2 = 0, zoneY2 = 0;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  // The Save-as file-type filter matching the output's ending (1 bmp .. 7 wmf).
+  int filterIndex = 0;
+};
+
+// Reads the arguments (without the program name). On a mistake returns nothing
+// and puts the message in `error`.
+std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char* const kJoinUsage;
+
+}  // namespace tessara

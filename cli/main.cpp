@@ -1,0 +1,180 @@
+// tessara-join: joins two pictures the way the desktop program does, without
+// windows. The documents and the engine are the program's own; messages that the
+// program shows in a box go to standard error word for word.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "align/align_doc.h"
+#include "cli/join_options.h"
+#include "framework/registry.h"
+#include "framework/user_interface.h"
+#include "source/tessara_doc.h"
+#include "target/destdoc.h"
+
+using namespace tessara;
+
+namespace {
+
+std::atomic<bool> g_bInterrupted{false};
+
+void OnInterrupt(int) { g_bInterrupted = true; }
+
+// Messages to standard error; on a terminal, the stage and a progress bar on one
+// line. Ctrl-C plays the part of the space bar and its question answered Yes.
+class TerminalInterface : public IUserInterface {
+ public:
+  explicit TerminalInterface(bool showProgress) : m_bProgress(showProgress) {}
+  ~TerminalInterface() override { EndLine(); }
+
+  void ShowMessage(const std::string& text) override {
+    EndLine();
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  bool AskYesNo(const std::string&) override { return g_bInterrupted; }
+  void SetPaneText(StatusPane pane, const std::string& text) override {
+    if (pane != kPaneProcess) return;
+    if (!text.empty()) m_stage = text;
+    Draw();
+  }
+  void ShowProgress(ProgressColour, int percent) override {
+    m_nPercent = std::clamp(percent, 0, 100);
+    Draw();
+  }
+  void DiscardTypedKeys() override {}
+  bool IsSpaceBarDown() override { return g_bInterrupted; }
+  void EndLine() {
+    if (m_bOnLine) std::fputc('\n', stderr);
+    m_bOnLine = false;
+  }
+
+ private:
+  void Draw() {
+    if (!m_bProgress || m_stage.empty()) return;
+    if (m_nPercent == m_nDrawnPercent && m_stage == m_drawnStage) return;
+    m_nDrawnPercent = m_nPercent;
+    m_drawnStage = m_stage;
+    const int filled = m_nPercent * 30 / 100;
+    std::fprintf(stderr, "\r%-26s [%s%s] %3d%%", m_stage.c_str(), std::string(filled, '#').c_str(),
+                 std::string(30 - filled, ' ').c_str(), m_nPercent);
+    std::fflush(stderr);
+    m_bOnLine = true;
+  }
+
+  bool m_bProgress;
+  bool m_bOnLine = false;
+  std::string m_stage, m_drawnStage;
+  int m_nPercent = 0, m_nDrawnPercent = -1;
+};
+
+int Usage(const std::string& error) {
+  std::fprintf(stderr, "tessara-join: %s\nTry 'tessara-join --help' for more information.\n", error.c_str());
+  return 2;
+}
+
+bool Load(const std::string& path) {
+  auto* doc = new CTessaraDoc();
+  SourceFrameCreated();
+  if (doc->OnOpenDocument(path)) return true;
+  delete doc;
+  SourceFrameDestroyed();
+  return false;
+}
+
+void Unload() {
+  while (g_nSourcesLoaded > 0) {
+    delete g_pSourceDocs[g_nSourcesLoaded - 1];
+    SourceFrameDestroyed();
+  }
+}
+
+constexpr int kStoppedStatus = 130;
+
+int Run(const JoinOptions& o, TerminalInterface& ui) {
+  CDestdoc doc;
+  CAlignDoc align;
+  if (!Load(o.source1) || !Load(o.source2)) return 1;
+
+  doc.m_nOffsetX = o.offsetX;
+  doc.m_nOffsetY = o.offsetY;
+  doc.m_nScale1X = o.scale1X, doc.m_nScale1Y = o.scale1Y;
+  doc.m_nScale2X = o.scale2X, doc.m_nScale2Y = o.scale2Y;
+  doc.m_dRotation1 = o.rotate1, doc.m_dRotation2 = o.rotate2;
+  doc.m_bCutCorners1 = o.cutCorners1, doc.m_bCutCorners2 = o.cutCorners2;
+  doc.m_bMirror1 = o.mirror1, doc.m_bMirror2 = o.mirror2;
+  doc.m_nSourceBias = o.bias;
+  doc.m_nContrast = o.contrast;
+  doc.m_nBrightness = o.brightness;
+  doc.m_nSwingAngle = o.swing;
+  g_nMergeRule = o.mergeRule;
+  g_bFadeEdge1 = o.fade1;
+  g_bFadeEdge2 = o.fade2;
+  g_bMonoAnd = o.monoAnd;
+  g_bSolidGrid = o.solidGrid > 0;
+  g_nSolidGridX = g_nSolidGridY = o.solidGrid > 0 ? o.solidGrid : 100;
+  g_bDottedGrid = o.dottedGrid > 0;
+  g_nDotGridX = g_nDotGridY = o.dottedGrid > 0 ? o.dottedGrid : 10;
+  const uint8_t grid = o.gridWhite ? 255 : 0;
+  g_GridColour = {grid, grid, grid};
+
+  for (int n = 1; n <= 2; ++n) {
+    const int result = doc.PrepareSource(n);
+    if (result == kPrepareDone) continue;
+    if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
+    return result == kPrepareStopped ? kStoppedStatus : 1;
+  }
+  if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
+  ui.EndLine();
+
+  if (o.zone) {
+    // Corners in Target pixels, y down from the top, kept inside the Target.
+    const int w = doc.m_nTargetWidth, h = doc.m_nTargetHeight;
+    const ZonePoint a{std::clamp(o.zoneX1, 0, w), std::clamp(o.zoneY1, 0, h)};
+    const ZonePoint b{std::clamp(o.zoneX2, 0, w), std::clamp(o.zoneY2, 0, h)};
+    if (std::abs(b.x - a.x) < 64 || std::abs(b.y - a.y) < 64) {
+      ui.ShowMessage(target_text::kZoneTooSmall);
+      return 1;
+    }
+    doc.SetZone(a, b);
+    doc.m_bZoneOnly = 1;
+  }
+  if (g_bInterrupted) return kStoppedStatus;
+  if (doc.SaveTargetToPath(o.output, o.filterIndex) != 1) return 1;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const std::optional<JoinOptions> options = ParseJoinOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!options) return Usage(error);
+  if (options->help) {
+    std::fputs(kJoinUsage, stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::printf("tessara-join %s\n", TESSARA_VERSION);
+    return 0;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  TerminalInterface ui(!options->quiet && isatty(STDERR_FILENO));
+  SetUserInterface(&ui);
+  const int status = Run(*options, ui);
+  Unload();
+  ui.EndLine();
+  if (status == kStoppedStatus) std::fprintf(stderr, "tessara-join: stopped; nothing was written\n");
+  SetUserInterface(nullptr);
+  return status;
+}

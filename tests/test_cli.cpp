@@ -1,0 +1,204 @@
+// tessara-join: its options and ranges, and the built tool run on the sample
+// pairs, checked by the file it writes, its messages and its exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/join_options.h"
+#include "image/ximage.h"
+#include "tests/test_support.h"
+
+namespace tessara {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TestData;
+
+std::optional<JoinOptions> Parse(std::vector<std::string> args, std::string* error = nullptr) {
+  std::string e;
+  auto o = ParseJoinOptions(args, e);
+  if (error) *error = e;
+  return o;
+}
+
+TEST(JoinOptions, ValuesAndDefaults) {
+  auto o = Parse({"--offset", "220,-5", "--scale1", "150%", "--scale2=1536,1000", "--rotate2", "-1.5", "--mirror1",
+                  "--merge", "least", "--bias", "0", "--fade2", "--mono", "and", "--contrast", "32", "--brightness",
+                  "255", "--swing", "180", "--solid-grid", "2", "--dotted-grid", "1000", "--grid-colour", "white",
+                  "--zone", "1,2,300,400", "--cut-corners2", "0", "a.png", "b.bmp", "OUT.PNG"});
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->offsetX, 220);
+  EXPECT_EQ(o->offsetY, -5);
+  EXPECT_EQ(o->scale1X, 1536);
+  EXPECT_EQ(o->scale1Y, 1536);
+  EXPECT_EQ(o->scale2Y, 1000);
+  EXPECT_DOUBLE_EQ(o->rotate2, -1.5);
+  EXPECT_EQ(o->mirror1, 1);
+  EXPECT_EQ(o->mergeRule, 2);
+  EXPECT_EQ(o->fade2, 1);
+  EXPECT_EQ(o->monoAnd, 1);
+  EXPECT_EQ(o->swing, 180);
+  EXPECT_EQ(o->gridWhite, 1);
+  EXPECT_EQ(o->cutCorners2, 0);
+  EXPECT_EQ(o->zoneX2, 300);
+  EXPECT_EQ(o->filterIndex, 3);  // the ending, lower-cased
+  auto d = Parse({"a.png", "b.png", "c.bmp"});
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->scale1X, 1024);
+  EXPECT_EQ(d->bias, 128);
+  EXPECT_EQ(d->contrast, 16);
+  EXPECT_EQ(d->cutCorners1, 1);
+  EXPECT_EQ(d->filterIndex, 1);
+}
+
+TEST(JoinOptions, RefusalsNameTheOptionAndItsRange) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* words;
+  } cases[] = {
+      {{"--bias", "256", "a", "b", "c.png"}, "--bias takes an integer from 0 to 255"},
+      {{"--contrast", "33", "a", "b", "c.png"}, "--contrast takes an integer from 0 to 32"},
+      {{"--brightness", "-1", "a", "b", "c.png"}, "--brightness"},
+      {{"--swing", "181", "a", "b", "c.png"}, "--swing takes an integer from 0 to 180"},
+      {{"--solid-grid", "1", "a", "b", "c.png"}, "from 2 to 1000"},
+      {{"--dotted-grid", "1001", "a", "b", "c.png"}, "from 2 to 1000"},
+      {{"--scale1", "0", "a", "b", "c.png"}, "--scale1"},
+      {{"--scale2", "abc%", "a", "b", "c.png"}, "--scale2"},
+      {{"--offset", "3", "a", "b", "c.png"}, "--offset"},
+      {{"--rotate1", "nan", "a", "b", "c.png"}, "--rotate1"},
+      {{"--merge", "sum", "a", "b", "c.png"}, "--merge"},
+      {{"--fade1", "--fade2", "a", "b", "c.png"}, "together"},
+      {{"--zone", "1,2,3", "a", "b", "c.png"}, "--zone"},
+      {{"--frobnicate", "a", "b", "c.png"}, "unknown option"},
+      {{"a", "b"}, "SOURCE1 SOURCE2 OUTPUT"},
+      {{"a", "b", "c.jpeg"}, "OUTPUT must end in"},
+      {{"--bias"}, "needs a value"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &error)) << c.words;
+    EXPECT_NE(error.find(c.words), std::string::npos) << error;
+  }
+  EXPECT_TRUE(Parse({"--help"})->help);
+}
+
+// Runs the built tool; returns its exit status and what it wrote to stderr.
+int Join(const std::string& args, std::string* err = nullptr) {
+  const fs::path errFile = test::TempDir() / "stderr.txt";
+  const std::string cmd = std::string(TESSARA_JOIN) + " " + args + " 2>'" + errFile.string() + "' >/dev/null";
+  const int status = std::system(cmd.c_str());
+  if (err) {
+    auto bytes = test::ReadBytes(errFile);
+    err->assign(bytes.begin(), bytes.end());
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Pair(const char* name) { return "'" + TestData(std::string("pairs/") + name).string() + "'"; }
+
+TEST(JoinTool, JoinsThePairsInEachFormat) {
+  const fs::path dir = test::TempDir();
+  const test::RgbImage left = test::ToRgb(CxImage(TestData("pairs/coffee_left.png").string(), CXIMAGE_FORMAT_PNG));
+  const test::RgbImage right = test::ToRgb(CxImage(TestData("pairs/coffee_right.png").string(), CXIMAGE_FORMAT_PNG));
+  for (const char* name : {"out.bmp", "out.png", "out.tga", "out.pcx", "out.tif", "out.jpg"}) {
+    std::string err;
+    const fs::path out = dir / name;
+    ASSERT_EQ(Join("--offset 220,0 " + Pair("coffee_left.png") + " " + Pair("coffee_right.png") + " '" +
+                       out.string() + "'",
+                   &err),
+              0)
+        << err;
+    EXPECT_EQ(err, "");  // not a terminal: no progress display
+    CxImage img(out.string(), 0);
+    ASSERT_TRUE(img.IsValid()) << name;
+    EXPECT_EQ(img.GetWidth(), 600);
+    EXPECT_EQ(img.GetHeight(), 400);
+    EXPECT_EQ(img.GetBpp(), 24);
+    const test::RgbImage rgb = test::ToRgb(img);
+    auto at = [](const test::RgbImage& p, int x, int y) {
+      const uint8_t* q = &p.rgb[(size_t(y) * p.width + x) * 3];
+      return std::array<int, 3>{q[0], q[1], q[2]};
+    };
+    const bool lossy = std::string(name) == "out.jpg" || std::string(name) == "out.tif";
+    const int tolerance = lossy ? 24 : 0;
+    auto near = [&](std::array<int, 3> a, std::array<int, 3> b) {
+      for (int c = 0; c < 3; ++c)
+        if (std::abs(a[c] - b[c]) > tolerance) return false;
+      return true;
+    };
+    EXPECT_TRUE(near(at(rgb, 50, 100), at(left, 50, 100))) << name;     // source 1 only
+    EXPECT_TRUE(near(at(rgb, 550, 100), at(right, 330, 100))) << name;  // source 2 only
+    auto avg = [&](int x, int y) {
+      auto a = at(left, x, y), b = at(right, x - 220, y);
+      return std::array<int, 3>{(a[0] * 127 + b[0] * 128) >> 8, (a[1] * 127 + b[1] * 128) >> 8,
+                                (a[2] * 127 + b[2] * 128) >> 8};
+    };
+    EXPECT_TRUE(near(at(rgb, 300, 200), avg(300, 200))) << name;  // overlap
+  }
+}
+
+TEST(JoinTool, OptionsReachTheTarget) {
+  const fs::path dir = test::TempDir();
+  // A bitmap keeps the Target's depth; a zone cuts it; the tool is the same
+  // engine, so the numbers are those of the engine's own tests.
+  ASSERT_EQ(Join("--quiet --offset 0,-120 --merge greatest --zone 0,0,200,100 " + Pair("chelsea_top.tga") + " " +
+                 Pair("chelsea_bottom.pcx") + " '" + (dir / "zone.bmp").string() + "'"),
+            0);
+  CxImage zone((dir / "zone.bmp").string(), CXIMAGE_FORMAT_BMP);
+  ASSERT_TRUE(zone.IsValid());
+  EXPECT_EQ(zone.GetWidth(), 200);
+  EXPECT_EQ(zone.GetHeight(), 100);
+  // Ranges are checked before anything is read.
+  std::string err;
+  EXPECT_EQ(Join("--zone 0,0,50,50 " + Pair("chelsea_top.tga") + " " + Pair("chelsea_bottom.pcx") + " '" +
+                     (dir / "small.png").string() + "'",
+                 &err),
+            1);
+  EXPECT_EQ(err, "Zone dimensions are too small.\nHeight and width should be at least 64 pixels.\n");
+  EXPECT_FALSE(fs::exists(dir / "small.png"));
+}
+
+TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {
+  const fs::path dir = test::TempDir();
+  const std::string out = " '" + (dir / "out.png").string() + "'";
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"'" + (dir / "missing.png").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Failed to open document.\n"},
+      {"'" + TestData("broken/tga_depth_12.tga").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "bad TGA header\nUnable to load this picture file\n"},
+      {"'" + TestData("pairs/TRUTH.txt").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Unable to load this picture file\n"},
+      {"'" + TestData("broken/jpeg_named_as.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Cannot load this file\nUnable to load this picture file\n"},
+      {"'" + TestData("formats/bmp_8bit_rle8.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "The preview image cannot be loaded because the format of one or both source images is RLE bitmap which "
+       "cannot be handled by Tessara.\n"},
+      {"--bias 999 a.png b.png c.png", 2, "tessara-join: --bias takes an integer from 0 to 255\n"},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    EXPECT_EQ(Join(c.args, &err), c.status) << c.args;
+    EXPECT_EQ(err.substr(0, c.err.size()), c.err) << c.args;
+  }
+  EXPECT_FALSE(fs::exists(dir / "out.png"));
+  // A failed save leaves an existing file as it was.
+  test::WriteBytes(dir / "keep.wmf", {1, 2, 3});
+  std::string err;
+  EXPECT_EQ(Join(Pair("coffee_left.png") + " " + Pair("coffee_right.png") + " '" + (dir / "keep.wmf").string() + "'",
+                 &err),
+            1);
+  EXPECT_EQ(err, "Failed the file save!\n");
+  EXPECT_EQ(test::ReadBytes(dir / "keep.wmf"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(JoinTool, HelpAndVersion) {
+  EXPECT_EQ(Join("--help"), 0);
+  EXPECT_EQ(Join("--version"), 0);
+}
+
+}  // namespace
+}  // namespace tessara

@@ -145,6 +145,7 @@ int Run(const JoinOptions& o, TerminalInterface& ui) {
     doc.m_bZoneOnly = 1;
   }
   if (g_bInterrupted) return kStoppedStatus;
+  doc.m_bRefreshAfterSave = false;
   if (doc.SaveTargetToPath(o.output, o.filterIndex) != 1) return 1;
   return 0;
 }

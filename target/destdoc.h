@@ -142,6 +142,9 @@ class CDestdoc : public CDocument {
   int m_nLastRefreshResult = kPrepareDone;
   ZonePoint m_ptZoneAnchor;
   ZonePoint m_ptZoneCorner;
+  // Whether a save prepares the sources again for further work; the batch tool,
+  // which ends after its one save, turns this off.
+  bool m_bRefreshAfterSave = true;
 };
 
 // Height of the printed picture: the output image across the printable width,

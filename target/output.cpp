@@ -86,21 +86,22 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
   const uint32_t tableBytes = h.biBitCount < 24 ? 4u << h.biBitCount : 0;
   const uint32_t offset = 54 + tableBytes;
   const bool ok = WriteFileReplacing(path, [&](std::FILE* f) {
-    ByteWriter header;
-    header.PutU8('B');
-    header.PutU8('M');
-    header.PutU32(offset + h.biSizeImage);
-    header.PutU16(0);
-    header.PutU16(0);
-    header.PutU32(offset);
-    header.Write(&h, 40);
-    header.Write(out.ColorTable(), tableBytes);
-    if (std::fwrite(header.Buffer().data(), 1, header.Size(), f) != header.Size()) return false;
+    uint8_t header[54];
+    const uint32_t fileSize = offset + h.biSizeImage;
+    const uint32_t reserved = 0;
+    header[0] = 'B';
+    header[1] = 'M';
+    std::memcpy(header + 2, &fileSize, 4);
+    std::memcpy(header + 6, &reserved, 4);
+    std::memcpy(header + 10, &offset, 4);
+    std::memcpy(header + 14, &h, 40);
+    if (std::fwrite(header, 1, sizeof header, f) != sizeof header) return false;
+    if (tableBytes && std::fwrite(out.ColorTable(), 1, tableBytes, f) != tableBytes) return false;
     return h.biSizeImage == 0 || std::fwrite(out.Bits(), 1, h.biSizeImage, f) == h.biSizeImage;
   });
   m_pOutput.reset();
   if (!ok) ShowMessage(target_text::kFailedSave);
-  RefreshSources();
+  if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
 }
 
@@ -115,7 +116,7 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
   }
   if (!ok) ShowMessage(target_text::kFailedSave);
   m_pOutput.reset();
-  RefreshSources();
+  if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
 }
 

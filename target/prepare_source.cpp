@@ -69,6 +69,38 @@ void CopyColorTable(const Dib& src, Dib& dst) {
   for (int i = 0; i < full; ++i) out[i] = i < have ? src.ColorTable()[i] : RGBQUAD{0, 0, 0, 0};
 }
 
+// The quotient of value / divisor truncated toward zero, as a double division
+// and a truncation give it, while value moves by a fixed step. The two always
+// agree: for integers this small the double quotient lies nearer its exact value
+// than any integer boundary it could cross (and the quotient times 256 likewise).
+class QuotientWalk {
+ public:
+  QuotientWalk(int64_t value, int64_t step, int64_t divisor) : m_nDivisor(divisor) {
+    FloorDivide(value, m_nQuotient, m_nRest);
+    FloorDivide(step, m_nStepQuotient, m_nStepRest);
+  }
+  void Step() {
+    m_nQuotient += m_nStepQuotient;
+    m_nRest += m_nStepRest;
+    if (m_nRest >= m_nDivisor) {
+      m_nRest -= m_nDivisor;
+      ++m_nQuotient;
+    }
+  }
+  // value / divisor rounded toward zero.
+  int64_t Trunc() const { return (m_nQuotient < 0 && m_nRest != 0) ? m_nQuotient + 1 : m_nQuotient; }
+
+ private:
+  void FloorDivide(int64_t v, int64_t& q, int64_t& r) const {
+    q = v / m_nDivisor;
+    r = v % m_nDivisor;
+    if (r < 0) r += m_nDivisor, --q;
+  }
+  int64_t m_nDivisor;
+  int64_t m_nQuotient = 0, m_nRest = 0;
+  int64_t m_nStepQuotient = 0, m_nStepRest = 0;
+};
+
 }  // namespace
 
 int CDestdoc::PrepareSource(int n) {
@@ -146,17 +178,21 @@ int CDestdoc::PrepareSource(int n) {
   const int64_t cx = nw / 2, cy = nh / 2;
   Dib& dst = *out;
   // One output row: every pixel's source position, then its sample.
+  // Along a row U and V change by fixed steps, so their quotients by the scale
+  // are carried from pixel to pixel instead of divided afresh.
+  const int64_t stepU = mirror ? -(1024 - cm) : (1024 - cm);
+  const int64_t stepV = mirror ? -sm : sm;
   auto prepareRow = [&](int y) {
     uint8_t* row = dst.Row(y);
     const int64_t dy = y - cy;
-    for (int x = 0; x < nw; ++x) {
-      const int64_t dx = mirror ? cx - x : x - cx;
-      const int64_t U = dx * 1024 - dx * cm - dy * sm + cx * 1024 - ox;
-      const int64_t V = dy * 1024 + dx * sm - dy * cm + cy * 1024 - oy;
-      const double sxf = static_cast<double>(U) / scaleX;
-      const double syf = static_cast<double>(V) / scaleY;
-      const int64_t sx = static_cast<int64_t>(sxf);
-      const int64_t sy = static_cast<int64_t>(syf);
+    const int64_t dx0 = mirror ? cx : -cx;
+    int64_t U = dx0 * 1024 - dx0 * cm - dy * sm + cx * 1024 - ox;
+    int64_t V = dy * 1024 + dx0 * sm - dy * cm + cy * 1024 - oy;
+    QuotientWalk qu(U, stepU, scaleX), qv(V, stepV, scaleY);
+    QuotientWalk qu256(U * 256, stepU * 256, scaleX), qv256(V * 256, stepV * 256, scaleY);
+    for (int x = 0; x < nw; ++x, U += stepU, V += stepV, qu.Step(), qv.Step(), qu256.Step(), qv256.Step()) {
+      const int64_t sx = qu.Trunc();
+      const int64_t sy = qv.Trunc();
       if (outBits <= 8) {
         if (sx < 0 || sx >= width || sy < 0 || sy >= height) continue;
         const uint8_t* in = reader.Row(static_cast<int>(sy));
@@ -174,8 +210,8 @@ int CDestdoc::PrepareSource(int n) {
       uint8_t* p = row + 3 * x;
       if (x < nw - 1) {
         if (U < 0 || V < 0 || sx + 1 >= width || sy + 1 >= height) continue;
-        const int fy = static_cast<int>(static_cast<int64_t>(syf * 256) - sy * 256);
-        const int fx = static_cast<int>(static_cast<int64_t>(sxf * 256) - sx * 256);
+        const int fy = static_cast<int>(qv256.Trunc() - sy * 256);
+        const int fx = static_cast<int>(qu256.Trunc() - sx * 256);
         const int w00 = (256 - fy) * (256 - fx), w01 = fy * (256 - fx), w10 = fx * (256 - fy), w11 = fx * fy;
         const int ix = static_cast<int>(sx), iy = static_cast<int>(sy);
         if (bits == 24) {

@@ -153,8 +153,9 @@ TEST_F(Output, DispatchByNameAndFilter) {
     ASSERT_EQ(doc->SaveTargetToPath((dir / name).string(), 2), 1) << name;
     CxImage back((dir / name).string(), 0);
     ASSERT_TRUE(back.IsValid()) << name;
-    if (std::string(name) != "p.tif")  // JPEG-compressed TIFF is lossy
+    if (std::string(name) != "p.tif") {  // JPEG-compressed TIFF is lossy
       EXPECT_EQ(test::ToRgb(back).rgb, DibToRgb(*doc->m_pTarget)) << name;
+    }
   }
   // A metafile is handed to the codec layer, which refuses it.
   EXPECT_EQ(doc->SaveTargetToPath((dir / "picture.wmf").string(), 1), 0);

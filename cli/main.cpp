@@ -131,6 +131,10 @@ int Run(const JoinOptions& o, TerminalInterface& ui) {
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
   ui.EndLine();
+  // Nothing is prepared again after the save, so the loaded pictures can go now
+  // and leave their memory to the output image.
+  for (CTessaraDoc* source : g_pSourceDocs)
+    if (source) source->m_pDib.reset();
 
   if (o.zone) {
     // Corners in Target pixels, y down from the top, kept inside the Target.

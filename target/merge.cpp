@@ -34,8 +34,11 @@ uint8_t ClampToByte(double v) {
 MergeOperator::MergeOperator(const TargetGeometry& g) {
   m_nOverlapLeft = g.x1;
   m_nOverlapTop = g.y1;
-  m_nOverlapWidth = std::max(0, std::min(g.x1 + g.w1, g.x2 + g.w2) - std::max(g.x1, g.x2));
-  m_nOverlapHeight = std::max(0, std::min(g.y1 + g.h1, g.y2 + g.h2) - std::max(g.y1, g.y2));
+  // In 64 bits: placements far apart must not overflow on the way to "none".
+  const int64_t w = std::min(int64_t{g.x1} + g.w1, int64_t{g.x2} + g.w2) - std::max(g.x1, g.x2);
+  const int64_t h = std::min(int64_t{g.y1} + g.h1, int64_t{g.y2} + g.h2) - std::max(g.y1, g.y2);
+  m_nOverlapWidth = static_cast<int>(std::clamp<int64_t>(w, 0, INT32_MAX));
+  m_nOverlapHeight = static_cast<int>(std::clamp<int64_t>(h, 0, INT32_MAX));
 }
 
 double MergeOperator::FadeWeight(int curX, int curY) const {

@@ -51,6 +51,7 @@ void HeadlessUserInterface::Clear() {
   m_spacePolls.clear();
   m_answers.clear();
   m_nSpacePolls = 0;
+  m_nToolDialogRefreshes = 0;
 }
 
 IUserInterface& UserInterface() { return *g_pUi; }

@@ -1,7 +1,7 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the benchmarks need, when any of them is missing (a warm run does nothing).
 TESSARA_PACKAGES="g++ clang cmake ninja-build pkg-config libjpeg-dev libpng-dev libtiff-dev zlib1g-dev \
-libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth"
+libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth libclang-rt-14-dev"
 
 tessara_install_deps() {
   local missing=()

@@ -32,13 +32,20 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
 
 }  // namespace
 
+namespace {
+// Resolutions come from file headers: keep the arithmetic inside an int.
+int ClampToInt(double v) {
+  if (!(v > -2147483648.0)) return v != v ? 0 : INT32_MIN;
+  if (v > 2147483647.0) return INT32_MAX;
+  return static_cast<int>(v);
+}
+}  // namespace
+
 int DpmToDpi(int64_t pixelsPerMetre) {
-  return static_cast<int>(std::floor(static_cast<double>(pixelsPerMetre) * 254.0 / 10000.0 + 0.5));
+  return ClampToInt(std::floor(static_cast<double>(pixelsPerMetre) * 254.0 / 10000.0 + 0.5));
 }
 
-int32_t DpiToDpm(int dpi) {
-  return static_cast<int32_t>(std::floor(static_cast<double>(dpi) * 10000.0 / 254.0 + 0.5));
-}
+int32_t DpiToDpm(int dpi) { return ClampToInt(std::floor(static_cast<double>(dpi) * 10000.0 / 254.0 + 0.5)); }
 
 CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
   std::vector<uint8_t> data;

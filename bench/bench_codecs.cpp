@@ -73,6 +73,9 @@ int main(int argc, char** argv) {
     }
     double best = 1e30, bestConvert = 1e30;
     for (int r = 0; r < runs; ++r) {
+      // Both tools write a new file each run.
+      fs::remove(ours);
+      fs::remove(theirs);
       auto start = std::chrono::steady_clock::now();
       CxImage img(in, f.number);
       const bool ok = img.IsValid() && img.Save(ours, f.number);

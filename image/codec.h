@@ -72,8 +72,14 @@ class ByteWriter {
  public:
   void Write(const void* src, size_t n) {
     if (!n) return;
-    if (m_nPos + n > m_buf.size()) m_buf.resize(m_nPos + n);
-    std::memcpy(m_buf.data() + m_nPos, src, n);
+    const uint8_t* bytes = static_cast<const uint8_t*>(src);
+    if (m_nPos == m_buf.size()) {
+      // Appending, the common case: no zero fill before the copy.
+      m_buf.insert(m_buf.end(), bytes, bytes + n);
+    } else {
+      if (m_nPos + n > m_buf.size()) m_buf.resize(m_nPos + n);
+      std::memcpy(m_buf.data() + m_nPos, bytes, n);
+    }
     m_nPos += n;
   }
   void PutU8(uint8_t v) { Write(&v, 1); }

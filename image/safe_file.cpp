@@ -13,6 +13,7 @@ bool WriteFileReplacing(const std::string& path, const std::function<bool(std::F
   if (path.empty()) return false;
   std::error_code ec;
   if (fs::is_directory(path, ec)) return false;
+  const bool replacing = fs::exists(path, ec);
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string tmpl = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
@@ -30,7 +31,9 @@ bool WriteFileReplacing(const std::string& path, const std::function<bool(std::F
   }
   bool ok = write(f);
   if (std::fflush(f) != 0 || std::ferror(f)) ok = false;
-  if (ok && fsync(fileno(f)) != 0) ok = false;
+  // When a file is replaced, its new content must be on disk before the name
+  // moves to it, or a crash could leave neither version.
+  if (ok && replacing && fsync(fileno(f)) != 0) ok = false;
   if (std::fclose(f) != 0) ok = false;
   if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) unlink(tmpl.c_str());

@@ -17,6 +17,21 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   bool ok = true;
+  // One read of the whole file when its size is known, pieces otherwise.
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    if (size > 0 && std::fseek(f, 0, SEEK_SET) == 0) {
+      try {
+        data.resize(static_cast<size_t>(size));
+      } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        return false;
+      }
+      data.resize(std::fread(data.data(), 1, data.size(), f));
+    } else {
+      std::fseek(f, 0, SEEK_SET);
+    }
+  }
   uint8_t chunk[1 << 16];
   for (;;) {
     size_t n = std::fread(chunk, 1, sizeof chunk, f);

@@ -147,6 +147,12 @@ class CDestdoc : public CDocument {
   bool m_bRefreshAfterSave = true;
 };
 
+// The file Save as writes for a chosen name: the name as it is when its ending
+// (any case) is one of bmp, jpg, png, tif, tga, pcx, wmf; otherwise the name
+// with the chosen filter's ending (1 bmp .. 6 pcx, 7 wmf) added. Empty when
+// neither gives an ending.
+std::string SavePathWithEnding(const std::string& chosen, int filterIndex);
+
 // Height of the printed picture: the output image across the printable width,
 // keeping its proportions on printers whose two resolutions differ.
 int PrintDestinationHeight(int imageWidth, int imageHeight, int pageWidth, int dpiX, int dpiY);

@@ -120,27 +120,37 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
   return ok ? 1 : 0;
 }
 
-int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
-  static const char* const kFilterEndings[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "wmf"};
-  std::string path = chosen;
-  const std::filesystem::path p(path);
-  const std::string name = p.filename().string();
-  std::string ending = p.extension().string();
+namespace {
+const char* const kFilterEndings[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "wmf"};
+
+std::string LowerEnding(const std::string& path) {
+  std::string ending = std::filesystem::path(path).extension().string();
   if (!ending.empty()) ending.erase(0, 1);
   std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ending;
+}
+}  // namespace
+
+std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
+  const std::string ending = LowerEnding(chosen);
+  for (const char* e : kFilterEndings)
+    if (ending == e) return chosen;
+  if (filterIndex < 1 || filterIndex > 7) return std::string();
+  return chosen + "." + kFilterEndings[filterIndex - 1];
+}
+
+int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
+  const std::string name = std::filesystem::path(chosen).filename().string();
   ISettingsStore& store = Settings();
   store.WriteInt(settings_key::kConfigure, settings_key::kLastSaveExtension, filterIndex);
-  store.WriteString(settings_key::kConfigure, settings_key::kLastSaveDirectory, path.substr(0, path.size() - name.size()));
-  const bool known = std::find_if(std::begin(kFilterEndings), std::end(kFilterEndings),
-                                  [&](const char* e) { return ending == e; }) != std::end(kFilterEndings);
-  if (!known) {
-    if (filterIndex < 1 || filterIndex > 7) {
-      ShowMessage(target_text::kFailedSave);
-      return 0;
-    }
-    ending = kFilterEndings[filterIndex - 1];
-    path += "." + ending;
+  store.WriteString(settings_key::kConfigure, settings_key::kLastSaveDirectory,
+                    chosen.substr(0, chosen.size() - name.size()));
+  const std::string path = SavePathWithEnding(chosen, filterIndex);
+  if (path.empty()) {
+    ShowMessage(target_text::kFailedSave);
+    return 0;
   }
+  const std::string ending = LowerEnding(path);
   if (ending == "bmp") return SaveTargetBmp(path);
   const int format = ending == "jpg"   ? CXIMAGE_FORMAT_JPG
                      : ending == "png" ? CXIMAGE_FORMAT_PNG

@@ -1,0 +1,95 @@
+// CMainFrame: the program's main window. It holds the child windows in an MDI
+// area, the one menu, and the four-pane status line; it routes every command
+// (from the menu, an accelerator or a button) to the first object that handles
+// it, after asking whether the command is enabled.
+#pragma once
+
+#include <QMainWindow>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <map>
+#include <memory>
+
+#include "app/commands.h"
+#include "app/status_line.h"
+
+class QAction;
+class QKeyEvent;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+
+namespace tessara {
+
+class CMdiChild;
+
+class CMainFrame : public QMainWindow, public CCmdTarget {
+  Q_OBJECT
+ public:
+  CMainFrame();
+  ~CMainFrame() override;
+
+  QMdiArea* MdiArea() const { return m_pMdiArea; }
+  CStatusLine& StatusLine() { return *m_pStatusLine; }
+  // The child window that is (or was last) active.
+  CMdiChild* ActiveChild() const;
+
+  // Adds a child window to the MDI area and shows it.
+  void AddChild(CMdiChild* child);
+  // Brings a child window to the top and makes it the active one.
+  void RaiseChild(QMdiSubWindow* child);
+  void RaiseAlignWindow();
+  void RaiseTargetWindow();
+
+  // The route: active view, its document, its frame, this frame, the
+  // application.
+  std::vector<CCmdTarget*> CommandRoute() const;
+  bool IsCommandEnabled(int id) const;
+  // Runs `id` when it is enabled; false when it did not run.
+  bool ExecuteCommand(int id);
+  // A key pressed in this window: runs the accelerator's command. True when
+  // the key is an accelerator (whether or not its command was enabled).
+  bool TranslateAccelerator(const QKeyEvent& event);
+  // Sets every menu item's enabled state from the route.
+  void UpdateMenu(QMenu* menu);
+  QAction* Action(int id) const;
+  QMenu* MenuNamed(const QString& title) const;
+
+  // Idle work: pane 1's text from the session.
+  void OnIdle();
+  // "Tessara - " and the active window's title.
+  void UpdateFrameTitle();
+  // A child window is being destroyed: its view is no longer the active one.
+  void ChildGoing(QMdiSubWindow* child);
+
+  bool OnUpdateCommand(int id, bool& enabled) override;
+  void OnCommand(int id) override;
+
+  // Set when the main frame starts to close; only then may the Target and
+  // Align windows close.
+  int m_bClosing = 0;
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void RebuildRecentFiles(QMenu* menu);
+  void RebuildWindowList(QMenu* menu);
+  void OnSubWindowActivated(QMdiSubWindow* window);
+  // Tells the views when the current child window changed.
+  void SyncActiveView();
+  void CloseSourceWindows();
+
+  QMdiArea* m_pMdiArea = nullptr;
+  std::unique_ptr<CStatusLine> m_pStatusLine;
+  std::map<int, QAction*> m_actions;
+  QAction* m_pRecentAnchor = nullptr;
+  QAction* m_pWindowListAnchor = nullptr;
+  std::vector<QAction*> m_recentActions;
+  std::vector<QAction*> m_windowActions;
+  QPointer<QMdiSubWindow> m_pActiveChild;
+};
+
+}  // namespace tessara

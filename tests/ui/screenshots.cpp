@@ -1,0 +1,113 @@
+// Walks the real program through a session in a virtual display and writes a
+// PNG of the screen at each step, for the help page:
+//   tessara_screenshots OUTPUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "app/main_frame.h"
+#include "app/modal.h"
+#include "app/tessara_app.h"
+#include "app/ui_registry.h"
+#include "framework/registry.h"
+#include "target/destdoc.h"
+#include "targetview/destview.h"
+#include "ui_test_support.h"
+
+using namespace tessara;
+
+namespace {
+
+QString g_out;
+
+// Runs the program's own event loop for a while, idle work included.
+void Settle(int ms = 300) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool Shoot(const QString& name) {
+  Settle();
+  const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+  const QString path = QDir(g_out).filePath(name + ".png");
+  const bool ok = shot.save(path);
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+  return ok;
+}
+
+void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons) {
+  QMouseEvent e(type, p, w->mapToGlobal(p), button, buttons, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: tessara_screenshots OUTPUT_FOLDER\n");
+    return 2;
+  }
+  g_out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(g_out);
+  const QString samples = QStringLiteral(TESSARA_SAMPLES);
+
+  test::CProgramUnderTest program;
+  if (!program.Start()) return 1;
+  CMainFrame& frame = program.Frame();
+  frame.move(0, 0);
+  frame.resize(QGuiApplication::primaryScreen()->size());
+  int failures = 0;
+  failures += !Shoot("startup");
+
+  // The open dialog, shown for real, then answered.
+  program.m_fileDialog = [&](CMyfiledialog& d) {
+    d.setDirectory(samples);
+    d.SetFilterIndex(3);
+    d.show();
+    d.move(120, 60);
+    failures += !Shoot("open-dialog");
+    d.hide();
+    return test::AnswerFileDialog(d, samples + "/coffee_left.png", 3);
+  };
+  program.Command(cmd::kFileOpen);
+  failures += !Shoot("one-source");
+  program.OpenSource(samples + "/coffee_right.png", 3);
+  failures += !Shoot("align-preview");
+  program.Command(cmd::kViewSource1);
+  failures += !Shoot("source-window");
+  program.Command(cmd::kViewTarget);
+  failures += !Shoot("target-empty");
+  if (g_pTargetView->GenerateButton()) QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+  failures += !Shoot("target");
+  QWidget* vp = g_pTargetView->viewport();
+  program.Command(cmd::kSnap16);
+  Mouse(vp, QEvent::MouseButtonPress, QPoint(60, 50), Qt::LeftButton, Qt::LeftButton);
+  Mouse(vp, QEvent::MouseMove, QPoint(300, 330), Qt::NoButton, Qt::LeftButton);
+  Mouse(vp, QEvent::MouseButtonRelease, QPoint(300, 330), Qt::LeftButton, Qt::NoButton);
+  Mouse(vp, QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::NoButton);
+  failures += !Shoot("zone");
+  // The Target menu open over the Target Window.
+  QMenu* menu = frame.MenuNamed("Target");
+  QTimer::singleShot(0, [&] {
+    frame.menuBar()->setActiveAction(menu->menuAction());
+    Settle();
+    failures += !Shoot("target-menu");
+    menu->close();
+    frame.menuBar()->setActiveAction(nullptr);
+  });
+  Settle(800);
+  program.Command(cmd::kWindowTile);
+  failures += !Shoot("tiled");
+  program.Stop();
+  return failures == 0 ? 0 : 1;
+}

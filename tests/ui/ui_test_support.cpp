@@ -1,0 +1,85 @@
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTest>
+
+#include "app/main_frame.h"
+#include "app/modal.h"
+#include "app/qt_settings.h"
+#include "app/tessara_app.h"
+#include "app/ui_registry.h"
+#include "framework/registry.h"
+
+namespace tessara::test {
+
+QString TestData(const QString& relative) { return QStringLiteral(TESSARA_TESTDATA "/") + relative; }
+
+CProgramUnderTest::CProgramUnderTest() {
+  SetModalHook([this](QDialog& dialog) -> std::optional<int> {
+    if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+      m_boxes.append({box->windowTitle(), box->text(), int(box->standardButtons()), int(box->icon())});
+      if (box->standardButtons() & QMessageBox::Yes)
+        return m_answers.isEmpty() ? int(QMessageBox::No) : m_answers.takeFirst();
+      return int(QMessageBox::Ok);
+    }
+    if (auto* files = qobject_cast<CMyfiledialog*>(&dialog)) {
+      m_fileDialogTitles.append(files->windowTitle());
+      return m_fileDialog ? m_fileDialog(*files) : int(QDialog::Rejected);
+    }
+    m_otherDialogs.append(dialog.metaObject()->className());
+    return m_otherDialog ? m_otherDialog(dialog) : int(QDialog::Rejected);
+  });
+}
+
+CProgramUnderTest::~CProgramUnderTest() {
+  Stop();
+  SetModalHook(nullptr);
+}
+
+bool CProgramUnderTest::Start() {
+  QSettings(kCompanyKey, kApplicationName).clear();
+  CTessaraApp::SetDisplayColoursForTest(0);
+  m_pApp = std::make_unique<CTessaraApp>();
+  return m_pApp->InitInstance();
+}
+
+void CProgramUnderTest::Stop() {
+  if (!m_pApp) return;
+  if (g_pMainFrame && g_pMainFrame->isVisible()) g_pMainFrame->close();
+  m_pApp.reset();
+  QApplication::processEvents();
+}
+
+CMainFrame& CProgramUnderTest::Frame() { return *g_pMainFrame; }
+
+QStringList CProgramUnderTest::MessageTexts() const {
+  QStringList texts;
+  for (const SeenBox& b : m_boxes) texts << b.text;
+  return texts;
+}
+
+int AnswerFileDialog(CMyfiledialog& dialog, const QString& path, int filterIndex) {
+  dialog.SetFilterIndex(filterIndex);
+  dialog.selectFile(path);
+  return QDialog::Accepted;
+}
+
+bool CProgramUnderTest::OpenSource(const QString& path, int filterIndex) {
+  const int before = g_nSourcesLoaded;
+  m_fileDialog = [path, filterIndex](CMyfiledialog& d) { return AnswerFileDialog(d, path, filterIndex); };
+  Command(cmd::kFileOpen);
+  m_fileDialog = nullptr;
+  Idle();
+  return g_nSourcesLoaded == before + 1;
+}
+
+bool CProgramUnderTest::Command(int id) { return Frame().ExecuteCommand(id); }
+
+void CProgramUnderTest::Idle() {
+  QApplication::processEvents();
+  Frame().OnIdle();
+}
+
+}  // namespace tessara::test

@@ -1,0 +1,68 @@
+// Starting and stopping the real program inside a test, and answering its
+// dialogs: message boxes are recorded and answered from a queue, file dialogs
+// by a function the test gives, every other dialog by a function or Cancel.
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "app/file_dialog.h"
+
+namespace tessara {
+class CTessaraApp;
+class CMainFrame;
+}  // namespace tessara
+
+namespace tessara::test {
+
+QString TestData(const QString& relative);
+
+struct SeenBox {
+  QString title;
+  QString text;
+  int buttons = 0;
+  int icon = 0;
+};
+
+class CProgramUnderTest {
+ public:
+  CProgramUnderTest();
+  ~CProgramUnderTest();
+
+  // Starts the program; the settings store is emptied first.
+  bool Start();
+  // Ends it as a user's Exit would, then destroys it.
+  void Stop();
+  CTessaraApp& App() { return *m_pApp; }
+  CMainFrame& Frame();
+
+  // Message boxes seen, in order; answers for boxes with Yes and No.
+  QList<SeenBox> m_boxes;
+  QList<int> m_answers;
+  QStringList MessageTexts() const;
+  // File dialogs: the function sets up the answer and returns the result.
+  std::function<int(CMyfiledialog&)> m_fileDialog;
+  QStringList m_fileDialogTitles;
+  // Any other modal dialog.
+  std::function<int(QDialog&)> m_otherDialog;
+  QStringList m_otherDialogs;
+
+  // Opens `path` through File > Open, answering the dialog with it.
+  bool OpenSource(const QString& path, int filterIndex = 7);
+  // Runs a command through the route (as the menu does); false when disabled.
+  bool Command(int id);
+  // Lets pending events and the idle work run.
+  void Idle();
+
+ private:
+  std::unique_ptr<CTessaraApp> m_pApp;
+};
+
+// Answers a file dialog with `path` and the 1-based filter.
+int AnswerFileDialog(CMyfiledialog& dialog, const QString& path, int filterIndex);
+
+}  // namespace tessara::test

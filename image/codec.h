@@ -113,6 +113,7 @@ class ByteWriter {
 // the whole file for `img` (valid, depth 1/4/8/24) or sets the error.
 bool DecodeBmp(ByteReader& in, CxImage& img);
 bool EncodeBmp(ByteWriter& out, CxImage& img);
+bool EncodeBmpHeader(ByteWriter& out, CxImage& img);
 bool DecodeTga(ByteReader& in, CxImage& img);
 bool EncodeTga(ByteWriter& out, CxImage& img);
 bool DecodePcx(ByteReader& in, CxImage& img);

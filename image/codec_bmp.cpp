@@ -273,23 +273,27 @@ bool DecodeBmp(ByteReader& in, CxImage& img) {
   return true;
 }
 
-// Writes the picture as a bitmap file: file header, 40-byte header, the full
-// colour table and the rows as held.
-bool EncodeBmp(ByteWriter& out, CxImage& img) {
-  const size_t dibSize = img.GetDibSize();
-  const uint64_t fileSize = 14 + uint64_t{dibSize};
+// The 14-byte file header in front of the picture as held.
+bool EncodeBmpHeader(ByteWriter& out, CxImage& img) {
+  const uint64_t fileSize = 14 + uint64_t{img.GetDibSize()};
   if (fileSize > 0xFFFFFFFFu) {
     img.SetError("BMP file too large");
     return false;
   }
-  const uint32_t bitsOffset = 14 + 40 + 4 * static_cast<uint32_t>(img.GetNumColors());
-  out.Reserve(static_cast<size_t>(fileSize));
   out.PutU8('B');
   out.PutU8('M');
   out.PutU32(static_cast<uint32_t>(fileSize));
   out.PutU32(0);
-  out.PutU32(bitsOffset);
-  out.Write(img.GetDib(), dibSize);
+  out.PutU32(14 + 40 + 4 * static_cast<uint32_t>(img.GetNumColors()));
+  return true;
+}
+
+// Writes the picture as a bitmap file: file header, 40-byte header, the full
+// colour table and the rows as held.
+bool EncodeBmp(ByteWriter& out, CxImage& img) {
+  out.Reserve(14 + img.GetDibSize());
+  if (!EncodeBmpHeader(out, img)) return false;
+  out.Write(img.GetDib(), img.GetDibSize());
   return true;
 }
 

@@ -2,8 +2,15 @@
 // every decoder, and the dispatch of saves to the encoders.
 #include "image/ximage.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "image/codec.h"
@@ -13,37 +20,56 @@ namespace tessara {
 
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bool ok = true;
-  // One read of the whole file when its size is known, pieces otherwise.
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    const long size = std::ftell(f);
-    if (size > 0 && std::fseek(f, 0, SEEK_SET) == 0) {
-      try {
-        data.resize(static_cast<size_t>(size));
-      } catch (const std::bad_alloc&) {
-        std::fclose(f);
-        return false;
+// The bytes of a file for decoding: mapped when the file can be mapped (no copy
+// of large pictures), read into memory otherwise (pipes, special files).
+class FileBytes {
+ public:
+  explicit FileBytes(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) {
+        m_pMapped = static_cast<const uint8_t*>(p);
+        m_nSize = static_cast<size_t>(st.st_size);
+        m_bOk = true;
+        close(fd);
+        return;
       }
-      data.resize(std::fread(data.data(), 1, data.size(), f));
-    } else {
-      std::fseek(f, 0, SEEK_SET);
     }
-  }
-  uint8_t chunk[1 << 16];
-  for (;;) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, f);
-    data.insert(data.end(), chunk, chunk + n);
-    if (n < sizeof chunk) {
-      ok = !std::ferror(f);
-      break;
+    // Not mappable: read it whole.
+    m_bOk = true;
+    uint8_t chunk[1 << 16];
+    for (;;) {
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        m_bOk = false;
+        break;
+      }
+      if (n == 0) break;
+      m_copy.insert(m_copy.end(), chunk, chunk + n);
     }
+    m_nSize = m_copy.size();
+    close(fd);
   }
-  std::fclose(f);
-  return ok;
-}
+  ~FileBytes() {
+    if (m_pMapped) munmap(const_cast<uint8_t*>(m_pMapped), m_nSize);
+  }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  bool Ok() const { return m_bOk; }
+  const uint8_t* Data() const { return m_pMapped ? m_pMapped : m_copy.data(); }
+  size_t Size() const { return m_nSize; }
+
+ private:
+  const uint8_t* m_pMapped = nullptr;
+  std::vector<uint8_t> m_copy;
+  size_t m_nSize = 0;
+  bool m_bOk = false;
+};
 
 }  // namespace
 
@@ -63,16 +89,16 @@ int DpmToDpi(int64_t pixelsPerMetre) {
 int32_t DpiToDpm(int dpi) { return ClampToInt(std::floor(static_cast<double>(dpi) * 10000.0 / 254.0 + 0.5)); }
 
 CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
-  std::vector<uint8_t> data;
-  if (!ReadWholeFile(path, data)) {
+  const FileBytes data(path);
+  if (!data.Ok()) {
     // An unreadable file fails with an empty message.
     return;
   }
   if (format >= 1 && format <= 11) {
-    if (DecodeAs(data.data(), data.size(), format)) return;
+    if (DecodeAs(data.Data(), data.Size(), format)) return;
   }
   std::string remembered = m_szLastError;
-  if (DecodeAs(data.data(), data.size(), CXIMAGE_FORMAT_UNKNOWN)) return;
+  if (DecodeAs(data.Data(), data.Size(), CXIMAGE_FORMAT_UNKNOWN)) return;
   if (format >= 1 && format <= 11) m_szLastError = remembered;
 }
 
@@ -119,10 +145,22 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
 
 bool CxImage::Save(const std::string& path, int format) {
   // Encoded in memory first, then written beside the file and renamed over it,
-  // so a failure never leaves the user's existing file damaged.
-  std::vector<uint8_t> out;
-  if (!Encode(out, format)) return false;
-  if (!WriteFileReplacing(path, out.data(), out.size())) {
+  // so a failure never leaves the user's existing file damaged. A bitmap is the
+  // picture as held behind a file header: it is written straight from memory.
+  bool written;
+  if (format == CXIMAGE_FORMAT_BMP && IsValid()) {
+    ByteWriter header;
+    if (!EncodeBmpHeader(header, *this)) return false;
+    written = WriteFileReplacing(path, [&](std::FILE* f) {
+      return std::fwrite(header.Buffer().data(), 1, header.Size(), f) == header.Size() &&
+             std::fwrite(GetDib(), 1, GetDibSize(), f) == GetDibSize();
+    });
+  } else {
+    std::vector<uint8_t> out;
+    if (!Encode(out, format)) return false;
+    written = WriteFileReplacing(path, out.data(), out.size());
+  }
+  if (!written) {
     SetError("null file handler");
     return false;
   }

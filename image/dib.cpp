@@ -7,21 +7,26 @@
 #include <new>
 
 #include "framework/user_interface.h"
+#include "image/picture_memory.h"
 
 namespace tessara {
 
 DibPtr Dib::Allocate(size_t bytes) {
-  uint8_t* data = new (std::nothrow) uint8_t[bytes ? bytes : 1];
+  uint8_t* data = AllocatePictureMemory(bytes);
   if (!data) return nullptr;
-  Dib* dib = new (std::nothrow) Dib(data, bytes);
-  if (!dib) {
-    delete[] data;
-    return nullptr;
-  }
+  DibPtr dib = Adopt(data, bytes, bytes);
+  if (!dib) FreePictureMemory(data, bytes);
+  return dib;
+}
+
+DibPtr Dib::Adopt(uint8_t* data, size_t bytes, size_t capacity) {
+  Dib* dib = new (std::nothrow) Dib(data, bytes, capacity);
   return DibPtr(dib);
 }
 
-Dib::~Dib() { delete[] m_pData; }
+Dib::~Dib() {
+  if (m_pData) FreePictureMemory(m_pData, m_nCapacity);
+}
 
 uint8_t* Dib::Bits() { return m_pData + DibBitsOffset(Header()); }
 const uint8_t* Dib::Bits() const { return m_pData + DibBitsOffset(Header()); }

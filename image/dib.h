@@ -58,9 +58,22 @@ class Dib {
  public:
   // An uninitialised block of `bytes` bytes, or null when it cannot be had.
   static std::unique_ptr<Dib> Allocate(size_t bytes);
+  // Takes over `capacity` bytes from AllocatePictureMemory, of which the first
+  // `bytes` are the block.
+  static std::unique_ptr<Dib> Adopt(uint8_t* data, size_t bytes, size_t capacity);
   ~Dib();
   Dib(const Dib&) = delete;
   Dib& operator=(const Dib&) = delete;
+
+  // Gives up the memory (to be freed with FreePictureMemory for Capacity()
+  // bytes); the block is empty afterwards.
+  uint8_t* ReleaseData() {
+    uint8_t* p = m_pData;
+    m_pData = nullptr;
+    m_nSize = 0;
+    return p;
+  }
+  size_t Capacity() const { return m_nCapacity; }
 
   uint8_t* Data() { return m_pData; }
   const uint8_t* Data() const { return m_pData; }
@@ -85,9 +98,10 @@ class Dib {
   size_t Stride() const;
 
  private:
-  Dib(uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
+  Dib(uint8_t* data, size_t size, size_t capacity) : m_pData(data), m_nSize(size), m_nCapacity(capacity) {}
   uint8_t* m_pData;
   size_t m_nSize;
+  size_t m_nCapacity;
 };
 
 using DibPtr = std::unique_ptr<Dib>;

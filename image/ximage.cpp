@@ -14,6 +14,7 @@
 #include <new>
 
 #include "image/codec.h"
+#include "image/picture_memory.h"
 #include "image/safe_file.h"
 
 namespace tessara {
@@ -211,14 +212,19 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
     SetError("CxImage::Create can't allocate memory");
     return false;
   }
-  try {
-    m_dib.assign(static_cast<size_t>(40 + 4 * colors), 0);
-    m_dib.resize(static_cast<size_t>(total));
-  } catch (const std::bad_alloc&) {
-    Destroy();
+  // Room for the spare bytes a block carries, so the picture can become a
+  // block without a copy.
+  const size_t capacity = static_cast<size_t>(total) + kDibSpareBytes;
+  m_pDib = AllocatePictureMemory(capacity);
+  if (!m_pDib) {
     SetError("CxImage::Create can't allocate memory");
     return false;
   }
+  m_nDibSize = static_cast<size_t>(total);
+  m_nCapacity = capacity;
+  // Cleared whole: decoders write the pixels, and row padding or pixels a file
+  // leaves out must not carry whatever the memory held before.
+  std::memset(m_pDib, 0, capacity);
   BITMAPINFOHEADER& h = Header();
   h.biSize = 40;
   h.biWidth = static_cast<int32_t>(width);
@@ -234,12 +240,53 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   return true;
 }
 
+void CxImage::Destroy() {
+  FreePictureMemory(m_pDib, m_nCapacity);
+  m_pDib = nullptr;
+  m_nDibSize = m_nCapacity = 0;
+}
+
+DibPtr CxImage::TakeDib() {
+  if (!m_pDib) return nullptr;
+  std::memset(m_pDib + m_nDibSize, 0, m_nCapacity - m_nDibSize);
+  DibPtr dib = Dib::Adopt(m_pDib, m_nCapacity, m_nCapacity);
+  if (!dib) return nullptr;
+  m_pDib = nullptr;
+  m_nDibSize = m_nCapacity = 0;
+  return dib;
+}
+
+CxImage::CxImage(DibPtr dib) : m_nFormat(CXIMAGE_FORMAT_BMP) {
+  if (!dib || dib->Size() < 40) return;
+  const BITMAPINFOHEADER& h = dib->Header();
+  const uint64_t stride = static_cast<uint64_t>(DibRowStride(h.biWidth, 24));
+  if (h.biSize != 40 || h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight <= 0 ||
+      h.biSizeImage != stride * static_cast<uint64_t>(h.biHeight) || 40 + uint64_t{h.biSizeImage} > dib->Size()) {
+    // Anything else goes through the bitmap decoder.
+    Decode(dib->Data(), dib->Size(), CXIMAGE_FORMAT_BMP);
+    return;
+  }
+  // What the decoder would set: the header's resolution from ours when it
+  // carries none, a full (empty) colour table at 24 bits.
+  m_nDibSize = 40 + h.biSizeImage;
+  m_nCapacity = dib->Capacity();
+  m_pDib = dib->ReleaseData();
+  BITMAPINFOHEADER& mine = Header();
+  if (mine.biXPelsPerMeter > 0) m_nXDpi = DpmToDpi(mine.biXPelsPerMeter);
+  if (mine.biYPelsPerMeter > 0) m_nYDpi = DpmToDpi(mine.biYPelsPerMeter);
+  mine.biXPelsPerMeter = DpiToDpm(m_nXDpi);
+  mine.biYPelsPerMeter = DpiToDpm(m_nYDpi);
+  mine.biPlanes = 1;
+  mine.biClrUsed = 0;
+  mine.biClrImportant = 0;
+}
+
 uint8_t* CxImage::GetBits(int y) {
-  return m_dib.data() + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
+  return m_pDib + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
 }
 
 const uint8_t* CxImage::GetBits(int y) const {
-  return m_dib.data() + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
+  return m_pDib + 40 + 4 * static_cast<size_t>(Header().biClrUsed) + static_cast<size_t>(y) * GetEffWidth();
 }
 
 void CxImage::SetGrayPalette() {

@@ -39,13 +39,21 @@ class CxImage {
   CxImage(const std::string& path, int format);
   // Decodes `size` bytes at `buffer` as `format` (1 for a Dib in memory).
   CxImage(const uint8_t* buffer, size_t size, int format);
+  // Takes over a picture block with a 40-byte header and no compression at 24
+  // bits (an output image): the same picture the bitmap decoder would make of
+  // it, without copying its rows.
+  explicit CxImage(DibPtr dib);
+  ~CxImage() { Destroy(); }
   CxImage(const CxImage&) = delete;
   CxImage& operator=(const CxImage&) = delete;
 
-  bool IsValid() const { return !m_dib.empty(); }
-  uint8_t* GetDib() { return m_dib.empty() ? nullptr : m_dib.data(); }
-  const uint8_t* GetDib() const { return m_dib.empty() ? nullptr : m_dib.data(); }
-  size_t GetDibSize() const { return m_dib.size(); }
+  bool IsValid() const { return m_pDib != nullptr; }
+  uint8_t* GetDib() { return m_pDib; }
+  const uint8_t* GetDib() const { return m_pDib; }
+  size_t GetDibSize() const { return m_nDibSize; }
+  // Hands the picture over as a block (with the spare bytes every block has)
+  // without copying it; the CxImage is empty afterwards.
+  DibPtr TakeDib();
   int GetWidth() const { return IsValid() ? Header().biWidth : 0; }
   int GetHeight() const { return IsValid() ? Header().biHeight : 0; }
   int GetBpp() const { return IsValid() ? Header().biBitCount : 0; }
@@ -65,12 +73,12 @@ class CxImage {
   // 24. The colour table is cleared, pixel bytes are not. Sets the error and
   // returns false when the size does not fit or memory is short.
   bool Create(int64_t width, int64_t height, int depth);
-  void Destroy() { m_dib.clear(); m_dib.shrink_to_fit(); }
+  void Destroy();
 
-  BITMAPINFOHEADER& Header() { return *reinterpret_cast<BITMAPINFOHEADER*>(m_dib.data()); }
-  const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_dib.data()); }
-  RGBQUAD* GetPalette() { return reinterpret_cast<RGBQUAD*>(m_dib.data() + 40); }
-  const RGBQUAD* GetPalette() const { return reinterpret_cast<const RGBQUAD*>(m_dib.data() + 40); }
+  BITMAPINFOHEADER& Header() { return *reinterpret_cast<BITMAPINFOHEADER*>(m_pDib); }
+  const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_pDib); }
+  RGBQUAD* GetPalette() { return reinterpret_cast<RGBQUAD*>(m_pDib + 40); }
+  const RGBQUAD* GetPalette() const { return reinterpret_cast<const RGBQUAD*>(m_pDib + 40); }
   int GetNumColors() const { return IsValid() ? static_cast<int>(Header().biClrUsed) : 0; }
   size_t GetEffWidth() const { return IsValid() ? Header().biSizeImage / Header().biHeight : 0; }
   // Stored row y (0 = bottom).
@@ -104,7 +112,9 @@ class CxImage {
 
  private:
   bool DecodeAs(const uint8_t* buffer, size_t size, int format);
-  std::vector<uint8_t> m_dib;
+  uint8_t* m_pDib = nullptr;  // from AllocatePictureMemory
+  size_t m_nDibSize = 0;
+  size_t m_nCapacity = 0;
 };
 
 }  // namespace tessara

@@ -112,22 +112,20 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
     return 0;
   }
   const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
-  const size_t n = m_pImage->GetDibSize();
   const BITMAPINFOHEADER& hdr = m_pImage->Header();
   if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) {
     ShowMessage(source_text::kCannotHandle);
     drop();
     return 0;
   }
-  // The block keeps the spare bytes every picture block carries after its rows.
-  DibPtr dib = Dib::Allocate(n + kDibSpareBytes);
+  // The picture becomes the document's block as it is, with the spare bytes
+  // every block carries after its rows.
+  DibPtr dib = m_pImage->TakeDib();
   if (!dib) {
     ShowMessage(source_text::kTooBig);
     drop();
     return 0;
   }
-  std::memcpy(dib->Data(), m_pImage->GetDib(), n);
-  std::memset(dib->Data() + n, 0, kDibSpareBytes);
   drop();
   m_pDib = std::move(dib);
   m_nWidth = w;

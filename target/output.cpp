@@ -110,8 +110,8 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
   if (!m_pOutput) return 0;
   bool ok;
   {
-    // 24 bits: header and rows, no colour table.
-    CxImage image(m_pOutput->Data(), m_pOutput->Header().biSizeImage + 40, CXIMAGE_FORMAT_BMP);
+    // The 24-bit output image becomes the codec layer's picture as it is.
+    CxImage image(std::move(m_pOutput));
     ok = image.IsValid() && image.Save(path, format);
   }
   if (!ok) ShowMessage(target_text::kFailedSave);

@@ -38,12 +38,8 @@ QPixmap CBitmapButton::MakeFace(const QString& words, const QColor& plate, bool 
 
 void CBitmapButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
+  // The focused button looks like the normal one: two faces only.
   p.drawPixmap(0, 0, isDown() ? m_pressed : m_normal);
-  if (hasFocus()) {
-    QPen pen(Qt::black, 1, Qt::DotLine);
-    p.setPen(pen);
-    p.drawRoundedRect(QRectF(5.5, 5.5, kWidth - 11, kHeight - 11), 6, 6);
-  }
 }
 
 }  // namespace tessara

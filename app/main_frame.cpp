@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -13,6 +14,7 @@
 
 #include "align/align_doc.h"
 #include "align/align_view.h"
+#include "align/rotate_dlg.h"
 #include "app/child_frames.h"
 #include "app/help.h"
 #include "app/icons.h"
@@ -202,6 +204,10 @@ QMenu* CMainFrame::MenuNamed(const QString& title) const {
 
 void CMainFrame::OnIdle() {
   if (!m_pStatusLine) return;
+  // The modal Rotate dialog waits for input: it shows its source lines then.
+  // Not while a message box of its own is up, whose loop this is.
+  if (g_pRotateDlg && QApplication::activeModalWidget() == g_pRotateDlg)
+    if (auto* rotate = qobject_cast<CRotateDlg*>(g_pRotateDlg)) rotate->OnKickIdle();
   SyncActiveView();
   SessionStatus s;
   s.haveTarget = g_pDestDoc && g_pTargetView;

@@ -9,6 +9,7 @@
 #include "app/modal.h"
 #include "app/status_line.h"
 #include "app/ui_registry.h"
+#include "dialogs/tool_dialog.h"
 #include "targetview/destview.h"
 
 namespace tessara {
@@ -66,6 +67,9 @@ void CQtUserInterface::DiscardTypedKeys() {
 }
 
 void CQtUserInterface::RefreshToolDialogs() {
+  // Fine Adjustment first: it takes the new alignment as its base.
+  for (QDialog* dialog : {g_pFineAdjustDlg, g_pMergeDlg, g_pContrastDlg, g_pMonoDlg, g_pCylinderDlg, g_pGridDlg})
+    if (auto* tool = qobject_cast<CToolDialog*>(dialog)) tool->RefreshFromSession();
   if (g_pTargetView) g_pTargetView->EnsureGenerateButton();
 }
 

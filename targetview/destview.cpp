@@ -255,7 +255,7 @@ bool CDestview::OnUpdateCommand(int id, bool& enabled) {
       enabled = m_pDoc->m_bUpToDate == 1;
       return true;
     default:
-      return false;
+      return UpdateToolCommand(id, *m_pDoc, enabled);
   }
 }
 
@@ -267,7 +267,7 @@ void CDestview::OnCommand(int id) {
     case cmd::kSnap16: m_nSnap = 16; break;
     case cmd::kFilePrint: PrintTarget(*this); break;
     case cmd::kFilePrintPreview: PreviewTarget(*this); break;
-    default: break;
+    default: RunToolCommand(id, *this); break;
   }
 }
 

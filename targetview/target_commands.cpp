@@ -9,13 +9,22 @@
 #include <QPrinter>
 #include <QShortcut>
 
+#include "align/align_doc.h"
 #include "app/file_dialog.h"
 #include "app/main_frame.h"
 #include "app/modal.h"
 #include "app/qt_user_interface.h"
 #include "app/tessara_app.h"
 #include "app/ui_registry.h"
+#include "dialogs/contrast_dlg.h"
+#include "dialogs/cylinder_dlg.h"
+#include "dialogs/dialog_text.h"
+#include "dialogs/fine_adjust_dlg.h"
+#include "dialogs/grid_dlg.h"
+#include "dialogs/merge_dlg.h"
+#include "framework/registry.h"
 #include "framework/settings.h"
+#include "source/tessara_doc.h"
 #include "target/destdoc.h"
 #include "targetview/destview.h"
 
@@ -58,6 +67,33 @@ void SaveTargetAs(CDestdoc& doc) {
 
 namespace {
 
+// Two sources loaded and aligned.
+bool Ready() { return g_nSourcesLoaded == 2 && g_pAlignDoc && g_pAlignDoc->m_bAlignValid; }
+
+// The bit depth of source n as prepared. Should the prepared copy be missing (a
+// preparation after saving that ran out of memory), the loaded picture says
+// what the copy will be: up to 8 bits as it is, deeper ones as 24. 0 when
+// neither exists.
+int PreparedDepth(const CDestdoc& doc, int n) {
+  const Dib* prepared = n == 1 ? doc.m_pSource1.get() : doc.m_pSource2.get();
+  if (prepared) return prepared->BitCount();
+  const CTessaraDoc* source = g_pSourceDocs[n - 1];
+  if (!source || !source->m_pDib) return 0;
+  const int bits = source->m_pDib->BitCount();
+  return bits > 8 ? 24 : bits;
+}
+
+// Builds, registers and shows a tool dialog over the Target view, unless one of
+// its kind exists.
+template <class Dialog>
+Dialog* OpenToolDialog(QDialog* const& slot, CDestview& view) {
+  if (slot) return nullptr;
+  auto* dialog = new Dialog(&view);
+  dialog->show();
+  dialog->repaint();
+  return dialog;
+}
+
 // One page: the Target across the printer's printable width.
 void PrintPage(CDestview& view, QPrinter& printer) {
   QPainter painter;
@@ -68,6 +104,68 @@ void PrintPage(CDestview& view, QPrinter& printer) {
 }
 
 }  // namespace
+
+bool SourcesAreMonochrome(const CDestdoc& doc) {
+  return PreparedDepth(doc, 1) == 1 && PreparedDepth(doc, 2) == 1;
+}
+
+bool SourcesTooShallowForProjection(const CDestdoc& doc) {
+  const int d1 = PreparedDepth(doc, 1), d2 = PreparedDepth(doc, 2);
+  // With a depth unknown the projection is not refused here: building the
+  // Target reports the missing source itself.
+  return d1 != 0 && d2 != 0 && d1 + d2 <= 8;
+}
+
+bool UpdateToolCommand(int id, const CDestdoc& doc, bool& enabled) {
+  switch (id) {
+    case cmd::kFineAlignment:
+    case cmd::kMergeSources:
+    case cmd::kGridLines:
+      enabled = Ready();
+      return true;
+    case cmd::kContrastBrightness:
+      enabled = Ready() && doc.m_nBitDepth != 1;
+      return true;
+    case cmd::kCylindricalProjection:
+      enabled = Ready() && doc.m_nBitDepth == 24;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void RunToolCommand(int id, CDestview& view) {
+  const CDestdoc& doc = *view.GetDocument();
+  switch (id) {
+    case cmd::kFineAlignment:
+      if (auto* dialog = OpenToolDialog<CFineAdjustDlg>(g_pFineAdjustDlg, view)) dialog->PaintSourceNames();
+      break;
+    case cmd::kMergeSources:
+      // Whichever merge dialog is open, a second command leaves it alone.
+      if (g_pMergeDlg || g_pMonoDlg) break;
+      if (SourcesAreMonochrome(doc)) {
+        if (auto* dialog = OpenToolDialog<CMonoMergeDlg>(g_pMonoDlg, view)) dialog->PaintSourceNames();
+      } else if (auto* dialog = OpenToolDialog<CMergeDlg>(g_pMergeDlg, view)) {
+        dialog->PaintSourceNames();
+      }
+      break;
+    case cmd::kContrastBrightness:
+      OpenToolDialog<CContrastDlg>(g_pContrastDlg, view);
+      break;
+    case cmd::kCylindricalProjection:
+      if (SourcesTooShallowForProjection(doc)) {
+        ShowMessage(dialog_text::kTooShallow);
+        break;
+      }
+      OpenToolDialog<CCylinderDlg>(g_pCylinderDlg, view);
+      break;
+    case cmd::kGridLines:
+      OpenToolDialog<CGridDlg>(g_pGridDlg, view);
+      break;
+    default:
+      break;
+  }
+}
 
 void PrintTarget(CDestview& view) {
   QPrinter& printer = ProgramPrinter();

@@ -1,5 +1,6 @@
-// The Target's commands that are not tool dialogs: Save as (the target
-// document's command) and printing, preview and the printed page.
+// The Target's commands: Save as (the target document's command), printing,
+// preview and the printed page, and the tool commands that open the modeless
+// dialogs (one of each at a time).
 #pragma once
 
 #include <QString>
@@ -25,6 +26,18 @@ class CTargetDocCommands : public CCmdTarget {
 
 // Asks for a file name and type and saves the Target (or its Zone).
 void SaveTargetAs(CDestdoc& doc);
+
+// The tool commands of the Target view: Fine Alignment, Merge Sources, Contrast
+// Brightness, Cylindrical Projection, Grid lines. True when `id` is one of them;
+// `enabled` then says whether it may run now.
+bool UpdateToolCommand(int id, const CDestdoc& doc, bool& enabled);
+// Opens the command's dialog, unless one of its kind is open already (then
+// nothing happens and the open one stays where it is).
+void RunToolCommand(int id, CDestview& view);
+// Whether both prepared sources are 1-bit, so that the monochrome merge applies.
+bool SourcesAreMonochrome(const CDestdoc& doc);
+// Whether the sources are too shallow for the cylindrical projection.
+bool SourcesTooShallowForProjection(const CDestdoc& doc);
 
 // The print dialog, then one page with the Target across its printable width.
 void PrintTarget(CDestview& view);

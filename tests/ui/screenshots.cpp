@@ -12,10 +12,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include "align/align_doc.h"
+#include "align/align_frame.h"
+#include "align/align_view.h"
+#include "app/child_frames.h"
 #include "app/main_frame.h"
 #include "app/modal.h"
 #include "app/tessara_app.h"
 #include "app/ui_registry.h"
+#include "dialogs/tool_dialog.h"
 #include "framework/registry.h"
 #include "target/destdoc.h"
 #include "targetview/destview.h"
@@ -83,6 +88,31 @@ int main(int argc, char** argv) {
   failures += !Shoot("one-source");
   program.OpenSource(samples + "/coffee_right.png", 3);
   failures += !Shoot("align-preview");
+  // Source 2 dragged with the right button to its place, 220 columns right of
+  // source 1: during the drag, then released.
+  if (g_pAlignView && g_pAlignDoc->m_bAlignValid) {
+    const AlignFrame f = SyncFrame(*g_pAlignDoc, 2);
+    const QPoint from(f.x + f.w / 2, f.y + f.h / 2);
+    const QPoint to = from + QPoint(220 / g_pAlignDoc->m_nReduction, 0);
+    Mouse(g_pAlignView, QEvent::MouseButtonPress, from, Qt::RightButton, Qt::RightButton);
+    Mouse(g_pAlignView, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, Qt::RightButton);
+    Mouse(g_pAlignView, QEvent::MouseMove, to, Qt::NoButton, Qt::RightButton);
+    failures += !Shoot("align-drag");
+    Mouse(g_pAlignView, QEvent::MouseButtonRelease, to, Qt::RightButton, Qt::NoButton);
+    Mouse(g_pAlignView, QEvent::MouseMove, to, Qt::NoButton, Qt::NoButton);
+    failures += !Shoot("align-done");
+  }
+  // The Rotate dialog, run for real so that it shows its source lines.
+  program.m_otherDialog = [&](QDialog& d) {
+    QTimer::singleShot(0, &d, [&] {
+      d.move(frame.width() / 2 - d.width() / 2, 200);
+      failures += !Shoot("rotate-dialog");
+      d.reject();
+    });
+    return d.exec();
+  };
+  program.Command(cmd::kRotate);
+  program.m_otherDialog = nullptr;
   program.Command(cmd::kViewSource1);
   failures += !Shoot("source-window");
   program.Command(cmd::kViewTarget);
@@ -106,8 +136,36 @@ int main(int argc, char** argv) {
     frame.menuBar()->setActiveAction(nullptr);
   });
   Settle(800);
+  // Each tool dialog open over the Target Window, then quit.
+  auto shootDialog = [&](int command, QDialog* const& slot, const char* name) {
+    program.Command(cmd::kViewTarget);
+    program.Command(command);
+    if (!slot) {
+      std::printf("FAILED to open %s\n", name);
+      ++failures;
+      return;
+    }
+    failures += !Shoot(name);
+    if (auto* dialog = qobject_cast<CToolDialog*>(slot)) dialog->Quit();
+    Settle(100);
+  };
+  shootDialog(cmd::kFineAlignment, g_pFineAdjustDlg, "fine-adjustment-dialog");
+  shootDialog(cmd::kMergeSources, g_pMergeDlg, "merge-dialog");
+  shootDialog(cmd::kContrastBrightness, g_pContrastDlg, "contrast-dialog");
+  shootDialog(cmd::kCylindricalProjection, g_pCylinderDlg, "cylinder-dialog");
+  shootDialog(cmd::kGridLines, g_pGridDlg, "grid-dialog");
   program.Command(cmd::kWindowTile);
   failures += !Shoot("tiled");
+  // Two black-and-white pictures get the monochrome merge.
+  program.Command(cmd::kDeleteSource2);
+  program.Command(cmd::kDeleteSource1);
+  program.OpenSource(QStringLiteral(TESSARA_TESTDATA "/formats/bmp_1bit.bmp"));
+  program.OpenSource(QStringLiteral(TESSARA_TESTDATA "/formats/tif_1bit_none.tif"));
+  program.Command(cmd::kWindowCascade);
+  if (g_pTargetFrame) static_cast<QWidget*>(static_cast<QMdiSubWindow*>(g_pTargetFrame))->resize(860, 560);
+  program.Command(cmd::kViewTarget);
+  if (g_pTargetView->GenerateButton()) QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+  shootDialog(cmd::kMergeSources, g_pMonoDlg, "mono-merge-dialog");
   program.Stop();
   return failures == 0 ? 0 : 1;
 }

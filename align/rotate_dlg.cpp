@@ -15,7 +15,6 @@
 #include "app/ui_registry.h"
 #include "dialogs/dialog_controls.h"
 #include "dialogs/dialog_text.h"
-#include "dialogs/grid_dlg.h"
 #include "framework/registry.h"
 #include "source/tessara_doc.h"
 #include "target/destdoc.h"

@@ -139,4 +139,28 @@ void CSourceLine::paintEvent(QPaintEvent*) {
   painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_text);
 }
 
+IntEntry ReadIntEntry(const QString& text, int lowest, int highest, int& value) {
+  int i = 0;
+  const int n = static_cast<int>(text.size());
+  auto blank = [&](int k) { return text[k] == QLatin1Char(' ') || text[k] == QLatin1Char('\t'); };
+  while (i < n && blank(i)) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) negative = text[i++] == QLatin1Char('-');
+  const int firstDigit = i;
+  long long magnitude = 0;
+  bool huge = false;
+  while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+    magnitude = magnitude * 10 + (text[i].unicode() - '0');
+    if (magnitude > 1'000'000'000'000LL) huge = true, magnitude = 1'000'000'000'000LL;
+    ++i;
+  }
+  if (i == firstDigit) return IntEntry::kNotInteger;
+  while (i < n && blank(i)) ++i;
+  if (i != n) return IntEntry::kNotInteger;
+  const long long v = negative ? -magnitude : magnitude;
+  if (huge || v < lowest || v > highest) return IntEntry::kOutOfRange;
+  value = static_cast<int>(v);
+  return IntEntry::kOk;
+}
+
 }  // namespace tessara

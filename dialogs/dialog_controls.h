@@ -126,6 +126,13 @@ class CSourceLine : public QWidget {
   QString m_text;
 };
 
+// What an integer field holds: an integer in range, something that is not an
+// integer, or an integer outside the range.
+enum class IntEntry { kOk, kNotInteger, kOutOfRange };
+// Reads a field as an integer: blanks around it, an optional sign, then digits
+// only. `value` is set when the result is kOk.
+IntEntry ReadIntEntry(const QString& text, int lowest, int highest, int& value);
+
 // The kind of border a static text has.
 enum class StaticFrame { kNone, kBlackFrame, kWhiteFrame, kSunken, kBorder };
 

@@ -9,13 +9,6 @@
 
 namespace tessara {
 
-// What an integer field holds: an integer in range, something that is not an
-// integer, or an integer outside the range.
-enum class IntEntry { kOk, kNotInteger, kOutOfRange };
-// Reads a field as an integer: blanks around it, an optional sign, then digits
-// only. `value` is set when the result is kOk.
-IntEntry ReadIntEntry(const QString& text, int lowest, int highest, int& value);
-
 class CGridDlg : public CToolDialog {
   Q_OBJECT
  public:

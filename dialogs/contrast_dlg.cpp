@@ -62,13 +62,8 @@ void CContrastDlg::OnUpdateTarget() {
   if (!doc) return;
   doc->m_nContrast = m_nContrastPos;
   doc->m_nBrightness = m_nBrightnessPos;
-  QPointer<CContrastDlg> self(this);
-  int made = 0;
-  {
-    CLongWork work;
-    made = doc->GenerateTarget();
-  }
-  if (!self) return;
+  const int made = RunGenerateTarget(*doc);
+  if (made < 0) return;
   if (made == 1) EnableUpdate(false);
   BringTargetForward();
 }

@@ -38,13 +38,8 @@ void CCylinderDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
   doc->m_nSwingAngle = m_nAnglePos;
-  QPointer<CCylinderDlg> self(this);
-  int made = 0;
-  {
-    CLongWork work;
-    made = doc->GenerateTarget();
-  }
-  if (!self) return;
+  const int made = RunGenerateTarget(*doc);
+  if (made < 0) return;
   if (made == 1) EnableUpdate(false);
   BringTargetForward();
 }

@@ -100,12 +100,7 @@ void CGridDlg::OnUpdateTarget() {
   }
   const uint8_t level = m_bWhite != 0 ? 255 : 0;
   g_GridColour = {level, level, level};
-  int made = 0;
-  {
-    CLongWork work;
-    made = doc->GenerateTarget();
-  }
-  if (self && made == 1) EnableUpdate(false);
+  if (RunGenerateTarget(*doc) == 1) EnableUpdate(false);
 }
 
 }  // namespace tessara

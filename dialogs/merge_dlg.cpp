@@ -126,13 +126,8 @@ void CMergeDlg::OnFade(int which) {
 void CMergeDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  QPointer<CMergeDlg> self(this);
-  int made = 0;
-  {
-    CLongWork work;
-    made = doc->GenerateTarget();
-  }
-  if (!self) return;
+  const int made = RunGenerateTarget(*doc);
+  if (made < 0) return;
   if (made == 1) EnableUpdate(false);
   BringTargetForward();
 }
@@ -167,12 +162,7 @@ void CMonoMergeDlg::OnRule(int monoAnd) {
 void CMonoMergeDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  QPointer<CMonoMergeDlg> self(this);
-  {
-    CLongWork work;
-    doc->GenerateTarget();
-  }
-  if (!self) return;
+  if (RunGenerateTarget(*doc) < 0) return;
   BringTargetForward();
 }
 

@@ -1,9 +1,12 @@
 #include "dialogs/tool_dialog.h"
 
+#include "target/destdoc.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -256,5 +259,15 @@ void CToolDialog::BringTargetForward() {
 }
 
 CDestdoc* CToolDialog::Session() { return g_pDestDoc; }
+
+int CToolDialog::RunGenerateTarget(CDestdoc& doc) {
+  QPointer<CToolDialog> self(this);
+  int made = 0;
+  {
+    CLongWork work;
+    made = doc.GenerateTarget();
+  }
+  return self ? made : -1;
+}
 
 }  // namespace tessara

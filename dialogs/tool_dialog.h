@@ -51,6 +51,9 @@ class CToolDialog : public QDialog {
  protected:
   // Run by Quit before the dialog goes (several bring the Target Window up).
   virtual void OnQuit() {}
+  // Builds the Target as long work. Its result, or -1 when this dialog was
+  // closed while it ran (nothing of the dialog may be touched then).
+  int RunGenerateTarget(CDestdoc& doc);
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
 

@@ -34,6 +34,13 @@ class EngineTest : public testing::Test {
     src->InitDibData();
     return src;
   }
+  // Two loaded sources whose prepared copies are given directly.
+  void Prepared(DibPtr a, DibPtr b) {
+    AddSource(CreateDib(0, 24, 1, 1, "x"));
+    AddSource(CreateDib(0, 24, 1, 1, "x"));
+    doc->m_pSource1 = std::move(a);
+    doc->m_pSource2 = std::move(b);
+  }
   void RemoveSource(int n) {
     delete g_pSourceDocs[n - 1];
     SourceFrameDestroyed();

@@ -26,12 +26,6 @@ class Align : public test::EngineTest {
     align.reset();
     EngineTest::TearDown();
   }
-  void Prepared(DibPtr a, DibPtr b) {
-    AddSource(CreateDib(0, 24, 1, 1, "x"));
-    AddSource(CreateDib(0, 24, 1, 1, "x"));
-    doc->m_pSource1 = std::move(a);
-    doc->m_pSource2 = std::move(b);
-  }
   const uint8_t* PreviewAt(int x, int y) { return align->m_pPreview->Row(y) + 3 * x; }
   std::unique_ptr<CAlignDoc> align;
 };

@@ -30,16 +30,7 @@ MergePixel At(const Dib& d, int x, int y) {
   return {p[0], p[1], p[2]};
 }
 
-class Generate : public test::EngineTest {
- protected:
-  // Two loaded sources whose prepared copies are set directly.
-  void Prepared(DibPtr a, DibPtr b) {
-    AddSource(CreateDib(0, 24, 1, 1, "x"));
-    AddSource(CreateDib(0, 24, 1, 1, "x"));
-    doc->m_pSource1 = std::move(a);
-    doc->m_pSource2 = std::move(b);
-  }
-};
+class Generate : public test::EngineTest {};
 
 TEST_F(Generate, NeedsBothSourcesPrepared) {
   EXPECT_EQ(doc->GenerateTarget(), 0);

@@ -11,6 +11,7 @@
 #include "framework/document.h"
 #include "framework/user_interface.h"
 #include "image/dib.h"
+#include "target/coverage.h"
 #include "target/session.h"
 
 namespace tessara {
@@ -109,6 +110,9 @@ class CDestdoc : public CDocument {
   DibPtr m_pTarget;
   DibPtr m_pSource1;
   DibPtr m_pSource2;
+  // Which pixels of each prepared copy got a sample from their source.
+  SampleCoverage m_cover1;
+  SampleCoverage m_cover2;
   int m_nTargetWidth = 1;
   int m_nTargetHeight = 1;
   int m_nOutputWidth = 0;

@@ -111,6 +111,14 @@ int CDestdoc::GenerateTarget() {
   }
   Dib& target = *m_pTarget;
   const PreparedReader r1(s1), r2(s2);
+  // Pixels of a copy that got no sample from their source are black filler:
+  // where source 1 lies, such a pixel of source 2 leaves source 1's pixel alone,
+  // and a pixel of source 2 laid on source 1's filler is written as if source 2
+  // lay there alone.
+  const CoverageView cover1(m_cover1, s1), cover2(m_cover2, s2);
+  // Whether source 1's rectangle holds canvas pixel (X, Y), and whether its
+  // pixel there got a sample.
+  auto inSource1 = [&](int X, int Y) { return X >= g.x1 && X < g.x1 + g.w1 && Y >= g.y1 && Y < g.y1 + g.h1; };
 
   if (m_nBitDepth == 1) {
     RGBQUAD* t = target.ColorTable();
@@ -134,7 +142,15 @@ int CDestdoc::GenerateTarget() {
     for (int y = 0; y < g.h2; ++y) {
       for (int x = 0; x < g.w2; ++x) {
         const bool white = r2.Index(x, y) == 1;
-        if (g_bMonoAnd ? white : !white) setBit(x + g.x2, y + g.y2, white);
+        const int X = x + g.x2, Y = y + g.y2;
+        if (inSource1(X, Y)) {
+          if (!cover2.Sampled(x, y)) continue;
+          if (!cover1.Sampled(X - g.x1, Y - g.y1)) {
+            setBit(X, Y, white);
+            continue;
+          }
+        }
+        if (g_bMonoAnd ? white : !white) setBit(X, Y, white);
       }
       m_nProgress = y * 100 / g.h2;
       ShowProgress(kProgressCyan, m_nProgress);
@@ -209,9 +225,15 @@ int CDestdoc::GenerateTarget() {
     SetStageText(target_text::kMergingSource2);
     for (int x = 0; x < g.w2; ++x) {
       for (int y = 0; y < g.h2; ++y) {
-        uint8_t& t = target.Row(y + g.y2)[x + g.x2];
+        const int X = x + g.x2, Y = y + g.y2;
+        uint8_t& t = target.Row(Y)[X];
         const int j = r2.Index(x, y);
-        t = static_cast<uint8_t>(t == 255 ? slots[16 + j].link : slots[32 + producedBy[t] + 16 * j].link);
+        bool alone = t == 255;
+        if (inSource1(X, Y)) {
+          if (!cover2.Sampled(x, y)) continue;
+          if (!cover1.Sampled(X - g.x1, Y - g.y1)) alone = true;
+        }
+        t = static_cast<uint8_t>(alone ? slots[16 + j].link : slots[32 + producedBy[t] + 16 * j].link);
       }
       m_nProgress = x * 100 / g.w2;
       ShowProgress(kProgressCyan, m_nProgress);
@@ -260,14 +282,29 @@ int CDestdoc::GenerateTarget() {
           uint8_t* out = target.Row(Y) + 3 * static_cast<size_t>(sx);
           const int64_t dy = int64_t{Y} - H / 2;
           const uint8_t* in = nullptr;
-          if constexpr (!decltype(projected)::value) in = reader.Row(v);
+          // The source row laid at canvas row Y for a column's cosine; false
+          // when the projection puts no row of a source of height `rows` there.
+          auto projectedRow = [&](double cosine, int shift, int rows, int& r) {
+            const double row = dy / cosine + (H / 2 - shift);
+            if (!(row > -2147483649.0 && row < 2147483648.0)) return false;
+            r = static_cast<int>(row);
+            return r >= 0 && r < rows;
+          };
+          // Coverage of this canvas row by source 2 and, beneath it, by
+          // source 1 (without the projection both stay the same along it).
+          RowCoverage here{}, below{};
+          if constexpr (!decltype(projected)::value) {
+            in = reader.Row(v);
+            if (second) {
+              here = cover2.Row(v);
+              const int r1 = Y - g.y1;
+              below = (r1 >= 0 && r1 < g.h1) ? cover1.Row(r1) : RowCoverage{INT32_MIN, INT32_MAX, -1, true};
+            }
+          }
           for (int x = x0; x < x1; ++x) {
             int r = v;
             if constexpr (decltype(projected)::value) {
-              const double row = dy / cosines[static_cast<size_t>(x - x0)] + (H / 2 - sy);
-              if (!(row > -2147483649.0 && row < 2147483648.0)) continue;
-              r = static_cast<int>(row);
-              if (r < 0 || r >= h) continue;
+              if (!projectedRow(cosines[static_cast<size_t>(x - x0)], sy, h, r)) continue;
               in = reader.Row(r);
             }
             MergePixel p;
@@ -282,7 +319,20 @@ int CDestdoc::GenerateTarget() {
             if (!second) {
               if (p == bg) p = nudged;
             } else if (t[0] != bg.blue || t[1] != bg.green || t[2] != bg.red) {
-              p = op->MergeAt({t[0], t[1], t[2]}, p, x, v);
+              // Source 1 lies here (its pixels never equal the background).
+              const int X = x + sx;
+              bool sampled2, sampled1 = true;
+              if constexpr (decltype(projected)::value) {
+                sampled2 = cover2.Sampled(x, r);
+                int r1 = 0;
+                if (sampled2 && projectedRow(cosines[static_cast<size_t>(x - x0)], g.y1, g.h1, r1))
+                  sampled1 = cover1.Sampled(X - g.x1, r1);
+              } else {
+                sampled2 = here.Sampled(x);
+                sampled1 = below.Sampled(X - g.x1);
+              }
+              if (!sampled2) continue;
+              if (sampled1) p = op->MergeAt({t[0], t[1], t[2]}, p, x, v);
             }
             t[0] = p.blue, t[1] = p.green, t[2] = p.red;
           }
@@ -314,6 +364,8 @@ int CDestdoc::GenerateTarget() {
     }
     if (!done) {
       ClearTarget();
+      // No Target was made: the window must not claim one up to date.
+      MarkNeedsUpdate();
       ShowProgress(kProgressGrey, 100);
       SetStatusText("");
       UpdateAllViews();

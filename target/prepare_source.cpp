@@ -1,7 +1,9 @@
 // Makes the prepared copy of a source: its scale, left-right mirror and rotation
 // applied in one resampling pass (integer fixed point in 1/1024, one division per
 // axis and pixel). 1-, 4- and 8-bit sources are sampled nearest; 24-bit output
-// (also from 16- and 32-bit sources) is interpolated bilinearly.
+// (also from 16- and 32-bit sources) is interpolated bilinearly, with the
+// source's edge pixels standing in for neighbours beyond its edge. The copy's
+// record of which pixels got a sample goes with it.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -112,7 +114,9 @@ int CDestdoc::PrepareSource(int n) {
     return kPrepareMissing;
   }
   DibPtr& slot = n == 1 ? m_pSource1 : m_pSource2;
+  SampleCoverage& cover = n == 1 ? m_cover1 : m_cover2;
   slot.reset();
+  cover.Clear();
   SetStageText(n == 1 ? target_text::kLoadingSource1 : target_text::kLoadingSource2);
 
   const Dib& src = *doc->m_pDib;
@@ -177,22 +181,37 @@ int CDestdoc::PrepareSource(int n) {
   const SourceReader reader(src);
   const int64_t cx = nw / 2, cy = nh / 2;
   Dib& dst = *out;
+  SampleCoverage coverage;
+  coverage.Start(out.get(), nw, nh);
   // One output row: every pixel's source position, then its sample.
   // Along a row U and V change by fixed steps, so their quotients by the scale
   // are carried from pixel to pixel instead of divided afresh.
   const int64_t stepU = mirror ? -(1024 - cm) : (1024 - cm);
   const int64_t stepV = mirror ? -sm : sm;
   // At full size without turning or mirroring, every 24-bit sample falls on a
-  // source pixel with zero weights beside it: the row is a copy, short of the
-  // last column and the last row, which get no sample.
+  // source pixel with zero weights beside it: the row is a copy.
   const bool plainCopy = bits == 24 && outBits == 24 && scaleX == 1024 && scaleY == 1024 && cm == 0 && sm == 0 &&
                          !mirror && nw == width && nh == height;
+  const int lastX = nw - 1;
   auto prepareRow = [&](int y) {
     uint8_t* row = dst.Row(y);
     if (plainCopy) {
-      if (y < nh - 1 && nw > 1) std::memcpy(row, reader.Row(y), 3 * static_cast<size_t>(nw - 1));
+      std::memcpy(row, reader.Row(y), 3 * static_cast<size_t>(nw));
+      coverage.SetRow(y, {0, lastX, true});
       return;
     }
+    // The sampled columns before the last form one run (the source position
+    // moves linearly along the row); its ends are noted as they are met.
+    SampleCoverage::Run run{0, 0, false};
+    bool inRun = false;
+    auto sampled = [&](int x) {
+      if (x == lastX) {
+        run.last = true;
+      } else {
+        if (!inRun) run.begin = x, inRun = true;
+        run.end = x + 1;
+      }
+    };
     const int64_t dy = y - cy;
     const int64_t dx0 = mirror ? cx : -cx;
     int64_t U = dx0 * 1024 - dx0 * cm - dy * sm + cx * 1024 - ox;
@@ -214,35 +233,44 @@ int CDestdoc::PrepareSource(int n) {
         } else if ((in[sx >> 3] << (sx & 7)) & 0x80) {
           row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
         }
+        sampled(x);
         continue;
       }
       uint8_t* p = row + 3 * x;
-      if (x < nw - 1) {
-        if (U < 0 || V < 0 || sx + 1 >= width || sy + 1 >= height) continue;
+      if (x < lastX) {
+        if (U < 0 || V < 0 || sx >= width || sy >= height) continue;
         const int fy = static_cast<int>(qv256.Trunc() - sy * 256);
         const int fx = static_cast<int>(qu256.Trunc() - sx * 256);
         const int w00 = (256 - fy) * (256 - fx), w01 = fy * (256 - fx), w10 = fx * (256 - fy), w11 = fx * fy;
         const int ix = static_cast<int>(sx), iy = static_cast<int>(sy);
+        // On the source's last column and top row the neighbour beyond the
+        // edge is the edge pixel itself.
+        const int nx = ix + 1 < width ? ix + 1 : ix;
+        const int ny = iy + 1 < height ? iy + 1 : iy;
         if (bits == 24) {
           const uint8_t* a = reader.Row(iy) + 3 * ix;
-          const uint8_t* b = reader.Row(iy + 1) + 3 * ix;
+          const uint8_t* b = reader.Row(ny) + 3 * ix;
+          const size_t right = 3 * static_cast<size_t>(nx - ix);
           for (int k = 0; k < 3; ++k)
-            p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[3 + k] * w10 + b[3 + k] * w11) >> 16);
+            p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[right + k] * w10 + b[right + k] * w11) >> 16);
         } else {
           int a[3], b[3], c2[3], d[3];
           reader.Read(ix, iy, a);
-          reader.Read(ix, iy + 1, b);
-          reader.Read(ix + 1, iy, c2);
-          reader.Read(ix + 1, iy + 1, d);
+          reader.Read(ix, ny, b);
+          reader.Read(nx, iy, c2);
+          reader.Read(nx, ny, d);
           for (int k = 0; k < 3; ++k)
             p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + c2[k] * w10 + d[k] * w11) >> 16);
         }
-      } else if (sx >= 0 && sx + 1 < width && sy >= 0 && sy + 1 < height) {
+        sampled(x);
+      } else if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
         int a[3];
         reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
         p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
+        sampled(x);
       }
     }
+    coverage.SetRow(y, run);
   };
   // Rows are independent: blocks of them are shared out over the cores, and
   // progress and the stop check follow each block.
@@ -265,6 +293,7 @@ int CDestdoc::PrepareSource(int n) {
   SetStageText("");
   ShowProgress(kProgressGrey, 100);
   slot = std::move(out);
+  cover = std::move(coverage);
   SetStatusText("");
   return kPrepareDone;
 }

@@ -242,6 +242,8 @@ PrepareOutcome PrepareSource(const Picture& src, const SourceSettings& s) {
 
   const int cx = nw / 2;
   const int cy = nh / 2;
+  dst.sampled.assign(static_cast<size_t>(nw) * nh, 0);
+  auto markSampled = [&](int x, int y) { dst.sampled[static_cast<size_t>(y) * nw + x] = 1; };
   for (int y = 0; y < nh; ++y) {
     for (int x = 0; x < nw; ++x) {
       const int dx = s.mirror ? cx - x : x - cx;
@@ -261,21 +263,26 @@ PrepareOutcome PrepareSource(const Picture& src, const SourceSettings& s) {
           } else {
             dst.SetIndex(x, y, k);
           }
+          markSampled(x, y);
         }
         continue;
       }
 
-      // 24 bits: bilinear inside, a plain copy in the last column.
+      // 24 bits: bilinear inside (the edge pixel standing in for a neighbour
+      // beyond the source's last column or top row), a plain copy in the last
+      // column.
       if (x < nw - 1) {
-        if (U >= 0 && V >= 0 && sx + 1 < width && sy + 1 < height) {
+        if (U >= 0 && V >= 0 && sx < width && sy < height) {
           int fy = 0, fx = 0;
           if (!TruncToInt(syf * 256, &fy) || !TruncToInt(sxf * 256, &fx)) continue;
           fy = fy - sy * 256;
           fx = fx - sx * 256;
+          const int sx1 = sx + 1 == width ? sx : sx + 1;
+          const int sy1 = sy + 1 == height ? sy : sy + 1;
           const Colour p00 = src.ReadColour(sx, sy);
-          const Colour p01 = src.ReadColour(sx, sy + 1);
-          const Colour p10 = src.ReadColour(sx + 1, sy);
-          const Colour p11 = src.ReadColour(sx + 1, sy + 1);
+          const Colour p01 = src.ReadColour(sx, sy1);
+          const Colour p10 = src.ReadColour(sx1, sy);
+          const Colour p11 = src.ReadColour(sx1, sy1);
           const int w00 = (256 - fy) * (256 - fx);
           const int w01 = fy * (256 - fx);
           const int w10 = fx * (256 - fy);
@@ -285,9 +292,11 @@ PrepareOutcome PrepareSource(const Picture& src, const SourceSettings& s) {
           c.green = static_cast<uint8_t>((p00.green * w00 + p01.green * w01 + p10.green * w10 + p11.green * w11) >> 16);
           c.red = static_cast<uint8_t>((p00.red * w00 + p01.red * w01 + p10.red * w10 + p11.red * w11) >> 16);
           dst.WriteColour(x, y, c);
+          markSampled(x, y);
         }
-      } else {
-        if (0 <= sx && sx + 1 < width && 0 <= sy && sy + 1 < height) dst.WriteColour(x, y, src.ReadColour(sx, sy));
+      } else if (0 <= sx && sx < width && 0 <= sy && sy < height) {
+        dst.WriteColour(x, y, src.ReadColour(sx, sy));
+        markSampled(x, y);
       }
     }
   }
@@ -411,6 +420,10 @@ struct Slot {
   int link = -1;
 };
 
+bool InRectangle1(const Placement& g, int X, int Y) {
+  return X >= g.x1 && X < g.x1 + g.w1 && Y >= g.y1 && Y < g.y1 + g.h1;
+}
+
 void Generate1(const Picture& s1, const Picture& s2, const Placement& g, int monoAnd, Picture& t) {
   t.table[0] = {0, 0, 0, 0};
   t.table[1] = {255, 255, 255, 0};
@@ -422,6 +435,16 @@ void Generate1(const Picture& s1, const Picture& s2, const Placement& g, int mon
   for (int y = 0; y < g.h2; ++y)
     for (int x = 0; x < g.w2; ++x) {
       const bool black = s2.Index(x, y) == 0;
+      const int X = x + g.x2, Y = y + g.y2;
+      if (InRectangle1(g, X, Y)) {
+        // Filler of source 2 leaves source 1 alone; source 2 on source 1's
+        // filler shows its own bit.
+        if (!s2.Sampled(x, y)) continue;
+        if (!s1.Sampled(X - g.x1, Y - g.y1)) {
+          t.SetIndex(X, Y, black ? 0 : 1);
+          continue;
+        }
+      }
       if (monoAnd) {
         if (!black) t.SetIndex(x + g.x2, y + g.y2, 1);
       } else {
@@ -494,7 +517,15 @@ void Generate8(const Picture& s1, const Picture& s2, const Placement& g, const T
   for (int x = 0; x < g.w2; ++x)
     for (int y = 0; y < g.h2; ++y) {
       const int j = s2.Index(x, y);
-      uint8_t* p = t.Row(y + g.y2) + x + g.x2;
+      const int X = x + g.x2, Y = y + g.y2;
+      uint8_t* p = t.Row(Y) + X;
+      if (InRectangle1(g, X, Y)) {
+        if (!s2.Sampled(x, y)) continue;
+        if (!s1.Sampled(X - g.x1, Y - g.y1)) {
+          *p = static_cast<uint8_t>(link[16 + j]);
+          continue;
+        }
+      }
       if (*p == 255) *p = static_cast<uint8_t>(link[16 + j]);
       else *p = static_cast<uint8_t>(link[32 + from1[*p] + 16 * j]);
     }
@@ -569,6 +600,9 @@ TargetOutcome GenerateTarget(const Picture* s1p, const Picture* s2p, const Targe
   else if (ts.merge.rule == 1) nudged = {1, 1, 1};
   else nudged = {254, 254, 254};
 
+  // What source 1 laid at each canvas pixel: 0 nothing, 1 a sampled pixel, 2
+  // filler.
+  std::vector<uint8_t> laid1(static_cast<size_t>(W) * H, 0);
   for (int x = 0; x < g.w1; ++x)
     for (int v = -(H / 2); v <= H - 1; ++v) {
       const int X = x + g.x1, Y = v + g.y1;
@@ -582,6 +616,7 @@ TargetOutcome GenerateTarget(const Picture* s1p, const Picture* s2p, const Targe
         continue;
       }
       t.WriteColour(X, Y, p);
+      laid1[static_cast<size_t>(Y) * W + X] = s1.Sampled(x, r) ? 1 : 2;
     }
   for (int x = 0; x < g.w2; ++x)
     for (int v = -(H / 2); v <= H - 1; ++v) {
@@ -595,7 +630,9 @@ TargetOutcome GenerateTarget(const Picture* s1p, const Picture* s2p, const Targe
         continue;
       }
       const Colour T = t.ReadColour(X, Y);
-      if (T == bgTriple) t.WriteColour(X, Y, P);
+      const int under = laid1[static_cast<size_t>(Y) * W + X];
+      if (under != 0 && !s2.Sampled(x, r)) continue;
+      if (T == bgTriple || under == 2) t.WriteColour(X, Y, P);
       else t.WriteColour(X, Y, Merge(ts.merge, o, T, P, x, v));
     }
   t.ClearPadding();

@@ -47,6 +47,13 @@ struct Picture {
   // compression 3).
   uint32_t masks[3] = {0, 0, 0};
   std::vector<uint8_t> rows;
+  // A prepared copy's record of which pixels got a sample from their source:
+  // one byte a pixel, row after row (bottom row first). Empty: every pixel did.
+  std::vector<uint8_t> sampled;
+
+  bool Sampled(int x, int y) const {
+    return sampled.empty() || sampled[static_cast<size_t>(y) * width + x] != 0;
+  }
 
   static int StrideFor(int width, int bitCount);
   // Colour-table entries stored for a depth and biClrUsed value.

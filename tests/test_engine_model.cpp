@@ -315,6 +315,23 @@ class EngineModelBase : public test::EngineTest {
       ADD_FAILURE() << "prepared copy: " << pd << "\n  " << what;
       ++mismatches;
     }
+    // The engine's record of sampled pixels, pixel by pixel against the
+    // model's; the model's Target generation then reads that record.
+    const SampleCoverage& cover = n == 1 ? doc->m_cover1 : doc->m_cover2;
+    if (!cover.Describes(slot)) {
+      ADD_FAILURE() << "prepared copy without its record of sampled pixels\n  " << what;
+      ++mismatches;
+      return;
+    }
+    for (int y = 0; y < engine->height; ++y)
+      for (int x = 0; x < engine->width; ++x)
+        if (cover.Sampled(x, y) != want.picture.Sampled(x, y)) {
+          ADD_FAILURE() << "pixel (" << x << ", " << y << ") " << (cover.Sampled(x, y) ? "sampled" : "not sampled")
+                        << ", expected the opposite\n  " << what;
+          ++mismatches;
+          return;
+        }
+    engine->sampled = want.picture.sampled;
   }
 
   // One whole case: two sources registered, prepared and compared, then the

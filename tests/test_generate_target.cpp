@@ -2,6 +2,7 @@
 // 24-bit paths, the projection, the grid, stopping, and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "target/merge.h"
@@ -257,6 +258,9 @@ TEST_F(Generate, StopDuringSourceTwoLeavesNoTarget) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(ui.PaneText(kPaneMessage), "");
   EXPECT_NE(doc->m_pSource1, nullptr);
+  // No Target was made, so the window must not claim one up to date.
+  EXPECT_EQ(doc->m_bUpToDate, 0);
+  EXPECT_EQ(doc->GetTitle(), "Target Window - needs updating");
   // Saying No goes on to the end.
   ui.Clear();
   ui.PressSpaceAtPoll(2);
@@ -273,6 +277,72 @@ TEST_F(Generate, CanvasTooLargeIsRefused) {
   EXPECT_EQ(doc->m_nTargetWidth, 1);
   doc->m_nOffsetX = INT32_MIN + 1;
   EXPECT_EQ(doc->GenerateTarget(), 0);
+}
+
+// The colour of Target pixel (x, y) at any depth.
+MergePixel ColourAt(const Dib& t, int x, int y) {
+  if (t.BitCount() == 24) return At(t, x, y);
+  const int index = t.BitCount() == 8 ? t.Row(y)[x] : ((t.Row(y)[x >> 3] << (x & 7)) & 0x80 ? 1 : 0);
+  const RGBQUAD& q = t.ColorTable()[index];
+  return {q.rgbBlue, q.rgbGreen, q.rgbRed};
+}
+
+// Two flat pictures, source 2 turned by 5 degrees and laid over source 1: the
+// corners of the turned copy that got no sample must not darken source 1, and
+// source 1's edges must not show a line. Every pixel of source 1's rectangle
+// stays within one level of the darker of the two colours.
+TEST_F(Generate, TurnedSourceLeavesNoDarkWedgeOrLine) {
+  struct Case {
+    int bits;  // of both sources
+    int rule;
+    int monoAnd;
+    int fade;
+  };
+  const MergePixel c1{150, 170, 190}, c2{110, 200, 130};
+  for (const Case c : {Case{24, kMergeAverage, 0, 0}, Case{24, kMergeAverage, 0, 1}, Case{24, kMergeGreatest, 0, 0},
+                       Case{24, kMergeLeast, 0, 0}, Case{1, 0, 0, 0}, Case{1, 0, 1, 0}, Case{4, kMergeAverage, 0, 0},
+                       Case{4, kMergeLeast, 0, 0}}) {
+    // Index 1 holds the picture's colour, index 0 (the filler of a turned
+    // copy) black; 1-bit pictures are white.
+    auto flat = [&](MergePixel colour) {
+      if (c.bits == 24) return Solid24(60, 40, colour.blue, colour.green, colour.red);
+      DibPtr d = Indexed(c.bits, 60, 40, [](int, int) { return 1; });
+      d->ColorTable()[0] = {0, 0, 0, 0};
+      if (c.bits == 4) d->ColorTable()[1] = {colour.blue, colour.green, colour.red, 0};
+      return d;
+    };
+    AddSource(flat(c1));
+    AddSource(flat(c2));
+    doc->m_dRotation2 = 5.0;
+    g_nMergeRule = c.rule;
+    g_bMonoAnd = c.monoAnd;
+    g_bFadeEdge2 = c.fade;
+    ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
+    ASSERT_EQ(doc->PrepareSource(2), kPrepareDone);
+    doc->m_nOffsetX = 25;
+    doc->m_nOffsetY = 9;
+    ASSERT_EQ(doc->GenerateTarget(), 1);
+    const Dib& t = *doc->m_pTarget;
+    const int expectedDepth = c.fade ? 24 : (c.bits == 4 ? 8 : c.bits);
+    ASSERT_EQ(t.BitCount(), expectedDepth);
+    const MergePixel white{255, 255, 255};
+    const MergePixel a = c.bits == 1 ? white : c1, b = c.bits == 1 ? white : c2;
+    const std::string what = std::to_string(c.bits) + "-bit sources, rule " + std::to_string(c.rule) + " and " +
+                             std::to_string(c.monoAnd) + " fade " + std::to_string(c.fade);
+    int overlap = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 60; ++x) {
+        const MergePixel p = ColourAt(t, x, y);
+        ASSERT_GE(p.blue + 1, std::min(a.blue, b.blue)) << what << " at " << x << "," << y;
+        ASSERT_GE(p.green + 1, std::min(a.green, b.green)) << what << " at " << x << "," << y;
+        ASSERT_GE(p.red + 1, std::min(a.red, b.red)) << what << " at " << x << "," << y;
+        overlap += x >= 25 && y >= 9;
+      }
+    EXPECT_GT(overlap, 0);
+    RemoveSource(2);
+    RemoveSource(1);
+    doc->ResetSession();
+  }
 }
 
 }  // namespace

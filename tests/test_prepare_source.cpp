@@ -35,20 +35,67 @@ TEST_F(PrepareSource, IndexedCopiesAtFullScaleEqualTheSource) {
   }
 }
 
-TEST_F(PrepareSource, TwentyFourBitCopyLosesOnlyTheLastColumnAndRow) {
+TEST_F(PrepareSource, TwentyFourBitCopyAtFullSizeIsExactInEveryPixel) {
   AddSource(Coordinates24(9, 6));
   ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
   const Dib& copy = *doc->m_pSource1;
   const Dib& src = *g_pSourceDocs[0]->m_pDib;
-  for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 9; ++x) {
-      const uint8_t* p = copy.Row(y) + 3 * x;
-      if (x == 8 || y == 5) {
-        EXPECT_EQ(p[0] | p[1] | p[2], 0) << x << "," << y;
-      } else {
-        EXPECT_EQ(std::memcmp(p, src.Row(y) + 3 * x, 3), 0) << x << "," << y;
+  for (int y = 0; y < 6; ++y) {
+    EXPECT_EQ(std::memcmp(copy.Row(y), src.Row(y), 27), 0) << "row " << y;
+    for (int x = 0; x < 9; ++x) EXPECT_TRUE(doc->m_cover1.Sampled(x, y)) << x << "," << y;
+  }
+}
+
+TEST_F(PrepareSource, EdgesOfScaledAndTurnedCopiesHoldRealColours) {
+  // A flat colour: every sampled pixel, the last column and row included, must
+  // show it exactly; a pixel that shows anything else got no sample and must be
+  // recorded so.
+  struct Case {
+    int scale;
+    double angle;
+    int cut;
+    int mirror;
+  };
+  for (const Case c : {Case{1536, 0, 1, 0}, Case{700, 0, 1, 1}, Case{1024, 5, 1, 0}, Case{1300, -7.5, 0, 0},
+                       Case{1024, 90, 0, 1}}) {
+    DibPtr flat = CreateDib(0, 24, 37, 23, "x");
+    for (int y = 0; y < 23; ++y)
+      for (int x = 0; x < 37; ++x) {
+        uint8_t* p = flat->Row(y) + 3 * x;
+        p[0] = 200, p[1] = 90, p[2] = 40;
       }
+    AddSource(std::move(flat));
+    doc->m_nScale1X = doc->m_nScale1Y = c.scale;
+    doc->m_dRotation1 = c.angle;
+    doc->m_bCutCorners1 = c.cut;
+    doc->m_bMirror1 = c.mirror;
+    ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
+    const Dib& copy = *doc->m_pSource1;
+    const int w = copy.Width(), h = copy.Height();
+    const std::string what = "scale " + std::to_string(c.scale) + " angle " + std::to_string(c.angle);
+    int sampled = 0, lastColumn = 0, lastRow = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint8_t* p = copy.Row(y) + 3 * x;
+        const bool flatColour = p[0] == 200 && p[1] == 90 && p[2] == 40;
+        ASSERT_EQ(doc->m_cover1.Sampled(x, y), flatColour) << what << " at " << x << "," << y;
+        if (flatColour) {
+          ++sampled;
+          lastColumn += x == w - 1;
+          lastRow += y == h - 1;
+        } else {
+          ASSERT_EQ(p[0] | p[1] | p[2], 0) << what << " at " << x << "," << y;
+        }
+      }
+    EXPECT_GT(sampled, w * h / 2) << what;
+    EXPECT_GT(lastColumn, 0) << what;
+    EXPECT_GT(lastRow, 0) << what;
+    // Unturned, unmirrored copies are sampled everywhere.
+    if (c.angle == 0 && !c.mirror) {
+      EXPECT_EQ(sampled, w * h) << what;
     }
+    RemoveSource(1);
+  }
 }
 
 TEST_F(PrepareSource, BilinearSampleBetweenTwoColumns) {

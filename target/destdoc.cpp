@@ -45,6 +45,8 @@ void CDestdoc::ResetSession() {
   m_pTarget.reset();
   m_pSource1.reset();
   m_pSource2.reset();
+  m_cover1.Clear();
+  m_cover2.Clear();
   m_nOffsetX = m_nOffsetY = 0;
   m_dRotation1 = m_dRotation2 = 0.0;
   m_bMirror1 = m_bMirror2 = 0;

@@ -40,6 +40,8 @@ class EngineTest : public testing::Test {
     AddSource(CreateDib(0, 24, 1, 1, "x"));
     doc->m_pSource1 = std::move(a);
     doc->m_pSource2 = std::move(b);
+    doc->m_cover1.Clear();
+    doc->m_cover2.Clear();
   }
   void RemoveSource(int n) {
     delete g_pSourceDocs[n - 1];

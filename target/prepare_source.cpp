@@ -250,9 +250,12 @@ int CDestdoc::PrepareSource(int n) {
         if (bits == 24) {
           const uint8_t* a = reader.Row(iy) + 3 * ix;
           const uint8_t* b = reader.Row(ny) + 3 * ix;
-          const size_t right = 3 * static_cast<size_t>(nx - ix);
-          for (int k = 0; k < 3; ++k)
-            p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[right + k] * w10 + b[right + k] * w11) >> 16);
+          if (nx != ix) {
+            for (int k = 0; k < 3; ++k)
+              p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[3 + k] * w10 + b[3 + k] * w11) >> 16);
+          } else {
+            for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>((a[k] * (w00 + w10) + b[k] * (w01 + w11)) >> 16);
+          }
         } else {
           int a[3], b[3], c2[3], d[3];
           reader.Read(ix, iy, a);

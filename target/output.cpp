@@ -47,7 +47,11 @@ DibPtr CDestdoc::PrepareOutput(int force24) {
     out->ColorTable()[0] = {0, 0, 0, 0};
     out->ColorTable()[1] = {255, 255, 255, 0};
   } else if (depth == 8) {
-    std::memcpy(out->ColorTable(), target.ColorTable(), 256 * sizeof(RGBQUAD));
+    // The Target's colours; the reserved byte of every entry written is 0,
+    // also in the entries the Target leaves unused (they hold its fill).
+    const RGBQUAD* from = target.ColorTable();
+    RGBQUAD* to = out->ColorTable();
+    for (int i = 0; i < 256; ++i) to[i] = {from[i].rgbBlue, from[i].rgbGreen, from[i].rgbRed, 0};
   }
   const int bottom = th - top - m_nOutputHeight;  // first stored row of the cut
   const int srcBits = target.BitCount();

@@ -94,8 +94,25 @@ TEST_F(Output, ColourTablesPerDepth) {
   Target(4);
   DibPtr eight = doc->PrepareOutput(0);
   ASSERT_EQ(eight->BitCount(), 8);
-  EXPECT_EQ(std::memcmp(eight->ColorTable(), doc->m_pTarget->ColorTable(), 1024), 0);
+  // The Target's colours, every reserved byte 0 (entries the Target leaves
+  // unused included).
+  for (int i = 0; i < 256; ++i) {
+    const RGBQUAD a = eight->ColorTable()[i], b = doc->m_pTarget->ColorTable()[i];
+    EXPECT_EQ(a.rgbBlue, b.rgbBlue) << i;
+    EXPECT_EQ(a.rgbGreen, b.rgbGreen) << i;
+    EXPECT_EQ(a.rgbRed, b.rgbRed) << i;
+    EXPECT_EQ(a.rgbReserved, 0) << i;
+  }
   EXPECT_EQ(DibToRgb(*eight), DibToRgb(*doc->m_pTarget));
+}
+
+TEST_F(Output, EightBitBitmapFileHasZeroReservedBytes) {
+  Target(4);  // 16 colours a source: most of the 256 entries stay unused
+  const fs::path path = dir / "t8.bmp";
+  ASSERT_EQ(doc->SaveTargetBmp(path.string()), 1);
+  const std::vector<uint8_t> file = test::ReadBytes(path);
+  ASSERT_GE(file.size(), 1078u);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(file[54 + 4 * i + 3], 0) << i;
 }
 
 TEST_F(Output, BitmapFileLayout) {

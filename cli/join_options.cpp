@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +40,8 @@ const char* const kJoinUsage =
     "  --grid-colour black|white   (default black)\n"
     "Output:\n"
     "  --zone X1,Y1,X2,Y2      save only this rectangle of the Target (corners in Target\n"
-    "                          pixels, y down from the top; at least 64 x 64)\n"
+    "                          pixels, y down from the top, kept inside the Target; at\n"
+    "                          least 64 x 64 inside it)\n"
     "  --quiet                 no progress display\n"
     "  --help, --version\n";
 
@@ -69,6 +71,25 @@ bool ParseInts(const std::string& text, size_t count, long long lo, long long hi
     start = comma + 1;
   }
   return out.size() == count;
+}
+
+// Zone corners: any integers, clamped to the Target later; a value beyond an
+// int saturates, which the clamping treats the same way.
+bool ParseCorners(const std::string& text, std::vector<int>& out) {
+  out.clear();
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const size_t sign = !part.empty() && (part[0] == '-' || part[0] == '+') ? 1 : 0;
+    auto isDigit = [](unsigned char c) { return std::isdigit(c) != 0; };
+    if (part.size() == sign || !std::all_of(part.begin() + static_cast<long>(sign), part.end(), isDigit)) return false;
+    const long long v = std::strtoll(part.c_str(), nullptr, 10);  // saturates on overflow
+    out.push_back(static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX)));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out.size() == 4;
 }
 
 // A scale: 1/1024 units or a percentage ("150%"), 1..32767 in 1/1024.
@@ -195,7 +216,7 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
         else if (value == "white") o.gridWhite = 1;
         else return fail("--grid-colour takes black or white");
       } else if (name == "--zone") {
-        if (!ParseInts(value, 4, 0, 1000000, v)) return fail("--zone takes X1,Y1,X2,Y2: four integers from 0");
+        if (!ParseCorners(value, v)) return fail("--zone takes X1,Y1,X2,Y2: four integers");
         o.zone = true;
         o.zoneX1 = v[0], o.zoneY1 = v[1], o.zoneX2 = v[2], o.zoneY2 = v[3];
       } else {

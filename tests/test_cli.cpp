@@ -2,6 +2,7 @@
 // pairs, checked by the file it writes, its messages and its exit status.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 
 #include "cli/join_options.h"
@@ -82,6 +83,24 @@ TEST(JoinOptions, RefusalsNameTheOptionAndItsRange) {
   EXPECT_TRUE(Parse({"--help"})->help);
 }
 
+TEST(JoinOptions, ZoneCornersAreAnyIntegers) {
+  // Corners outside the Target are kept for clamping; those beyond an int
+  // saturate.
+  auto o = Parse({"--zone", "-5,-70,99999999999,300", "a", "b", "c.png"});
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->zoneX1, -5);
+  EXPECT_EQ(o->zoneY1, -70);
+  EXPECT_EQ(o->zoneX2, INT_MAX);
+  EXPECT_EQ(o->zoneY2, 300);
+  auto n = Parse({"--zone=-99999999999,0,-1,-2", "a", "b", "c.png"});
+  ASSERT_TRUE(n);
+  EXPECT_EQ(n->zoneX1, INT_MIN);
+  EXPECT_EQ(n->zoneY2, -2);
+  std::string error;
+  EXPECT_FALSE(Parse({"--zone", "1,2,3,x", "a", "b", "c.png"}, &error));
+  EXPECT_NE(error.find("--zone"), std::string::npos);
+}
+
 // Runs the built tool; returns its exit status and what it wrote to stderr.
 int Join(const std::string& args, std::string* err = nullptr) {
   const fs::path errFile = test::TempDir() / "stderr.txt";
@@ -156,6 +175,25 @@ TEST(JoinTool, OptionsReachTheTarget) {
             1);
   EXPECT_EQ(err, "Zone dimensions are too small.\nHeight and width should be at least 64 pixels.\n");
   EXPECT_FALSE(fs::exists(dir / "small.png"));
+}
+
+TEST(JoinTool, ZoneCornersOutsideTheTargetAreClamped) {
+  const fs::path dir = test::TempDir();
+  const std::string pair = Pair("coffee_left.png") + " " + Pair("coffee_right.png");
+  // The Target is 600 x 400.
+  std::string err;
+  ASSERT_EQ(Join("--offset 220,0 --zone -30,-7,100000,90 " + pair + " '" + (dir / "wide.bmp").string() + "'", &err),
+            0)
+      << err;
+  CxImage wide((dir / "wide.bmp").string(), CXIMAGE_FORMAT_BMP);
+  ASSERT_TRUE(wide.IsValid());
+  EXPECT_EQ(wide.GetWidth(), 600);
+  EXPECT_EQ(wide.GetHeight(), 90);
+  // Only 40 columns are left inside the Target: too small.
+  EXPECT_EQ(Join("--offset 220,0 --zone -100,-100,40,300 " + pair + " '" + (dir / "thin.bmp").string() + "'", &err),
+            1);
+  EXPECT_EQ(err, "Zone dimensions are too small.\nHeight and width should be at least 64 pixels.\n");
+  EXPECT_FALSE(fs::exists(dir / "thin.bmp"));
 }
 
 TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {

@@ -1,5 +1,6 @@
 // Targa (.tga) files: colour-mapped, true-colour and grey pictures, uncompressed
-// or run-length coded, are read into 8- or 24-bit pictures. Pictures are written
+// or run-length coded, are read into 8- or 24-bit pictures; colour maps may have
+// 15-, 16-, 24- or 32-bit entries and start at any index. Pictures are written
 // uncompressed, 8-bit ones with a 256-entry colour map.
 #include <algorithm>
 #include <cstring>
@@ -18,9 +19,9 @@ struct TgaHeader {
   uint8_t idLength;
   uint8_t colorMapType;
   uint8_t imageType;
-  uint16_t colorMapFirst;  // not used: the map always starts at entry 0
+  uint16_t colorMapFirst;  // the index the map's first entry stands for
   uint16_t colorMapLength;
-  uint8_t colorMapEntrySize;  // not used: entries are read as three bytes
+  uint8_t colorMapEntrySize;  // bits per map entry: 15, 16, 24 or 32
   uint16_t xOrigin;
   uint16_t yOrigin;
   uint16_t width;
@@ -41,12 +42,19 @@ bool Fail(CxImage& img, const char* text) {
   return false;
 }
 
+// A 16-bit grey pixel (grey byte, then an alpha or attribute byte); stands in
+// for the file's depth where grey files are converted.
+constexpr int kGreyAlpha16 = -16;
+
 // Turns `count` file pixels of the given depth into the picture's layout: one
-// index byte for depth 8, blue-green-red triples otherwise.
+// index byte for depth 8 and 16-bit grey, blue-green-red triples otherwise.
 void ConvertPixels(const uint8_t* src, uint8_t* dst, size_t count, int fileDepth) {
   switch (fileDepth) {
     case 8:
       std::memcpy(dst, src, count);
+      break;
+    case kGreyAlpha16:
+      for (size_t i = 0; i < count; ++i) dst[i] = src[2 * i];
       break;
     case 15:
     case 16:
@@ -170,9 +178,20 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (h.width == 0 || h.height == 0 || h.colorMapLength > 256 ||
       (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32))
     return Fail(img, "bad TGA header");
+  const bool hasMap = h.colorMapType != 0 && h.colorMapLength != 0;
+  const int entryBits = h.colorMapEntrySize;
+  // A map's entries are read at their own size, so a size Targa does not have
+  // leaves no way to find the pixels behind the map.
+  if (hasMap && entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32)
+    return Fail(img, "bad TGA header");
+  const bool grey = h.imageType == 3 || h.imageType == 11;
+  // 16-bit grey files carry an alpha or attribute byte after each grey byte.
+  const int pixelKind = grey && depth == 16 ? kGreyAlpha16 : depth;
+  const bool indexed = depth == 8 || pixelKind == kGreyAlpha16;
 
   if (!in.Skip(h.idLength)) return Fail(img, "corrupted TGA");
-  const size_t mapBytes = h.colorMapType ? static_cast<size_t>(h.colorMapLength) * 3 : 0;
+  const size_t entryBytes = (static_cast<size_t>(entryBits) + 7) / 8;
+  const size_t mapBytes = hasMap ? static_cast<size_t>(h.colorMapLength) * entryBytes : 0;
   if (in.Remaining() < mapBytes) return Fail(img, "corrupted TGA");
 
   // Refuse a header whose size the file cannot back before allocating for it:
@@ -184,32 +203,38 @@ bool Decode(ByteReader& in, CxImage& img) {
   const uint64_t needed = compressed ? (pixels + 127) / 128 * (1 + filePixelBytes) : pixels * filePixelBytes;
   if (needed > available) return Fail(img, "corrupted TGA");
 
-  if (!img.Create(h.width, h.height, depth == 8 ? 8 : 24)) return Fail(img, "TGA Create failed");
+  if (!img.Create(h.width, h.height, indexed ? 8 : 24)) return Fail(img, "TGA Create failed");
 
   if (mapBytes) {
     const uint8_t* map = in.Current();
     // Only an 8-bit picture has a colour table; for true-colour pictures the map
-    // is just passed over.
+    // is just passed over. Map entry k stands for pixel index first + k; the
+    // table was cleared, so indices the map does not cover read as black.
     if (img.GetNumColors() == 256) {
       RGBQUAD* pal = img.GetPalette();
-      for (size_t i = 0; i < h.colorMapLength; ++i) pal[i] = RGBQUAD{map[3 * i], map[3 * i + 1], map[3 * i + 2], 0};
+      for (size_t k = 0; k < h.colorMapLength && h.colorMapFirst + k < 256; ++k) {
+        uint8_t bgr[3];
+        ConvertPixels(map + k * entryBytes, bgr, 1, entryBits);
+        pal[h.colorMapFirst + k] = RGBQUAD{bgr[0], bgr[1], bgr[2], 0};
+      }
     }
     in.Skip(mapBytes);
   }
-  if (h.imageType == 3 || h.imageType == 11) img.SetGrayPalette();
+  if (grey) img.SetGrayPalette();
 
   const bool topFirst = (h.descriptor & kTopLeftOrigin) != 0;
   const size_t width = h.width;
-  const size_t pictureBytes = depth == 8 ? 1 : 3;
+  const size_t pictureBytes = indexed ? 1 : 3;
   const size_t rowBytes = width * filePixelBytes;
   Packet packet;
   for (int i = 0; i < h.height; ++i) {
     uint8_t* row = img.GetBits(topFirst ? h.height - 1 - i : i);
     if (compressed) {
-      if (!DecodeRleRow(in, row, width, depth, filePixelBytes, pictureBytes, packet)) return Fail(img, "corrupted TGA");
+      if (!DecodeRleRow(in, row, width, pixelKind, filePixelBytes, pictureBytes, packet))
+        return Fail(img, "corrupted TGA");
     } else {
       if (in.Remaining() < rowBytes) return Fail(img, "corrupted TGA");
-      ConvertPixels(in.Current(), row, width, depth);
+      ConvertPixels(in.Current(), row, width, pixelKind);
       in.Skip(rowBytes);
     }
   }

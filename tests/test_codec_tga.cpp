@@ -195,6 +195,57 @@ TEST(TgaDecode, ColourMap) {
   EXPECT_EQ(Row8(grey, 0), (std::vector<uint8_t>{77, 200}));
 }
 
+// A colour-mapped file whose map starts at index `first` and has entries of
+// `entryBits` bits.
+std::vector<uint8_t> MappedTga(uint8_t type, uint16_t width, uint8_t depth, uint16_t first, uint16_t length,
+                               uint8_t entryBits, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> f = TgaFile(type, width, 1, depth, 0, body, 1, length);
+  f[3] = static_cast<uint8_t>(first);
+  f[4] = static_cast<uint8_t>(first >> 8);
+  f[7] = entryBits;
+  return f;
+}
+
+TEST(TgaDecode, ColourMapEntrySizesAndFirstIndex) {
+  // 15- and 16-bit entries: five bits a channel, like 16-bit pixels.
+  for (uint8_t bits : {15, 16}) {
+    CxImage img;
+    ASSERT_TRUE(DecodeTgaBytes(img, MappedTga(1, 3, 8, 0, 2, bits, {0xFF, 0x7F, 0x1F, 0x00, 0, 1, 2})));
+    EXPECT_EQ(ToRgb(img).rgb, (std::vector<uint8_t>{248, 248, 248, 0, 0, 248, 0, 0, 0})) << int(bits);
+  }
+  // 32-bit entries: blue, green, red, and an alpha byte that is dropped.
+  CxImage wide;
+  ASSERT_TRUE(DecodeTgaBytes(wide, MappedTga(9, 2, 8, 0, 2, 32, {10, 20, 30, 99, 40, 50, 60, 77, 0x01, 1, 0})));
+  EXPECT_EQ(ToRgb(wide).rgb, (std::vector<uint8_t>{60, 50, 40, 30, 20, 10}));
+  // A map starting at index 5: index 5 is its first entry; indices outside it
+  // read as black.
+  CxImage offset;
+  ASSERT_TRUE(DecodeTgaBytes(offset, MappedTga(1, 4, 8, 5, 2, 24, {10, 20, 30, 40, 50, 60, 5, 6, 0, 7})));
+  EXPECT_EQ(ToRgb(offset).rgb, (std::vector<uint8_t>{30, 20, 10, 60, 50, 40, 0, 0, 0, 0, 0, 0}));
+  // A true-colour file passes over a map of 2-byte entries at its real size.
+  CxImage rgb;
+  ASSERT_TRUE(DecodeTgaBytes(rgb, MappedTga(2, 1, 24, 0, 2, 16, {9, 9, 9, 9, 1, 2, 3})));
+  EXPECT_EQ(ToRgb(rgb).rgb, (std::vector<uint8_t>{3, 2, 1}));
+  // Entry sizes Targa does not have, and maps longer than the file, are refused.
+  EXPECT_FALSE(DecodeTgaBytes(rgb, MappedTga(1, 1, 8, 0, 2, 8, {1, 2, 0})));
+  EXPECT_STREQ(rgb.GetLastError(), "bad TGA header");
+  EXPECT_FALSE(DecodeTgaBytes(rgb, MappedTga(1, 1, 8, 0, 200, 32, std::vector<uint8_t>(700, 0))));
+  EXPECT_STREQ(rgb.GetLastError(), "corrupted TGA");
+}
+
+TEST(TgaDecode, SixteenBitGreyKeepsTheGreyByte) {
+  // Grey, then an alpha or attribute byte that is dropped.
+  CxImage raw, rle;
+  ASSERT_TRUE(DecodeTgaBytes(raw, TgaFile(3, 2, 1, 16, 0, {77, 255, 200, 0})));
+  EXPECT_EQ(raw.GetBpp(), 8);
+  EXPECT_TRUE(raw.IsGrayScale());
+  EXPECT_EQ(Row8(raw, 0), (std::vector<uint8_t>{77, 200}));
+  ASSERT_TRUE(DecodeTgaBytes(rle, TgaFile(11, 3, 1, 16, 0, {0x81, 90, 255, 0x00, 12, 34})));
+  EXPECT_EQ(Row8(rle, 0), (std::vector<uint8_t>{90, 90, 12}));
+  EXPECT_FALSE(DecodeTgaBytes(rle, TgaFile(3, 2, 1, 16, 0, {77, 255, 200})));
+  EXPECT_STREQ(rle.GetLastError(), "corrupted TGA");
+}
+
 TEST(TgaDecode, TruncatedOrOversizedDataIsRefused) {
   CxImage img;
   // A raw packet of 4 with only 2 values; the data ending at a row start.

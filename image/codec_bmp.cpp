@@ -13,9 +13,10 @@ namespace {
 
 constexpr const char* kCorrupted = "Corrupted BMP file!";
 
-int BitsSet(uint32_t v) {
-  int n = 0;
-  for (; v; v &= v - 1) ++n;
+// Position of the highest set bit; -1 for 0.
+int TopBit(uint32_t v) {
+  int n = -1;
+  for (; v; v >>= 1) ++n;
   return n;
 }
 
@@ -249,12 +250,15 @@ bool DecodeBmp(ByteReader& in, CxImage& img) {
         case 8:
         case 24: std::memcpy(dst, src, stride); break;
         case 16: {
-          const int r = BitsSet(masks[0]), g = BitsSet(masks[1]), b = BitsSet(masks[2]);
+          // Each channel moves by its own mask so that the mask's top bit
+          // lands on bit 7: its bits sit at the top of the byte (5-5-5, 5-6-5,
+          // 4-4-4 alike); an empty mask gives 0.
+          const int shiftR = 7 - TopBit(masks[0]), shiftG = 7 - TopBit(masks[1]), shiftB = 7 - TopBit(masks[2]);
           for (int x = 0; x < w; ++x) {
             const uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);
-            dst[3 * x] = ShiftToByte(v & masks[2] & 0xFF, 8 - r);
-            dst[3 * x + 1] = ShiftToByte(v & masks[1], 8 - (r + g));
-            dst[3 * x + 2] = ShiftToByte(v & masks[0], 8 - (r + g + b));
+            dst[3 * x] = masks[2] ? ShiftToByte(v & masks[2], shiftB) : 0;
+            dst[3 * x + 1] = masks[1] ? ShiftToByte(v & masks[1], shiftG) : 0;
+            dst[3 * x + 2] = masks[0] ? ShiftToByte(v & masks[0], shiftR) : 0;
           }
           break;
         }

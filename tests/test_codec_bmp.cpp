@@ -139,6 +139,29 @@ TEST(BmpDecode, SixteenBitMasksPutBitsAtTheTopOfEachByte) {
   EXPECT_EQ(p[5], 0);
 }
 
+TEST(BmpDecode, SixteenBitMasksShiftEachChannelByItsOwnMask) {
+  // Pixel (blue, green, red) of a 16-bit bit-field picture of one pixel.
+  auto decode = [](uint32_t red, uint32_t green, uint32_t blue, uint16_t v) {
+    ByteWriter masks;
+    masks.PutU32(red), masks.PutU32(green), masks.PutU32(blue);
+    auto file = BmpFile(1, 1, 16, BI_BITFIELDS, masks.Buffer(),
+                        {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), 0, 0});
+    file[14 + 32] = 0;
+    CxImage img(file.data(), file.size(), CXIMAGE_FORMAT_BMP);
+    const uint8_t* p = img.IsValid() ? img.GetBits(0) : nullptr;
+    return p ? std::vector<int>{p[0], p[1], p[2]} : std::vector<int>{};
+  };
+  // 4-4-4 (alpha in the top nibble): each nibble at the top of its byte.
+  EXPECT_EQ(decode(0x0F00, 0x00F0, 0x000F, 0xFABC), (std::vector<int>{0xC0, 0xB0, 0xA0}));
+  // 5-5-5 with red at the bottom and blue at the top.
+  EXPECT_EQ(decode(0x001F, 0x03E0, 0x7C00, 0x8000 | (3 << 10) | (9 << 5) | 17),
+            (std::vector<int>{3 << 3, 9 << 3, 17 << 3}));
+  // 6-5-5: the widest channel keeps its six bits.
+  EXPECT_EQ(decode(0xFC00, 0x03E0, 0x001F, (45 << 10) | (9 << 5) | 17), (std::vector<int>{17 << 3, 9 << 3, 45 << 2}));
+  // An empty mask gives 0.
+  EXPECT_EQ(decode(0, 0x03E0, 0x001F, 0xFFFF), (std::vector<int>{0xF8, 0xF8, 0}));
+}
+
 TEST(BmpDecode, RefusalsCarryTheirMessages) {
   struct Case {
     std::vector<uint8_t> bytes;

@@ -74,6 +74,11 @@ class Dib {
     return p;
   }
   size_t Capacity() const { return m_nCapacity; }
+  // Makes the block count only its first `bytes` bytes (never more than it
+  // has); the memory stays until the block is freed.
+  void Truncate(size_t bytes) {
+    if (bytes < m_nSize) m_nSize = bytes;
+  }
 
   uint8_t* Data() { return m_pData; }
   const uint8_t* Data() const { return m_pData; }

@@ -134,16 +134,22 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
 }
 
 void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
-  if (!dib || dib->Size() < 16) return;
+  if (!dib || dib->Size() < kDibSpareBytes) return;
+  // The block is as long as the file: the bitmap data, then spare bytes where
+  // the file had its file header. Those bytes lie after the file's end, so rows
+  // reaching into them are rows the file does not have: the block stops at the
+  // end of the data, and the preparation refuses such a picture as short.
+  dib->Truncate(dib->Size() - kDibSpareBytes);
+  if (dib->Size() < 4) return;
   const uint8_t* data = dib->Data();
-  const size_t size = dib->Size();  // the file's length: bitmap data plus 14 spare bytes
-  const size_t dataEnd = size - kDibSpareBytes;
+  const size_t dataEnd = dib->Size();
   uint32_t headerSize;
   std::memcpy(&headerSize, data, 4);
 
   BITMAPINFOHEADER h{};
   size_t tableAt, entryBytes;
   if (headerSize == 12) {
+    if (dataEnd < 12) return;
     uint16_t w, ht, planes, bits;
     std::memcpy(&w, data + 4, 2);
     std::memcpy(&ht, data + 6, 2);
@@ -156,7 +162,7 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
     tableAt = 12;
     entryBytes = 3;
   } else {
-    if (headerSize < 40 || size < 40) return;
+    if (headerSize < 40 || dataEnd < 40) return;
     std::memcpy(&h, data, 40);
     tableAt = headerSize;
     entryBytes = 4;
@@ -183,7 +189,7 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
 
   const uint64_t newTable = static_cast<uint64_t>(entries) * 4;
   const uint64_t rowBytes = dataEnd - rowsAt;
-  const uint64_t total = 40 + maskBytes + newTable + rowBytes + kDibSpareBytes;
+  const uint64_t total = 40 + maskBytes + newTable + rowBytes;
   DibPtr out = Dib::Allocate(static_cast<size_t>(total));
   if (!out) return;
   uint8_t* dst = out->Data();
@@ -199,7 +205,6 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
     dst[at + 3] = entryBytes == 4 ? e[3] : 0;
   }
   std::memcpy(dst + at, data + rowsAt, static_cast<size_t>(rowBytes));
-  std::memset(dst + at + rowBytes, 0, kDibSpareBytes);
   dib = std::move(out);
 }
 

@@ -44,8 +44,10 @@ class CTessaraDoc : public CDocument {
 // Brings a bitmap block read from a file to the form the rest of the program
 // takes: a 40-byte header, 4-byte colour-table entries and the rows right after
 // them. `bitsOffset` is the file header's offset of the rows (0 when unknown).
-// A block that cannot be normalised (rows outside the file) is left as it is;
-// the preparation of the sources refuses it later.
+// The block comes from ReadDibFile; the spare bytes after the file's data are
+// dropped from it, so rows the file does not hold never count as present. A
+// block that cannot be normalised (rows outside the file) is otherwise left as
+// it is; the preparation of the sources refuses it later.
 void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset);
 
 // The frame side of a source window's life: its creation raises the count of

@@ -97,6 +97,42 @@ TEST_F(SourceDoc, BitmapsAreNormalisedButNotOtherwiseChanged) {
   }
 }
 
+// A 24-bit 4 x 4 bitmap file with a header of `headerSize` bytes, its last
+// `missing` bytes cut off.
+std::vector<uint8_t> Bitmap24(uint32_t headerSize, size_t missing) {
+  const uint32_t offset = 14 + headerSize, rows = 4 * 12;
+  std::vector<uint8_t> f(offset + rows, 0);
+  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+  f[0] = 'B', f[1] = 'M';
+  put32(2, offset + rows);
+  put32(10, offset);
+  put32(14, headerSize);
+  put32(18, 4);
+  put32(22, 4);
+  f[26] = 1, f[28] = 24;
+  put32(34, rows);
+  for (size_t i = offset; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i * 7);
+  f.resize(f.size() - missing);
+  return f;
+}
+
+TEST_F(SourceDoc, BitmapWhoseRowsRunPastTheFileIsNotPrepared) {
+  // Rows a few bytes short (fewer than the file header's 14) are refused by
+  // the preparation like any short bitmap; complete files are prepared.
+  for (uint32_t headerSize : {40u, 108u}) {
+    for (size_t missing : {0, 1, 5, 13}) {
+      SCOPED_TRACE(std::to_string(headerSize) + " " + std::to_string(missing));
+      const fs::path path = test::TempDir() / "short.bmp";
+      test::WriteBytes(path, Bitmap24(headerSize, missing));
+      CTessaraDoc* a = Open(path);
+      ASSERT_TRUE(a);  // the bitmap loader checks only the signature
+      EXPECT_EQ(doc->PrepareSource(1), missing ? kPrepareUnknownFormat : kPrepareDone);
+      EXPECT_EQ(doc->m_pSource1 != nullptr, missing == 0);
+      RemoveSource(1);
+    }
+  }
+}
+
 TEST_F(SourceDoc, RunLengthBitmapLoadsButIsNotPrepared) {
   CTessaraDoc* a = Open(TestData("formats/bmp_8bit_rle8.bmp"));
   ASSERT_TRUE(a);

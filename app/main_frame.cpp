@@ -138,6 +138,7 @@ CMdiChild* CMainFrame::ActiveChild() const {
 
 void CMainFrame::AddChild(CMdiChild* child) {
   m_pMdiArea->addSubWindow(child);
+  connect(child, &QMdiSubWindow::windowStateChanged, this, &CMainFrame::ChildStateChanged);
   // New windows take three quarters of the area, each a step further down.
   const QSize area = m_pMdiArea->viewport()->size();
   const int step = 26 * static_cast<int>(m_pMdiArea->subWindowList().size() - 1);
@@ -233,30 +234,52 @@ void CMainFrame::OnIdle() {
     m_pStatusLine->Pane(kPaneZoneSize)->SetOwnText(QString::fromStdString(*text));
 }
 
-void CMainFrame::UpdateFrameTitle() {
-  QMdiSubWindow* active = m_pMdiArea ? m_pMdiArea->currentSubWindow() : nullptr;
+QString FrameTitle(const QString& childTitle, bool maximized) {
   const QString app = QString::fromUtf8(kAppTitle);
-  setWindowTitle(active ? app + QStringLiteral(" - ") + active->windowTitle() : app);
+  if (childTitle.isEmpty()) return app;
+  return maximized ? app + QStringLiteral(" - [") + childTitle + QLatin1Char(']')
+                   : app + QStringLiteral(" - ") + childTitle;
 }
 
-void CMainFrame::OnSubWindowActivated(QMdiSubWindow*) { SyncActiveView(); }
+void CMainFrame::UpdateFrameTitle() {
+  QMdiSubWindow* active = m_pMdiArea ? m_pMdiArea->currentSubWindow() : nullptr;
+  const QString title = active ? FrameTitle(active->windowTitle(), active->isMaximized()) : FrameTitle({}, false);
+  // A maximized sub-window rewrites this frame's title whenever it changes,
+  // adding " - [its title]" unless the title already ends so; the form above is
+  // one it leaves alone. Setting the same text again sends no change at all.
+  if (windowTitle() != title) setWindowTitle(title);
+}
+
+void CMainFrame::ChildStateChanged() {
+  // The sub-window puts back the frame's title of its own when it leaves the
+  // maximized state; the title is worked out once that is done.
+  QMetaObject::invokeMethod(this, &CMainFrame::UpdateFrameTitle, Qt::QueuedConnection);
+}
+
+void CMainFrame::OnSubWindowActivated(QMdiSubWindow*) {
+  SyncActiveView();
+  UpdateFrameTitle();
+}
 
 void CMainFrame::SyncActiveView() {
   // The current child window, whether or not the program has the keyboard
   // focus (the active view does not change when another program is used).
+  // Only a change of that window matters: this runs in every idle pass, and
+  // redoing the frame's title there would answer the title's own changes.
   QMdiSubWindow* window = m_pMdiArea->currentSubWindow();
   if (window && window != m_pActiveChild) {
     if (auto* old = dynamic_cast<CMdiChild*>(m_pActiveChild.data())) old->ActivateView(false);
     m_pActiveChild = window;
     if (auto* now = dynamic_cast<CMdiChild*>(window)) now->ActivateView(true);
+    UpdateFrameTitle();
   }
-  UpdateFrameTitle();
 }
 
 void CMainFrame::ChildGoing(QMdiSubWindow* child) {
   if (child != m_pActiveChild) return;
   if (auto* old = dynamic_cast<CMdiChild*>(child)) old->ActivateView(false);
   m_pActiveChild = nullptr;
+  ChildStateChanged();
 }
 
 bool CMainFrame::OnUpdateCommand(int id, bool& enabled) {

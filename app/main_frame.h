@@ -23,6 +23,10 @@ namespace tessara {
 
 class CMdiChild;
 
+// The frame's title for a child window's title: "Tessara - title", or
+// "Tessara - [title]" while the child is maximized; "Tessara" alone without one.
+QString FrameTitle(const QString& childTitle, bool maximized);
+
 class CMainFrame : public QMainWindow, public CCmdTarget {
   Q_OBJECT
  public:
@@ -57,7 +61,9 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
 
   // Idle work: pane 1's text from the session.
   void OnIdle();
-  // "Tessara - " and the active window's title.
+  // "Tessara - " and the active window's title ("Tessara - [title]" while that
+  // window is maximized). Run when the active window, its title or its state
+  // changes; never in reply to a change of this frame's own title.
   void UpdateFrameTitle();
   // A child window is being destroyed: its view is no longer the active one.
   void ChildGoing(QMdiSubWindow* child);
@@ -78,6 +84,8 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
   void RebuildRecentFiles(QMenu* menu);
   void RebuildWindowList(QMenu* menu);
   void OnSubWindowActivated(QMdiSubWindow* window);
+  // A child window was maximized, restored or minimized.
+  void ChildStateChanged();
   // Tells the views when the current child window changed.
   void SyncActiveView();
   void CloseSourceWindows();

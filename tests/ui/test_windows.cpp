@@ -58,6 +58,34 @@ void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::
   QApplication::sendEvent(w, &e);
 }
 
+// Counts the changes of a window's title.
+class TitleCounter : public QObject {
+ public:
+  explicit TitleCounter(QWidget* w) : m_pWidget(w) { w->installEventFilter(this); }
+  ~TitleCounter() override { m_pWidget->removeEventFilter(this); }
+  int changes = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::WindowTitleChange) ++changes;
+    return false;
+  }
+
+ private:
+  QWidget* m_pWidget;
+};
+
+// Runs a real event loop for `ms` milliseconds, woken every few milliseconds as
+// a busy desktop wakes it, so that the idle work runs many times.
+void RunLoopFor(int ms) {
+  QEventLoop loop;
+  QTimer wake;
+  QObject::connect(&wake, &QTimer::timeout, [] {});
+  wake.start(3);
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 // Records the addresses the program asks the desktop to open.
 class UrlRecorder : public QObject {
   Q_OBJECT
@@ -130,6 +158,33 @@ class TestWindows : public QObject {
     QCOMPARE(PaneText(3), QString("Progress Bar"));
     const int widths[4] = {200, 200, 200, 100};
     for (int i = 0; i < 4; ++i) QCOMPARE(g_pMainFrame->StatusLine().Pane(i)->width(), widths[i]);
+  }
+
+  void maximizingAChildSetsTheFrameTitleOnce() {
+    QMdiSubWindow* align = g_pAlignFrame;
+    RunLoopFor(50);
+    TitleCounter counter(g_pMainFrame);
+    align->showMaximized();
+    RunLoopFor(300);
+    QVERIFY(align->isMaximized());
+    QVERIFY2(counter.changes <= 3, qPrintable(QString::number(counter.changes)));
+    QCOMPARE(g_pMainFrame->windowTitle(), QString("Tessara - [Align Window]"));
+    // Another maximized window brought forward, and a change of its title.
+    counter.changes = 0;
+    g_pMainFrame->RaiseTargetWindow();
+    RunLoopFor(100);
+    QCOMPARE(g_pMainFrame->windowTitle(), QString("Tessara - [Target Window]"));
+    g_pDestDoc->SetTitle("Target Window - needs updating");
+    RunLoopFor(100);
+    QCOMPARE(g_pMainFrame->windowTitle(), QString("Tessara - [Target Window - needs updating]"));
+    QVERIFY2(counter.changes <= 6, qPrintable(QString::number(counter.changes)));
+    // Restored: the plain form again, and it stays.
+    counter.changes = 0;
+    static_cast<QMdiSubWindow*>(g_pTargetFrame)->showNormal();
+    RunLoopFor(300);
+    QVERIFY(!static_cast<QMdiSubWindow*>(g_pTargetFrame)->isMaximized());
+    QCOMPARE(g_pMainFrame->windowTitle(), QString("Tessara - Target Window - needs updating"));
+    QVERIFY2(counter.changes <= 3, qPrintable(QString::number(counter.changes)));
   }
 
   void trueColourNoteComesBeforeTheWindows() {

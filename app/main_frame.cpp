@@ -223,6 +223,7 @@ void CMainFrame::OnIdle() {
     s.predictedHeight = g_pAlignDoc->m_nPredictedHeight;
   }
   s.upToDate = doc.m_bUpToDate;
+  s.targetImage = doc.m_pTarget != nullptr;
   s.zoneOnly = doc.m_bZoneOnly;
   s.dragCorner = g_pTargetView->m_ptDragCorner;
   s.zoneAnchor = g_pTargetView->m_ptZoneAnchor;

@@ -12,7 +12,9 @@ std::optional<std::string> SessionStatusText(const SessionStatus& s) {
   if (s.source2Active == 1) return status_text::kThisIsSource2;
   if (s.alignActive == 1)
     return "Predicted target size = " + std::to_string(s.predictedWidth) + " X " + std::to_string(s.predictedHeight);
-  if (s.upToDate == 0) return status_text::kNeedsUpdating;
+  // Without a picture there is no size to tell (the 1 x 1 kept then is not
+  // one): the Target has to be built.
+  if (s.upToDate == 0 || !s.targetImage) return status_text::kNeedsUpdating;
   if (s.zoneOnly) {
     if (s.dragCorner.x == s.zoneAnchor.x && s.dragCorner.y == s.zoneAnchor.y) return status_text::kZoneNotSet;
     // The display scales are always 100; a zero one must not stop the program.

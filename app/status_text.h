@@ -35,6 +35,7 @@ struct SessionStatus {
   int predictedWidth = 0;
   int predictedHeight = 0;
   int upToDate = 0;
+  bool targetImage = false;  // a Target picture exists
   int zoneOnly = 0;
   ZonePoint dragCorner;
   ZonePoint zoneAnchor;

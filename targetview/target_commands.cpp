@@ -40,7 +40,16 @@ void CTargetDocCommands::OnCommand(int id) {
   if (id == cmd::kFileSaveAs) SaveTargetAs(*m_pDoc);
 }
 
+bool HaveTargetToOutput(const CDestdoc& doc) {
+  // A stopped or failed build leaves none; the output image would come from
+  // nothing, and an empty file or page must not pass for a saved picture.
+  if (doc.m_pTarget) return true;
+  ShowMessage(target_command_text::kGenerateFirst);
+  return false;
+}
+
 void SaveTargetAs(CDestdoc& doc) {
+  if (!HaveTargetToOutput(doc)) return;
   CMyfiledialog dialog(false, target_text::kSaveFilter);
   dialog.setWindowTitle(doc.m_bZoneOnly == 1 ? target_text::kSaveTitleZone : target_text::kSaveTitle);
   ISettingsStore& store = Settings();
@@ -168,6 +177,7 @@ void RunToolCommand(int id, CDestview& view) {
 }
 
 void PrintTarget(CDestview& view) {
+  if (!HaveTargetToOutput(*view.GetDocument())) return;
   QPrinter& printer = ProgramPrinter();
   QPrintDialog dialog(&printer, g_pMainFrame);
   if (ExecModal(dialog) != QDialog::Accepted) return;
@@ -175,6 +185,7 @@ void PrintTarget(CDestview& view) {
 }
 
 void PreviewTarget(CDestview& view) {
+  if (!HaveTargetToOutput(*view.GetDocument())) return;
   QPrinter& printer = ProgramPrinter();
   QPrintPreviewDialog dialog(&printer, g_pMainFrame);
   dialog.setWindowTitle(QStringLiteral("Tessara - Print preview"));

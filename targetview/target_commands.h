@@ -12,6 +12,15 @@ namespace tessara {
 class CDestdoc;
 class CDestview;
 
+namespace target_command_text {
+// Saving or printing asked for while there is no Target to take the picture from.
+inline constexpr const char* kGenerateFirst = "Cannot proceed: generate the Target first.";
+}  // namespace target_command_text
+
+// Whether there is a Target to save or print; says so in a message box when
+// there is none.
+bool HaveTargetToOutput(const CDestdoc& doc);
+
 // The target document's place on the command route: Save as, enabled while the
 // Target is up to date.
 class CTargetDocCommands : public CCmdTarget {

@@ -27,6 +27,7 @@ class TestUiLogic : public QObject {
     s.haveTarget = true;
     s.sourcesLoaded = 2;
     s.upToDate = 1;
+    s.targetImage = true;
     s.targetWidth = 1000;
     s.targetHeight = 500;
     return s;
@@ -69,6 +70,15 @@ class TestUiLogic : public QObject {
     s.dragCorner = {-290, -180};  // dragged up and to the left
     QCOMPARE(*SessionStatusText(s), std::string("Zone width = 300  Zone height = 200"));
     s.upToDate = 0;
+    QCOMPARE(*SessionStatusText(s), std::string("Target needs updating"));
+  }
+
+  void statusClaimsNoSizeWithoutATarget() {
+    // Up to date as far as the flag goes, but no picture (a stopped build):
+    // the 1 x 1 kept then is no size of anything.
+    SessionStatus s = TwoSources();
+    s.targetImage = false;
+    s.targetWidth = s.targetHeight = 1;
     QCOMPARE(*SessionStatusText(s), std::string("Target needs updating"));
   }
 

@@ -488,6 +488,40 @@ class TestWindows : public QObject {
     QVERIFY(!g_pDestDoc->m_pTarget);
   }
 
+  void stoppedGenerationLeavesNothingToSaveOrPrint() {
+    OpenPair();
+    g_pMainFrame->RaiseTargetWindow();
+    CQtUserInterface::Instance()->SetSpaceBarDown(true);
+    m_p->m_answers = {QMessageBox::Yes};
+    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+    QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
+    QVERIFY(!g_pDestDoc->m_pTarget);
+    QCOMPARE(g_pDestDoc->m_bUpToDate, 0);
+    QCOMPARE(g_pTargetFrame->windowTitle(), QString("Target Window - needs updating"));
+    QCOMPARE(g_pMainFrame->windowTitle(), QString("Tessara - Target Window - needs updating"));
+    m_p->Idle();
+    QCOMPARE(PaneText(1), QString("Target needs updating"));
+    for (int id : {cmd::kFileSaveAs, cmd::kFilePrint, cmd::kFilePrintPreview})
+      QVERIFY2(!g_pMainFrame->IsCommandEnabled(id), qPrintable(QString::number(id)));
+    QTest::keyClick(g_pMainFrame, 's');
+    QVERIFY(m_p->m_fileDialogTitles.size() == 2);  // the two opens only
+    // Should the flag claim a Target all the same, each output command says
+    // there is none instead of writing an empty file or page.
+    g_pDestDoc->m_bUpToDate = 1;
+    m_p->m_boxes.clear();
+    m_p->m_otherDialog = [](QDialog&) { return int(QDialog::Accepted); };
+    QVERIFY(m_p->Command(cmd::kFileSaveAs));
+    QVERIFY(m_p->Command(cmd::kFilePrint));
+    QVERIFY(m_p->Command(cmd::kFilePrintPreview));
+    const QString none("Cannot proceed: generate the Target first.");
+    QCOMPARE(m_p->MessageTexts(), (QStringList{none, none, none}));
+    QCOMPARE(m_p->m_fileDialogTitles.size(), 2);
+    QVERIFY(m_p->m_otherDialogs.isEmpty());
+    m_p->Idle();
+    QCOMPARE(PaneText(1), QString("Target needs updating"));  // not "1 X 1"
+  }
+
   void typedKeysAreDiscardedDuringLongWork() {
     // A "3" waiting while the engine polls is thrown away, not run later.
     QCOMPARE(Active(), static_cast<QMdiSubWindow*>(g_pAlignFrame));

@@ -17,10 +17,19 @@ namespace tessara {
 CQtUserInterface* CQtUserInterface::s_pInstance = nullptr;
 int CLongWork::s_nDepth = 0;
 
-int ShowMessageBox(const QString& text, int buttons, int icon) {
+namespace {
+
+bool IsStopKey(int key) { return key == Qt::Key_Space || key == Qt::Key_Escape; }
+
+}  // namespace
+
+int ShowMessageBox(const QString& text, int buttons, int icon, int defaultButton, QWidget* parent) {
   QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromUtf8(kAppTitle), text,
-                  static_cast<QMessageBox::StandardButtons>(buttons), g_pMainFrame);
-  if (buttons & QMessageBox::Yes) box.setDefaultButton(QMessageBox::Yes);
+                  static_cast<QMessageBox::StandardButtons>(buttons), parent ? parent : g_pMainFrame);
+  if (defaultButton != 0)
+    box.setDefaultButton(static_cast<QMessageBox::StandardButton>(defaultButton));
+  else if (buttons & QMessageBox::Yes)
+    box.setDefaultButton(QMessageBox::Yes);
   return ExecModal(box);
 }
 
@@ -38,10 +47,19 @@ void CQtUserInterface::ShowMessage(const std::string& text) {
 }
 
 bool CQtUserInterface::AskYesNo(const std::string& text) {
-  m_bHoldSpaceFromBox = m_bSpaceDown;
+  // The only question is whether to stop, asked because a stop key is down.
+  // That key is still held and repeating: it must not answer, and neither may
+  // a key pressed without a thought, so No is the default.
+  if (m_bSpaceDown)
+    m_nHeldKey = Qt::Key_Space;
+  else if (m_bEscapeDown)
+    m_nHeldKey = Qt::Key_Escape;
+  m_bHeldKeyReleased = false;
+  m_bLastReleaseKnown = false;
+  m_bAsking = true;
   const int answer = ShowMessageBox(QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
-                                    QMessageBox::Question);
-  m_bHoldSpaceFromBox = false;
+                                    QMessageBox::Question, QMessageBox::No);
+  m_bAsking = false;
   return answer == QMessageBox::Yes;
 }
 
@@ -73,16 +91,52 @@ void CQtUserInterface::RefreshToolDialogs() {
   if (g_pTargetView) g_pTargetView->EnsureGenerateButton();
 }
 
+bool CQtUserInterface::IsRepeat(const QKeyEvent& key) const {
+  if (key.isAutoRepeat()) return true;
+  // Events made up by the program itself carry no time (0): never a repeat.
+  return key.type() == QEvent::KeyPress && m_bLastReleaseKnown && key.key() == m_nLastReleasedKey &&
+         key.timestamp() != 0 && key.timestamp() == m_nLastReleaseTime;
+}
+
+bool CQtUserInterface::HoldStopKey(const QKeyEvent& key) {
+  if (m_nHeldKey == 0 || key.key() != m_nHeldKey) return false;
+  if (key.type() == QEvent::KeyRelease) {
+    m_bHeldKeyReleased = true;
+    m_nHeldReleaseTime = key.timestamp();
+    return true;
+  }
+  // A press at the very time of the last release is the X server's repeat;
+  // a press of the user's own after a release ends the holding and counts.
+  const bool repeat = key.isAutoRepeat() || !m_bHeldKeyReleased ||
+                      (key.timestamp() != 0 && key.timestamp() == m_nHeldReleaseTime);
+  if (repeat) return true;
+  m_nHeldKey = 0;
+  return false;
+}
+
 bool CQtUserInterface::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
       auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) m_bSpaceDown = event->type() == QEvent::KeyPress;
-      if (key->key() == Qt::Key_Space && m_bHoldSpaceFromBox) {
-        if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat()) m_bHoldSpaceFromBox = false;
-        return true;
+      // A key event reaches this filter at its window and again at each widget
+      // it passes on its way up; what is recorded here is the same each time.
+      const bool press = event->type() == QEvent::KeyPress;
+      if (IsStopKey(key->key()) && !key->isAutoRepeat()) {
+        if (key->key() == Qt::Key_Space)
+          m_bSpaceDown = press;
+        else
+          m_bEscapeDown = press;
       }
+      bool drop = HoldStopKey(*key);
+      // While the question is up, keys repeating by themselves answer nothing.
+      if (m_bAsking && IsRepeat(*key)) drop = true;
+      if (!press) {
+        m_nLastReleasedKey = key->key();
+        m_nLastReleaseTime = key->timestamp();
+        m_bLastReleaseKnown = true;
+      }
+      if (drop) return true;
       if (m_nDiscarding) return true;
       if (event->type() == QEvent::KeyPress && g_pMainFrame && watched->isWidgetType() &&
           static_cast<QWidget*>(watched)->window() == g_pMainFrame)
@@ -101,7 +155,9 @@ bool CQtUserInterface::eventFilter(QObject* watched, QEvent* event) {
       if (m_nDiscarding) return true;
       break;
     case QEvent::ApplicationDeactivate:
-      m_bSpaceDown = false;
+      // Keys released in another program are never seen here.
+      m_bSpaceDown = m_bEscapeDown = false;
+      m_nHeldKey = 0;
       break;
     default:
       break;

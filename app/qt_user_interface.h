@@ -2,14 +2,17 @@
 // "Tessara", the status panes painted at once, and the keyboard during long
 // work. While an operation runs, the program keeps handling its other events
 // (so windows repaint and the progress shows) but throws typed keys and mouse
-// clicks away, and watches the space bar, whose state is the only way to stop.
+// clicks away, and watches the stop keys (the space bar and Escape), whose state
+// is the only way to stop.
 #pragma once
 
 #include <QObject>
 
 #include "framework/user_interface.h"
 
+class QKeyEvent;
 class QMessageBox;
+class QWidget;
 
 namespace tessara {
 
@@ -24,12 +27,15 @@ class CQtUserInterface : public QObject, public IUserInterface {
   void SetPaneText(StatusPane pane, const std::string& text) override;
   void ShowProgress(ProgressColour colour, int percent) override;
   void DiscardTypedKeys() override;
-  bool IsSpaceBarDown() override { return m_bSpaceDown; }
+  // The space bar or Escape: either stops long work.
+  bool IsSpaceBarDown() override { return m_bSpaceDown || m_bEscapeDown; }
   void RefreshToolDialogs() override;
 
   // For the window tests: the space bar read as held (or not).
   void SetSpaceBarDown(bool down) { m_bSpaceDown = down; }
   bool IsDiscarding() const { return m_nDiscarding > 0; }
+  // Whether the key that asked the stop question is still taken as held.
+  bool IsHoldingStopKey() const { return m_nHeldKey != 0; }
 
   static CQtUserInterface* Instance() { return s_pInstance; }
 
@@ -37,11 +43,31 @@ class CQtUserInterface : public QObject, public IUserInterface {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // True when `key` is a repetition of a held key rather than a press or
+  // release of the user's own.
+  bool IsRepeat(const QKeyEvent& key) const;
+  // Keeps the events of a held stop key from the windows; true when `key` is
+  // to be thrown away.
+  bool HoldStopKey(const QKeyEvent& key);
+
   static CQtUserInterface* s_pInstance;
   bool m_bSpaceDown = false;
-  // The space bar that stopped an operation must not answer the question that
-  // follows: its key events are kept from the box until it is released.
-  bool m_bHoldSpaceFromBox = false;
+  bool m_bEscapeDown = false;
+  // The stop key that brought up the question, 0 when none is held: none of
+  // its events reach any window (the question's buttons, or the button that
+  // started the work once the question is gone) until it is released and
+  // pressed again.
+  int m_nHeldKey = 0;
+  bool m_bHeldKeyReleased = false;
+  unsigned long long m_nHeldReleaseTime = 0;
+  // While the question is up.
+  bool m_bAsking = false;
+  // The last key released, and when: the X server repeats a held key as a
+  // release and a press with the same time, which Qt does not always mark as
+  // a repetition.
+  int m_nLastReleasedKey = 0;
+  unsigned long long m_nLastReleaseTime = 0;
+  bool m_bLastReleaseKnown = false;
   int m_nDiscarding = 0;
 };
 
@@ -61,6 +87,8 @@ class CLongWork {
 };
 
 // A message box of the program: title "Tessara", the text, and the buttons.
-int ShowMessageBox(const QString& text, int buttons, int icon);
+// Its default button is `defaultButton`, or Yes when that is 0 and the box has
+// one. It stands over `parent`, or over the main frame when that is null.
+int ShowMessageBox(const QString& text, int buttons, int icon, int defaultButton = 0, QWidget* parent = nullptr);
 
 }  // namespace tessara

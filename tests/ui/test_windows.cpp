@@ -19,6 +19,7 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -84,6 +85,16 @@ void RunLoopFor(int ms) {
   wake.start(3);
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Sends `widget` a key event with the given time, as the X server does for a
+// held key: a release and a press with the same time, which Qt does not always
+// mark as a repetition.
+void SendKey(QWidget* widget, QEvent::Type type, int key, bool autoRepeat, ulong time) {
+  const QString text = key == Qt::Key_Space ? QStringLiteral(" ") : key == Qt::Key_Return ? QStringLiteral("\r") : QString();
+  QKeyEvent e(type, key, Qt::NoModifier, text, autoRepeat);
+  e.setTimestamp(time);
+  QApplication::sendEvent(widget, &e);
 }
 
 // Records the addresses the program asks the desktop to open.
@@ -520,6 +531,63 @@ class TestWindows : public QObject {
     QVERIFY(m_p->m_otherDialogs.isEmpty());
     m_p->Idle();
     QCOMPARE(PaneText(1), QString("Target needs updating"));  // not "1 X 1"
+  }
+
+  void heldSpaceBarDoesNotAnswerTheStopQuestion() {
+    // The question runs for real, and the space bar that brought it up is held
+    // on: its repetitions must not answer it.
+    SetModalHook([](QDialog&) -> std::optional<int> { return std::nullopt; });
+    bool askedUntilEnter = false, defaultIsNo = false;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+      QWidget* to = box->focusWidget() ? box->focusWidget() : box;
+      SendKey(to, QEvent::KeyRelease, Qt::Key_Space, false, 1000);
+      SendKey(to, QEvent::KeyPress, Qt::Key_Space, false, 1000);
+      SendKey(to, QEvent::KeyRelease, Qt::Key_Space, true, 1040);
+      SendKey(to, QEvent::KeyPress, Qt::Key_Space, true, 1040);
+      SendKey(to, QEvent::KeyRelease, Qt::Key_Space, false, 1080);
+      SendKey(to, QEvent::KeyPress, Qt::Key_Space, false, 1080);
+      SendKey(to, QEvent::KeyRelease, Qt::Key_Space, false, 1120);  // let go
+      askedUntilEnter = box->isVisible();
+      // Enter, pressed on purpose: the default answer.
+      SendKey(to, QEvent::KeyPress, Qt::Key_Return, false, 2000);
+      SendKey(to, QEvent::KeyRelease, Qt::Key_Return, false, 2050);
+    });
+    QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
+    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QVERIFY(askedUntilEnter);
+    QVERIFY(defaultIsNo);
+    // Until it is pressed again on purpose, the key that asked reaches no
+    // window (it would click the button that started the work again).
+    QPushButton button("Generate");
+    int clicks = 0;
+    connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    SendKey(&button, QEvent::KeyPress, Qt::Key_Space, false, 1120);
+    SendKey(&button, QEvent::KeyRelease, Qt::Key_Space, false, 1160);
+    QCOMPARE(clicks, 0);
+    SendKey(&button, QEvent::KeyPress, Qt::Key_Space, false, 3000);
+    SendKey(&button, QEvent::KeyRelease, Qt::Key_Space, false, 3100);
+    QCOMPARE(clicks, 1);
+  }
+
+  void escapeStopsLongWorkToo() {
+    bool defaultIsNo = false;
+    SetModalHook([&](QDialog& d) -> std::optional<int> {
+      auto* box = qobject_cast<QMessageBox*>(&d);
+      if (!box) return int(QDialog::Rejected);
+      m_p->m_boxes.append({box->windowTitle(), box->text(), int(box->standardButtons()), int(box->icon())});
+      defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+      return int(QMessageBox::Yes);
+    });
+    QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QCOMPARE(g_pDestDoc->CheckAbort(), 1);
+    QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
+    QVERIFY(defaultIsNo);
+    QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier));
+    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QCOMPARE(m_p->m_boxes.size(), 1);
   }
 
   void typedKeysAreDiscardedDuringLongWork() {

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <cmath>
 
@@ -135,16 +134,12 @@ bool CRotateDlg::StoreAngle(QLineEdit* edit, int& value) {
     case IntEntry::kOk:
       return true;
     case IntEntry::kNotInteger:
-      ShowMessageBox(QString::fromUtf8(dialog_text::kEnterInteger), QMessageBox::Ok, QMessageBox::Warning);
+      RefuseField(edit, QString::fromUtf8(dialog_text::kEnterInteger));
       break;
     case IntEntry::kOutOfRange:
-      ShowMessageBox(QString::fromUtf8(dialog_text::kEnterIntegerBetween).arg(kMinAngle).arg(kMaxAngle),
-                     QMessageBox::Ok, QMessageBox::Warning);
+      RefuseField(edit, QString::fromUtf8(dialog_text::kEnterIntegerBetween).arg(kMinAngle).arg(kMaxAngle));
       break;
   }
-  // Back to the field, its text selected for retyping.
-  edit->setFocus(Qt::OtherFocusReason);
-  edit->selectAll();
   return false;
 }
 

@@ -3,9 +3,14 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QToolButton>
 #include <cstdlib>
+
+#include "app/qt_user_interface.h"
 
 namespace tessara {
 
@@ -161,6 +166,17 @@ IntEntry ReadIntEntry(const QString& text, int lowest, int highest, int& value) 
   if (huge || v < lowest || v > highest) return IntEntry::kOutOfRange;
   value = static_cast<int>(v);
   return IntEntry::kOk;
+}
+
+void RefuseField(QLineEdit* field, const QString& message) {
+  QPointer<QLineEdit> guard(field);
+  ShowMessageBox(message, QMessageBox::Ok, QMessageBox::Warning, 0, field->window());
+  if (!guard) return;
+  QWidget* dialog = guard->window();
+  dialog->raise();
+  dialog->activateWindow();
+  guard->setFocus(Qt::OtherFocusReason);
+  guard->selectAll();
 }
 
 }  // namespace tessara

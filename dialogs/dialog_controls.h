@@ -15,6 +15,7 @@
 #include <cstdint>
 
 class QFont;
+class QLineEdit;
 class QToolButton;
 
 namespace tessara {
@@ -132,6 +133,13 @@ enum class IntEntry { kOk, kNotInteger, kOutOfRange };
 // Reads a field as an integer: blanks around it, an optional sign, then digits
 // only. `value` is set when the result is kOk.
 IntEntry ReadIntEntry(const QString& text, int lowest, int highest, int& value);
+
+// Says in a message box why a field's text was refused, then gives the
+// keyboard back to that field with its text selected for retyping. The box
+// stands over the field's dialog, and the dialog is made the active window
+// again: a modeless dialog left inactive would send the next key typed to the
+// main window, where a digit or a letter runs a command.
+void RefuseField(QLineEdit* field, const QString& message);
 
 // The kind of border a static text has.
 enum class StaticFrame { kNone, kBlackFrame, kWhiteFrame, kSunken, kBorder };

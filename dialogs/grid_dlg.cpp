@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/qt_user_interface.h"
@@ -57,15 +56,12 @@ bool CGridDlg::ReadSpacing(QLineEdit* field, int& value) {
       value = read;
       return true;
     case IntEntry::kNotInteger:
-      ShowMessageBox(QString::fromUtf8(t::kEnterInteger), QMessageBox::Ok, QMessageBox::Warning);
+      RefuseField(field, QString::fromUtf8(t::kEnterInteger));
       break;
     case IntEntry::kOutOfRange:
-      ShowMessageBox(QString::fromUtf8(t::kEnterIntegerBetween).arg(kLowestSpacing).arg(kHighestSpacing),
-                     QMessageBox::Ok, QMessageBox::Warning);
+      RefuseField(field, QString::fromUtf8(t::kEnterIntegerBetween).arg(kLowestSpacing).arg(kHighestSpacing));
       break;
   }
-  field->setFocus();
-  field->selectAll();
   return false;
 }
 

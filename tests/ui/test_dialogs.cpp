@@ -16,12 +16,14 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "align/align_doc.h"
 #include "align/align_frame.h"
 #include "app/child_frames.h"
 #include "app/main_frame.h"
+#include "app/modal.h"
 #include "app/qt_user_interface.h"
 #include "app/tessara_app.h"
 #include "app/ui_registry.h"
@@ -410,6 +412,36 @@ class TestDialogs : public QObject {
     Click(grid->UpdateButton());
     QCOMPARE(m_p->MessageTexts(), QStringList{"Please enter an integer between 2 and 1000."});
     QCOMPARE(grid->focusWidget(), grid->Control(CGridDlg::kDotSpacing));
+  }
+
+  void refusedFieldGetsTheKeyboardBack() {
+    OpenPair();
+    Generate();
+    QVERIFY(Tool(cmd::kGridLines));
+    auto* grid = As<CGridDlg>(g_pGridDlg);
+    auto* solid = grid->ControlAs<QLineEdit>(CGridDlg::kSolidSpacing);
+    grid->activateWindow();
+    QApplication::processEvents();
+    solid->setText("1");
+    // The refusal runs for real; the user answers it with Enter.
+    SetModalHook([](QDialog&) -> std::optional<int> { return std::nullopt; });
+    QString said;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      said = box->text();
+      QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
+    });
+    Click(grid->UpdateButton());
+    QCOMPARE(said, QString("Please enter an integer between 2 and 1000."));
+    QApplication::processEvents();
+    QCOMPARE(QApplication::activeWindow(), static_cast<QWidget*>(grid));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(solid));
+    QCOMPARE(solid->selectedText(), QString("1"));
+    // The next digit goes into the field, not to the main window's "2".
+    QTest::keyClick(QApplication::focusWidget(), '2');
+    QCOMPARE(solid->text(), QString("2"));
+    QVERIFY(Active() != static_cast<QMdiSubWindow*>(g_pSourceFrames[1]));
   }
 
   void integerFieldsAreReadStrictly() {

@@ -36,7 +36,10 @@ bool OpenHelp(const QString& anchor) {
   }
   QUrl url = QUrl::fromLocalFile(path);
   if (!anchor.isEmpty()) url.setFragment(anchor);
-  return QDesktopServices::openUrl(url);
+  if (QDesktopServices::openUrl(url)) return true;
+  // No web browser the desktop knows of: the user can still open the page.
+  ShowMessage(std::string(help_text::kOpenInBrowser) + QDir::toNativeSeparators(path).toStdString());
+  return false;
 }
 
 }  // namespace tessara

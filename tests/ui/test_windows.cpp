@@ -454,6 +454,16 @@ class TestWindows : public QObject {
       QVERIFY2(html.contains(id), id);
   }
 
+  void helpWithoutABrowserSaysWhereThePageIs() {
+    // Nothing on the offscreen desktop opens a web page.
+    QTest::keyClick(g_pMainFrame, Qt::Key_F1);
+    QCOMPARE(m_p->m_boxes.size(), 1);
+    const QString text = m_p->m_boxes[0].text;
+    QVERIFY2(text.startsWith("Open the help page in a web browser: /"), qPrintable(text));
+    QVERIFY(text.endsWith("/tessara.html"));
+    QVERIFY(QFile::exists(text.mid(text.indexOf('/'))));
+  }
+
   void aboutBoxRunsModally() {
     m_p->Command(cmd::kAppAbout);
     QCOMPARE(m_p->m_otherDialogs, QStringList{"tessara::CAboutDialog"});

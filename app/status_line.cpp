@@ -8,7 +8,7 @@
 namespace tessara {
 
 CStatusPane::CStatusPane(int id, int width, const QString& ownText, QWidget* parent)
-    : QFrame(parent), m_nId(id), m_strOwn(ownText) {
+    : QFrame(parent), m_nId(id), m_nWidth(width), m_strOwn(ownText) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setLineWidth(1);
   setFixedWidth(width);
@@ -20,8 +20,17 @@ CStatusPane::CStatusPane(int id, int width, const QString& ownText, QWidget* par
   setMinimumHeight(fontMetrics().height() + 4);
 }
 
+int CStatusPane::WidthFor(const QString& text) const {
+  // The text starts 2 pixels into the contents, inside the frame.
+  const int needed = fontMetrics().horizontalAdvance(text) + 2 + 2 * frameWidth() + 4;
+  return qMax(m_nWidth, needed);
+}
+
 void CStatusPane::SetOwnText(const QString& text) {
   if (text == m_strOwn && !m_paintedText && m_nProgressWidth < 0) return;
+  // Menu prompts are often longer than the pane: shown whole, not cut off.
+  const int width = WidthFor(text);
+  if (width != this->width()) setFixedWidth(width);
   m_strOwn = text;
   m_paintedText.reset();
   m_nProgressWidth = -1;
@@ -51,7 +60,9 @@ void CStatusPane::paintEvent(QPaintEvent* event) {
     // An opaque text: the pane's background behind it, nothing of its own text.
     p.fillRect(r, palette().window());
     p.drawText(r.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, *m_paintedText);
-  } else {
+  } else if (m_nProgressWidth < 0) {
+    // A painted bar takes the pane: its own text, cut by the bar, would be
+    // left as a meaningless stub beside it.
     p.drawText(r.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, m_strOwn);
   }
   if (m_nProgressWidth > 0)

@@ -19,7 +19,8 @@ class CStatusPane : public QFrame {
   CStatusPane(int id, int width, const QString& ownText, QWidget* parent);
   int Id() const { return m_nId; }
 
-  // The pane's own text; a painting over it goes.
+  // The pane's own text; a painting over it goes. A text longer than the
+  // pane's width widens the pane until another own text fits its width again.
   void SetOwnText(const QString& text);
   QString OwnText() const { return m_strOwn; }
   // Paints a text over the pane now, from its top-left corner.
@@ -36,7 +37,12 @@ class CStatusPane : public QFrame {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The width left for text inside the frame, and the pane's width to fit
+  // `text` (never less than its fixed width).
+  int WidthFor(const QString& text) const;
+
   int m_nId;
+  int m_nWidth;
   QString m_strOwn;
   std::optional<QString> m_paintedText;
   int m_nProgressWidth = -1;  // -1: no progress painted

@@ -33,6 +33,7 @@
 #include "app/modal.h"
 #include "app/qt_settings.h"
 #include "app/qt_user_interface.h"
+#include "app/status_line.h"
 #include "app/status_text.h"
 #include "app/tessara_app.h"
 #include "app/ui_registry.h"
@@ -405,6 +406,29 @@ class TestWindows : public QObject {
     QStatusTipEvent none{QString()};
     QApplication::sendEvent(g_pMainFrame, &none);
     QCOMPARE(PaneText(0), QString("For Help, press F1"));
+  }
+
+  void statusPanesShowTheirTextsWhole() {
+    CStatusPane* message = g_pMainFrame->StatusLine().Pane(0);
+    const QString prompt = g_pMainFrame->Action(cmd::kResetSize1)->statusTip();
+    QCOMPARE(prompt, QString("Reset sizeof source 1 image to 100% of original"));
+    QStatusTipEvent tip(prompt);
+    QApplication::sendEvent(g_pMainFrame, &tip);
+    QApplication::processEvents();
+    QVERIFY2(message->contentsRect().width() >= message->fontMetrics().horizontalAdvance(prompt) + 2,
+             qPrintable(QString::number(message->width())));
+    QStatusTipEvent none{QString()};
+    QApplication::sendEvent(g_pMainFrame, &none);
+    QCOMPARE(message->width(), 200);
+    // The progress pane shows the bar alone, no stub of its own text beside it.
+    CStatusPane* progress = g_pMainFrame->StatusLine().Pane(3);
+    progress->PaintProgress(QColor(0, 255, 255), 30);
+    const QImage shown = progress->grab().toImage();
+    const QRect rest = progress->contentsRect().adjusted(32, 0, -2, 0);
+    int ink = 0;
+    for (int y = rest.top(); y <= rest.bottom(); ++y)
+      for (int x = rest.left(); x <= rest.right(); ++x) ink += qGray(shown.pixel(x, y)) < 128;
+    QCOMPARE(ink, 0);
   }
 
   void acceleratorsRunOnlyEnabledCommands() {

@@ -47,7 +47,12 @@ CAlignDoc::~CAlignDoc() {
   if (g_pAlignDoc == this) g_pAlignDoc = nullptr;
 }
 
-void CAlignDoc::FreePreview() { m_pPreview.reset(); }
+void CAlignDoc::FreePreview() {
+  m_pPreview.reset();
+  // Whatever failed belonged to the preview that goes; a rebuild that fails
+  // says so again.
+  m_nFailCode = kPrepareDone;
+}
 
 bool CAlignDoc::CanCloseDocument(bool mainFrameClosing) {
   if (!mainFrameClosing) ShowMessage(align_text::kNotAllowedToClose);

@@ -80,6 +80,11 @@ CAlignview::CAlignview(CAlignDoc* doc, QWidget* parent) : QWidget(parent), m_pDo
   m_nListener = m_pDoc->AddListener([this](DocumentEvent e) {
     if (e == DocumentEvent::kUpdateViews) {
       m_image.Invalidate();
+      // A rebuilt preview (a new pair, a new layout) moves the sources: the
+      // frame shown follows at once, not at the next mouse move. A drag in
+      // progress sets its own frame.
+      if (!m_bCaptured && m_pDoc->m_pPreview && m_nFrameWidth != 0 && m_nFrameHeight != 0)
+        SyncFrame(m_nActiveSource);
       update();
     } else if (e == DocumentEvent::kRedrawNow) {
       m_image.Invalidate();
@@ -125,11 +130,12 @@ void CAlignview::DeleteLoadButton() {
 
 void CAlignview::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  // Only a valid preview follows the window; before that the size the layout
-  // will use is the one of the initial update or of the last valid resize.
-  if (m_pDoc->m_bAlignValid != 1) return;
+  // The layout always takes the window's present size, so that a pair loaded
+  // after the window was resized (tiled, say) fits it; only a valid preview is
+  // laid out again now.
   m_pDoc->m_nClientWidth = event->size().width();
   m_pDoc->m_nClientHeight = event->size().height();
+  if (m_pDoc->m_bAlignValid != 1) return;
   // Long work (a source being prepared) has a source out of the session for
   // the moment, and a rebuild now would take that for a failure and reset the
   // alignment; the rebuild waits until the work is over.
@@ -219,6 +225,13 @@ void CAlignview::DrawWaiting(QPainter& painter, const QRect& client) {
 }
 
 void CAlignview::DrawNoPreview(QPainter& painter, const QRect& client) {
+  // The failure colour only for a failure: while a source is still being read,
+  // or a warning about it is up, nothing has failed (code 0) and the window
+  // just waits for the preview.
+  if (m_pDoc->m_nFailCode == kPrepareDone) {
+    painter.fillRect(client, kWaitColour);
+    return;
+  }
   painter.fillRect(client, kFailColour);
   if (const char* const* lines = FailCodeLines(m_pDoc->m_nFailCode)) {
     TextOutOpaque(painter, 20, 10, lines[0], kFailColour);

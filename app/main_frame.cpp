@@ -219,6 +219,7 @@ void CMainFrame::OnIdle() {
   s.source2Active = g_bSource2Active;
   s.alignActive = g_bAlignActive;
   if (g_pAlignDoc) {
+    s.alignPreview = g_pAlignDoc->m_bAlignValid == 1 && g_pAlignDoc->m_pPreview;
     s.predictedWidth = g_pAlignDoc->m_nPredictedWidth;
     s.predictedHeight = g_pAlignDoc->m_nPredictedHeight;
   }

@@ -10,6 +10,7 @@ std::optional<std::string> SessionStatusText(const SessionStatus& s) {
   if (s.sourcesLoaded == 1) return status_text::kAwaitingSecond;
   if (s.source1Active == 1) return status_text::kThisIsSource1;
   if (s.source2Active == 1) return status_text::kThisIsSource2;
+  if (s.alignActive == 1 && !s.alignPreview) return std::string();
   if (s.alignActive == 1)
     return "Predicted target size = " + std::to_string(s.predictedWidth) + " X " + std::to_string(s.predictedHeight);
   // Without a picture there is no size to tell (the 1 x 1 kept then is not

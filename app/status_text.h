@@ -32,6 +32,7 @@ struct SessionStatus {
   int source1Active = 0;
   int source2Active = 0;
   int alignActive = 0;
+  bool alignPreview = false;  // the Align Window shows a valid preview
   int predictedWidth = 0;
   int predictedHeight = 0;
   int upToDate = 0;
@@ -45,7 +46,9 @@ struct SessionStatus {
   int targetHeight = 1;
 };
 
-// Pane 1's text; nothing when the text is to stay as it is.
+// Pane 1's text; nothing when the text is to stay as it is. With the Align
+// Window active but no preview in it (a source still being read, or one that
+// could not be prepared) no predicted size is known, and the pane is empty.
 std::optional<std::string> SessionStatusText(const SessionStatus& s);
 
 // The width in pixels that `percent` of a progress pane `paneWidth` wide fills.

@@ -19,6 +19,8 @@
 #include "align/rotate_dlg.h"
 #include "app/child_frames.h"
 #include "app/main_frame.h"
+#include "app/modal.h"
+#include "app/status_line.h"
 #include "app/qt_user_interface.h"
 #include "app/ui_registry.h"
 #include "dialogs/dialog_controls.h"
@@ -124,12 +126,75 @@ class TestAlignWindow : public QObject {
     button->setDown(false);
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(m_p->m_fileDialogTitles, QStringList{"Open Source Window 1"});
-    // One source: still waiting; a resize does not change the layout size.
+    // One source: still waiting; the layout takes every new size all the same.
     QVERIFY(m_p->OpenSource(m_dir.filePath("red.bmp"), 1));
     QCOMPARE(At(RenderView(), 5, 5), kWaitColour);
-    const int before = g_pAlignDoc->m_nClientWidth;
     SetViewSize(QSize(600, 400));
-    QCOMPARE(g_pAlignDoc->m_nClientWidth, before);
+    QCOMPARE(g_pAlignDoc->m_nClientWidth, 600);
+    QCOMPARE(g_pAlignDoc->m_nClientHeight, 400);
+  }
+
+  void pairLoadedAfterAResizeFitsTheWindow() {
+    // The window made small (as Window > Tile does) before there is a preview.
+    SetViewSize(QSize(400, 300));
+    QVERIFY(m_p->OpenSource(m_dir.filePath("red.bmp"), 1));
+    QVERIFY(m_p->OpenSource(m_dir.filePath("blue.bmp"), 1));
+    QCOMPARE(g_pAlignDoc->m_bAlignValid, 1);
+    QVERIFY(g_pAlignDoc->m_nPreviewLeft + g_pAlignDoc->m_nPreviewWidth <= 400);
+    // Above the status strip at the bottom.
+    QVERIFY2(g_pAlignDoc->m_nPreviewTop + g_pAlignDoc->m_nPreviewHeight <= 300 - 30,
+             qPrintable(QString::number(g_pAlignDoc->m_nPreviewTop + g_pAlignDoc->m_nPreviewHeight)));
+  }
+
+  void frameFollowsAPreviewBuiltForANewPair() {
+    OpenPair();
+    Hover(QPoint(300, 200));  // the frame of source 1 shows
+    const AlignFrame before = g_pAlignView->Frame();
+    QCOMPARE(before.w, 600);
+    // A larger source 2: the preview is reduced further and source 1 shrinks.
+    QImage big(3000, 2000, QImage::Format_RGB888);
+    big.fill(kBlue);
+    QVERIFY(big.save(m_dir.filePath("big.bmp"), "BMP"));
+    QVERIFY(m_p->Command(cmd::kDeleteSource2));
+    QVERIFY(m_p->OpenSource(m_dir.filePath("big.bmp"), 1));
+    QCOMPARE(g_pAlignDoc->m_bAlignValid, 1);
+    // No mouse move since: the frame shown is source 1's in the new preview.
+    const AlignFrame now = g_pAlignView->Frame();
+    const AlignFrame expected = tessara::SyncFrame(*g_pAlignDoc, 1);
+    QCOMPARE(QRect(now.x, now.y, now.w, now.h), QRect(expected.x, expected.y, expected.w, expected.h));
+    QVERIFY(now.w < before.w);
+  }
+
+  void loadWarningShowsNoFailureAndNoOldSize() {
+    OpenPair();
+    g_pMainFrame->RaiseAlignWindow();
+    m_p->Idle();
+    const QString oldSize = g_pMainFrame->StatusLine().Pane(1)->ShownText();
+    QVERIFY2(oldSize.startsWith("Predicted target size = "), qPrintable(oldSize));
+    QVERIFY(m_p->Command(cmd::kDeleteSource2));
+    QImage tiny(40, 300, QImage::Format_RGB888);
+    tiny.fill(kBlue);
+    QVERIFY(tiny.save(m_dir.filePath("tiny.bmp"), "BMP"));
+    // What the Align Window and the status line show while the warning is up.
+    QImage during;
+    QString paneDuring;
+    SetModalHook([&](QDialog& d) -> std::optional<int> {
+      if (auto* files = qobject_cast<CMyfiledialog*>(&d)) return test::AnswerFileDialog(*files, m_dir.filePath("tiny.bmp"), 1);
+      if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+        m_p->m_boxes.append({box->windowTitle(), box->text(), int(box->standardButtons()), int(box->icon())});
+        during = RenderView();
+        g_pMainFrame->OnIdle();
+        paneDuring = g_pMainFrame->StatusLine().Pane(1)->ShownText();
+        return int(QMessageBox::Ok);
+      }
+      return int(QDialog::Rejected);
+    });
+    QVERIFY(m_p->Command(cmd::kFileOpen));
+    QCOMPARE(m_p->MessageTexts(),
+             QStringList{"This image is too small to be processed properly - but will be loaded."});
+    QVERIFY(!during.isNull());
+    QVERIFY(Count(during, QRect(0, 0, during.width(), during.height()), kFailColour) == 0);
+    QVERIFY2(!paneDuring.startsWith("Predicted target size"), qPrintable(paneDuring));
   }
 
   void noPreviewShowsWhy() {

@@ -53,9 +53,13 @@ class TestUiLogic : public QObject {
     QCOMPARE(*SessionStatusText(s), std::string("This is source 1"));
     s.source1Active = 0;
     s.alignActive = 1;
+    s.alignPreview = true;
     s.predictedWidth = 1800;
     s.predictedHeight = 1200;
     QCOMPARE(*SessionStatusText(s), std::string("Predicted target size = 1800 X 1200"));
+    // No preview (yet): no size kept from an earlier pair.
+    s.alignPreview = false;
+    QCOMPARE(*SessionStatusText(s), std::string());
   }
 
   void statusShowsTargetAndZone() {

@@ -3,14 +3,49 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <cstring>
+#include <vector>
+
+#include "image/ximage.h"
 
 namespace tessara {
+
+namespace {
+
+void PutLittleEndian32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A run-length compressed 4- or 8-bit picture with its rows expanded, by the
+// codec layer's bitmap decoder: the block goes to it as the file it came from,
+// its file header put back in front. Null when the rows do not decode.
+DibPtr ExpandRunLength(const Dib& dib) {
+  const int64_t bitsOffset = 14 + DibBitsOffset(dib.Header());
+  const uint64_t fileSize = 14 + uint64_t{dib.Size()};
+  if (fileSize > kMaxImageBytes) return nullptr;
+  std::vector<uint8_t> file(fileSize);
+  file[0] = 'B';
+  file[1] = 'M';
+  PutLittleEndian32(&file[2], static_cast<uint32_t>(fileSize));
+  PutLittleEndian32(&file[10], static_cast<uint32_t>(bitsOffset));
+  std::memcpy(file.data() + 14, dib.Data(), dib.Size());
+  CxImage image(file.data(), file.size(), CXIMAGE_FORMAT_BMP);
+  if (!image.IsValid()) return nullptr;
+  return image.TakeDib();
+}
+
+}  // namespace
 
 QImage DibToQImage(const Dib& dib) {
   if (!DibFitsBlock(dib)) return {};
   const BITMAPINFOHEADER& h = dib.Header();
   const int bits = h.biBitCount;
-  if (bits <= 8 && h.biCompression != BI_RGB) return {};
+  if (bits <= 8 && h.biCompression != BI_RGB) {
+    const bool runLength = (bits == 8 && h.biCompression == BI_RLE8) || (bits == 4 && h.biCompression == BI_RLE4);
+    if (!runLength) return {};
+    const DibPtr expanded = ExpandRunLength(dib);
+    if (!expanded || expanded->Header().biCompression != BI_RGB) return {};
+    return DibToQImage(*expanded);
+  }
   const int w = h.biWidth;
   const int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
   const bool topDown = h.biHeight < 0;

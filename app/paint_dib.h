@@ -12,8 +12,8 @@ class QPainter;
 
 namespace tessara {
 
-// The picture as a QImage; a null image when its header does not fit its block
-// or its rows are run-length compressed.
+// The picture as a QImage (run-length compressed rows expanded); a null image
+// when its header does not fit its block or its rows do not decode.
 QImage DibToQImage(const Dib& dib);
 
 // Draws the part `src` of `image` (top-down picture pixels) into `dst`.

@@ -863,6 +863,23 @@ class TestWindows : public QObject {
     QCOMPARE(g_pSourceDocs[0], second);
   }
 
+  void runLengthBitmapsAreDrawnInTheirWindows() {
+    for (const char* name : {"formats/bmp_8bit_rle8.bmp", "formats/bmp_4bit_rle4.bmp"}) {
+      QVERIFY(m_p->OpenSource(TestData(name), 1));
+      CTessaraView* view = g_pSourceViews[g_nSourcesLoaded - 1];
+      QVERIFY(view);
+      QApplication::processEvents();
+      const QImage shown = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      const QImage expected = QImage(TestData(QString(name) + ".expected.ppm")).convertToFormat(QImage::Format_RGB32);
+      QVERIFY(!expected.isNull());
+      QVERIFY(shown.width() >= expected.width() && shown.height() >= expected.height());
+      int wrong = 0;
+      for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x) wrong += shown.pixel(x, y) != expected.pixel(x, y);
+      QVERIFY2(wrong == 0, qPrintable(QString("%1: %2 pixels differ").arg(name).arg(wrong)));
+    }
+  }
+
   void tinySourceLoadsWithAWarning() {
     QImage tiny(40, 300, QImage::Format_RGB888);
     tiny.fill(Qt::red);

@@ -31,6 +31,14 @@ constexpr uint32_t kJpegOptionSmoothing = 0x2;
 // 8 n blocks, i.e. 512 n pixels. Twice that leaves a margin; beyond it the
 // header lies and we refuse before allocating the picture.
 constexpr uint64_t kMaxPixelsPerByte = 1024;
+// Arithmetic coding can spend far less than a bit on a block of a flat
+// picture; this bound is generous and still stops a header of a few bytes
+// from claiming gigapixels.
+constexpr uint64_t kMaxArithmeticPixelsPerByte = 65536;
+// Progressive and multi-scan files are decoded through a buffer of every DCT
+// coefficient (two bytes a sample); larger buffers than this are refused
+// before any is allocated, and libjpeg is held to it as well.
+constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 30;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -188,12 +196,31 @@ bool DecodeCore(DecodeState* s) {
   jpeg_read_header(cinfo, TRUE);
 
   uint64_t pixels = static_cast<uint64_t>(cinfo->image_width) * cinfo->image_height;
-  if (!cinfo->arith_code && pixels > kMaxPixelsPerByte * static_cast<uint64_t>(s->size)) {
+  const uint64_t perByte = cinfo->arith_code ? kMaxArithmeticPixelsPerByte : kMaxPixelsPerByte;
+  if (pixels > perByte * static_cast<uint64_t>(s->size)) {
     std::snprintf(s->err.message, sizeof s->err.message, "Corrupt JPEG data: %ux%u pixels cannot be held in %zu bytes",
                   cinfo->image_width, cinfo->image_height, s->size);
     jpeg_destroy_decompress(cinfo);
     return false;
   }
+  if (jpeg_has_multiple_scans(cinfo)) {
+    uint64_t coefficients = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      const jpeg_component_info& comp = cinfo->comp_info[c];
+      const uint64_t h = static_cast<uint64_t>(comp.h_samp_factor), v = static_cast<uint64_t>(comp.v_samp_factor);
+      const uint64_t across = (comp.width_in_blocks + h - 1) / h * h, down = (comp.height_in_blocks + v - 1) / v * v;
+      coefficients += across * down * DCTSIZE2 * sizeof(JCOEF);
+    }
+    if (coefficients > kMaxCoefficientBytes) {
+      std::snprintf(s->err.message, sizeof s->err.message,
+                    "Progressive JPEG of %ux%u pixels is too big to decode (it needs %llu MB of working memory)",
+                    cinfo->image_width, cinfo->image_height,
+                    static_cast<unsigned long long>(coefficients >> 20));
+      jpeg_destroy_decompress(cinfo);
+      return false;
+    }
+  }
+  cinfo->mem->max_memory_to_use = static_cast<long>(kMaxCoefficientBytes + (uint64_t{64} << 20));
 
   bool grey = cinfo->num_components == 1;
   bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;

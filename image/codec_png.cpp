@@ -167,6 +167,19 @@ bool DecodeCore(DecodeState* s) {
   int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
 
+  // Deflate never makes more than 1032 bytes of one: rows (with their filter
+  // bytes) beyond that many times the file's length cannot be in it, and the
+  // header lies. Refused before the picture is allocated.
+  {
+    const int channels = colorType == PNG_COLOR_TYPE_RGB         ? 3
+                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                         : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                  : 1;
+    const uint64_t rowBits = uint64_t{width} * static_cast<uint64_t>(bitDepth) * static_cast<uint64_t>(channels);
+    const uint64_t filtered = (1 + (rowBits + 7) / 8) * uint64_t{height};
+    if (filtered / 1032 > s->size) png_error(png, "Not enough image data");
+  }
+
   if (!img->Create(width, height, depth)) {
     s->createFailed = true;
     return false;

@@ -11,6 +11,7 @@
 // the caller instead of printing it.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -195,7 +196,10 @@ void ExpandTwoBitRow(uint8_t* row, uint32_t width, bool grey) {
   }
 }
 
-enum class Layout { Bilevel, Palette, Grey, Rgb, Rgba };
+enum class Layout { Bilevel, Palette, Grey, Rgb, Cmyk, Rgba };
+
+// Working buffers larger than this are read in smaller pieces.
+constexpr size_t kMaxBandBytes = size_t{16} << 20;
 
 struct PageInfo {
   uint32_t width = 0, height = 0;
@@ -249,6 +253,9 @@ class Decoder {
       case Layout::Rgb:
         ok = ReadRgb();
         break;
+      case Layout::Cmyk:
+        ok = ReadCmyk();
+        break;
       case Layout::Rgba:
         ok = ReadRgba();
         break;
@@ -288,13 +295,27 @@ class Decoder {
     return true;
   }
 
-  // Uncompressed pixel data cannot be larger than the file: a header that
-  // says otherwise is refused before the picture is allocated.
+  // Pixel data cannot be larger than the file times the most its compression
+  // can expand one byte to: a header that says otherwise is refused before
+  // the picture (or any strip buffer) is allocated.
   bool PlausibleSize() {
-    if (m_page.compression != COMPRESSION_NONE) return true;
     uint64_t line = TIFFScanlineSize64(m_tif);
     uint64_t planes = m_page.planar == PLANARCONFIG_SEPARATE ? m_page.spp : 1;
-    return line > 0 && line <= m_file.size / (static_cast<uint64_t>(m_page.height) * planes);
+    if (line == 0) return false;
+    const uint64_t rows = static_cast<uint64_t>(m_page.height) * planes;
+    return line <= MaxExpansion(m_page.compression) * m_file.size / rows;
+  }
+  static uint64_t MaxExpansion(uint16_t compression) {
+    switch (compression) {
+      case COMPRESSION_NONE: return 1;
+      case COMPRESSION_PACKBITS: return 64;  // 2 bytes give at most 128
+      case COMPRESSION_DEFLATE:
+      case COMPRESSION_ADOBE_DEFLATE: return 1100;  // deflate's limit is 1032
+      case COMPRESSION_LZW: return 4096;            // 12-bit codes of strings up to 4096 bytes
+      case COMPRESSION_JPEG:
+      case COMPRESSION_OJPEG: return 4096;
+      default: return 65536;  // fax codes of blank pages and the rest: generous
+    }
   }
 
   Layout ChooseLayout() {
@@ -311,6 +332,11 @@ class Decoder {
       return Layout::Palette;
     bool contiguous = p.planar == PLANARCONFIG_CONTIG || p.spp == 1;
     if (p.photometric == PHOTOMETRIC_RGB && contiguous && p.spp >= 3 && (p.bps == 8 || p.bps == 16)) return Layout::Rgb;
+    if (p.photometric == PHOTOMETRIC_SEPARATED && contiguous && p.spp == 4 && p.bps == 8) {
+      uint16_t inkset = INKSET_CMYK;
+      TIFFGetFieldDefaulted(m_tif, TIFFTAG_INKSET, &inkset);
+      if (inkset == INKSET_CMYK) return Layout::Cmyk;
+    }
     if (p.photometric == PHOTOMETRIC_YCBCR && p.compression == COMPRESSION_JPEG && contiguous && p.spp == 3 &&
         p.bps == 8) {
       // libjpeg converts to RGB and undoes the subsampling itself.
@@ -348,6 +374,16 @@ class Decoder {
         uint32_t rps = 0;
         TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &rps);
         if (rps == 0 || rps > h) rps = h;
+        if (rps > 1 && line * rps > kMaxBandBytes && m_page.compression != COMPRESSION_OJPEG) {
+          // A strip as large as a big picture would need a second copy of
+          // it: such strips are decoded a row at a time instead.
+          std::vector<uint8_t> row(line);
+          for (uint32_t r = 0; r < h; ++r) {
+            if (TIFFReadScanline(m_tif, row.data(), r, 0) < 0) return FailWithLibraryText("Corrupted TIFF file!");
+            sink(r, row.data());
+          }
+          return true;
+        }
         std::vector<uint8_t> strip(line * rps);
         for (uint32_t row = 0; row < h; row += rps) {
           uint32_t rows = rps < h - row ? rps : h - row;
@@ -468,6 +504,21 @@ class Decoder {
     });
   }
 
+  // Four inks of 8 bits, turned into colour row by row the way libtiff's RGBA
+  // reader does, without its raster of the whole strip.
+  bool ReadCmyk() {
+    uint32_t w = m_page.width;
+    return ForEachRow([&](uint32_t fileRow, const uint8_t* src) {
+      uint8_t* dst = m_img.GetBits(TargetRow(m_page, fileRow));
+      for (uint32_t x = 0; x < w; ++x, src += 4, dst += 3) {
+        const unsigned k = 255u - src[3];
+        dst[0] = static_cast<uint8_t>(k * (255u - src[2]) / 255u);
+        dst[1] = static_cast<uint8_t>(k * (255u - src[1]) / 255u);
+        dst[2] = static_cast<uint8_t>(k * (255u - src[0]) / 255u);
+      }
+    });
+  }
+
   // libtiff's RGBA reader, one strip or tile row of rows at a time, in the
   // file's own row order (we place the rows ourselves).
   bool ReadRgba() {
@@ -487,6 +538,9 @@ class Decoder {
     else
       TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &band);
     if (band == 0 || band > h) band = h;
+    // Strips taller than the working raster allows are read in bands.
+    const uint32_t maxBand = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxBandBytes / (uint64_t{w} * 4)));
+    if (!TIFFIsTiled(m_tif) && band > maxBand) band = maxBand;
     bool ok = true;
     try {
       std::vector<uint32_t> raster(static_cast<size_t>(w) * band);

@@ -139,13 +139,18 @@ DibPtr ReadDibMemory(const uint8_t* data, size_t size) {
 }
 
 DibPtr ReadDibFile(const std::filesystem::path& path) {
+  // Only regular files: a device or a pipe has no length to trust.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return nullptr;
   DibPtr dib;
   uint8_t fileHeader[14];
   long length = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-  if (length >= 14 && std::fseek(f, 0, SEEK_SET) == 0 && std::fread(fileHeader, 1, 14, f) == 14 &&
+  // No bitmap the program can hold is longer than the largest block a file
+  // header can describe.
+  if (length >= 14 && static_cast<uint64_t>(length) <= uint64_t{0xFFFFFFFF} && std::fseek(f, 0, SEEK_SET) == 0 && std::fread(fileHeader, 1, 14, f) == 14 &&
       fileHeader[0] == 'B' && fileHeader[1] == 'M') {
     const size_t n = static_cast<size_t>(length);
     dib = Dib::Allocate(n);

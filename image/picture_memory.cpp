@@ -11,10 +11,8 @@ constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kMappedFrom = size_t{4} << 20;
 
 size_t RoundUp(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
-}  // namespace
 
-uint8_t* AllocatePictureMemory(size_t bytes) {
-  if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+uint8_t* MapPictureMemory(size_t bytes) {
   const size_t size = RoundUp(bytes);
   if (size < bytes || size + kHugePage < size) return nullptr;
   // Map one huge page more than needed and keep the aligned part.
@@ -27,6 +25,17 @@ uint8_t* AllocatePictureMemory(size_t bytes) {
   if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
   madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
   return reinterpret_cast<uint8_t*>(aligned);
+}
+}  // namespace
+
+uint8_t* AllocatePictureMemory(size_t bytes) {
+  if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+  return MapPictureMemory(bytes);
+}
+
+uint8_t* AllocateZeroedPictureMemory(size_t bytes) {
+  if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
+  return MapPictureMemory(bytes);
 }
 
 void FreePictureMemory(uint8_t* data, size_t bytes) {

@@ -11,6 +11,10 @@ namespace tessara {
 
 // Uninitialised memory for `bytes` bytes, or null.
 uint8_t* AllocatePictureMemory(size_t bytes);
+// The same, every byte 0. Large blocks are fresh pages, which the kernel gives
+// zeroed and only on first touch: a picture whose decoder stops early costs
+// only the pages it wrote.
+uint8_t* AllocateZeroedPictureMemory(size_t bytes);
 // Frees what AllocatePictureMemory gave for the same byte count.
 void FreePictureMemory(uint8_t* data, size_t bytes);
 

@@ -3,7 +3,6 @@
 #include "image/ximage.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,53 +20,59 @@ namespace tessara {
 
 namespace {
 
-// The bytes of a file for decoding: mapped when the file can be mapped (no copy
-// of large pictures), read into memory otherwise (pipes, special files).
+// The bytes of a file for decoding, read into memory. The file is not mapped:
+// a file cut short by another program while it is decoded would kill us on
+// the first access past its new end. Only regular files are read (a device or
+// a pipe could feed us without end), and no more than the codec layer could
+// ever make a picture of.
 class FileBytes {
  public:
   explicit FileBytes(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p != MAP_FAILED) {
-        m_pMapped = static_cast<const uint8_t*>(p);
-        m_nSize = static_cast<size_t>(st.st_size);
-        m_bOk = true;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+      close(fd);
+      return;
+    }
+    const size_t size = static_cast<size_t>(st.st_size);
+    m_nCapacity = size ? size : 1;
+    m_pData = AllocatePictureMemory(m_nCapacity);
+    if (!m_pData) {
+      close(fd);
+      return;
+    }
+    // What the file holds now: if it shrinks while we read, the rest is
+    // simply missing and the decoder says so.
+    size_t have = 0;
+    while (have < size) {
+      const ssize_t n = read(fd, m_pData + have, size - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
         close(fd);
         return;
       }
-    }
-    // Not mappable: read it whole.
-    m_bOk = true;
-    uint8_t chunk[1 << 16];
-    for (;;) {
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        m_bOk = false;
-        break;
-      }
       if (n == 0) break;
-      m_copy.insert(m_copy.end(), chunk, chunk + n);
+      have += static_cast<size_t>(n);
     }
-    m_nSize = m_copy.size();
     close(fd);
+    m_nSize = have;
+    m_bOk = true;
   }
-  ~FileBytes() {
-    if (m_pMapped) munmap(const_cast<uint8_t*>(m_pMapped), m_nSize);
-  }
+  ~FileBytes() { FreePictureMemory(m_pData, m_nCapacity); }
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
 
   bool Ok() const { return m_bOk; }
-  const uint8_t* Data() const { return m_pMapped ? m_pMapped : m_copy.data(); }
+  const uint8_t* Data() const { return m_pData; }
   size_t Size() const { return m_nSize; }
 
  private:
-  const uint8_t* m_pMapped = nullptr;
-  std::vector<uint8_t> m_copy;
+  // A compressed file can never be larger than the largest picture.
+  static constexpr uint64_t kMaxFileBytes = kMaxImageBytes + (uint64_t{1} << 20);
+  uint8_t* m_pData = nullptr;
+  size_t m_nCapacity = 0;
   size_t m_nSize = 0;
   bool m_bOk = false;
 };
@@ -215,16 +220,17 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   // Room for the spare bytes a block carries, so the picture can become a
   // block without a copy.
   const size_t capacity = static_cast<size_t>(total) + kDibSpareBytes;
-  m_pDib = AllocatePictureMemory(capacity);
+  // Zeroed: decoders write the pixels, and row padding or pixels a file leaves
+  // out must not carry whatever the memory held before. Large pictures are
+  // fresh pages, so nothing is touched (or really taken) before a decoder
+  // writes it.
+  m_pDib = AllocateZeroedPictureMemory(capacity);
   if (!m_pDib) {
     SetError("CxImage::Create can't allocate memory");
     return false;
   }
   m_nDibSize = static_cast<size_t>(total);
   m_nCapacity = capacity;
-  // Cleared whole: decoders write the pixels, and row padding or pixels a file
-  // leaves out must not carry whatever the memory held before.
-  std::memset(m_pDib, 0, capacity);
   BITMAPINFOHEADER& h = Header();
   h.biSize = 40;
   h.biWidth = static_cast<int32_t>(width);

@@ -4,7 +4,9 @@
 // back by our decoder and by ImageMagick.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -447,6 +449,117 @@ TEST(TiffDecode, UncompressedHeaderLargerThanFileIsRefused) {
   CxImage img(file.data(), file.size(), CXIMAGE_FORMAT_TIF);
   EXPECT_FALSE(img.IsValid());
   EXPECT_STREQ(img.GetLastError(), "Corrupted TIFF file!");
+}
+
+// --- headers that claim gigapixels ---------------------------------------------
+
+void PutBE32(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void PutLE(Bytes& b, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A PNG of the given size whose only IDAT holds a few compressed bytes.
+Bytes PngClaiming(uint32_t w, uint32_t h) {
+  Bytes f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  auto chunk = [&](const char* type, const Bytes& data) {
+    PutBE32(f, uint32_t(data.size()));
+    Bytes body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    f.insert(f.end(), body.begin(), body.end());
+    PutBE32(f, uint32_t(crc32(0, body.data(), uInt(body.size()))));
+  };
+  Bytes ihdr;
+  PutBE32(ihdr, w);
+  PutBE32(ihdr, h);
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  chunk("IHDR", ihdr);
+  Bytes zeros(10, 0), packed(64);
+  uLongf n = packed.size();
+  compress(packed.data(), &n, zeros.data(), zeros.size());
+  packed.resize(n);
+  chunk("IDAT", packed);
+  chunk("IEND", {});
+  return f;
+}
+
+// A little-endian TIFF of one strip holding `data`, 8 bits a sample.
+Bytes TiffClaiming(uint32_t w, uint32_t h, uint16_t spp, uint16_t photometric, uint16_t compression,
+                   const Bytes& data) {
+  struct Entry {
+    uint16_t tag, type;
+    uint32_t value;
+  };
+  const uint32_t dataAt = 8 + 2 + 10 * 12 + 4;
+  const Entry entries[] = {{256, 4, w},           {257, 4, h},           {258, 3, 8},
+                           {259, 3, compression}, {262, 3, photometric}, {273, 4, dataAt},
+                           {277, 3, spp},         {278, 4, h},           {279, 4, uint32_t(data.size())},
+                           {284, 3, 1}};
+  Bytes f = {'I', 'I', 42, 0};
+  PutLE(f, 8, 4);
+  PutLE(f, 10, 2);
+  for (const Entry& e : entries) {
+    PutLE(f, e.tag, 2);
+    PutLE(f, e.type, 2);
+    PutLE(f, 1, 4);
+    PutLE(f, e.value, 4);
+  }
+  PutLE(f, 0, 4);
+  f.insert(f.end(), data.begin(), data.end());
+  return f;
+}
+
+long PeakKilobytes() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+// Files of a few hundred bytes claiming pictures of gigabytes are refused
+// before the picture is allocated: the peak memory hardly moves.
+TEST(JpegPngTiffDecode, TinyFilesClaimingHugePicturesCostNoMemory) {
+  Bytes deflated(64);
+  {
+    Bytes zeros(100, 0);
+    uLongf n = deflated.size();
+    compress(deflated.data(), &n, zeros.data(), zeros.size());
+    deflated.resize(n);
+  }
+  Bytes packbits;
+  for (int i = 0; i < 20; ++i) packbits.insert(packbits.end(), {0x81, 0x00});
+  // Progressive, arithmetic-coded, three components, 9533 x 31279.
+  Bytes arith = {0xFF, 0xD8, 0xFF, 0xCA, 0, 17, 8, 0x7A, 0x2F, 0x25, 0x3D, 3, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0,
+                 0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0, 3, 0, 0, 0, 0};
+  arith.insert(arith.end(), 100, 0);
+  arith.insert(arith.end(), {0xFF, 0xD9});
+  struct Case {
+    const char* what;
+    Bytes file;
+    int format;
+  };
+  const Case cases[] = {
+      {"PNG 26000 x 27000", PngClaiming(26000, 27000), CXIMAGE_FORMAT_PNG},
+      {"TIFF CMYK PackBits 23000 x 23000", TiffClaiming(23000, 23000, 4, PHOTOMETRIC_SEPARATED, 32773, packbits),
+       CXIMAGE_FORMAT_TIF},
+      {"TIFF RGB deflate 26000 x 27000", TiffClaiming(26000, 27000, 3, PHOTOMETRIC_RGB, 8, deflated),
+       CXIMAGE_FORMAT_TIF},
+      {"arithmetic JPEG 9533 x 31279", arith, CXIMAGE_FORMAT_JPG},
+  };
+  for (const Case& c : cases) {
+    const long before = PeakKilobytes();
+    CxImage img(c.file.data(), c.file.size(), c.format);
+    EXPECT_FALSE(img.IsValid()) << c.what;
+    EXPECT_STRNE(img.GetLastError(), "") << c.what;
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << c.what;
+  }
+}
+
+// Only regular files are read: a device would feed the reader without end.
+TEST(JpegPngTiffDecode, NonRegularFilesAreNotRead) {
+  CxImage img("/dev/zero", CXIMAGE_FORMAT_UNKNOWN);
+  EXPECT_FALSE(img.IsValid());
+  EXPECT_EQ(ReadDibFile("/dev/zero"), nullptr);
 }
 
 // --- our files read back -------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -176,7 +177,16 @@ int main(int argc, char** argv) {
 
   TerminalInterface ui(!options->quiet && isatty(STDERR_FILENO));
   SetUserInterface(&ui);
-  const int status = Run(*options, ui);
+  int status;
+  try {
+    status = Run(*options, ui);
+  } catch (const std::bad_alloc&) {
+    // Whatever part of the work ran out of memory, the user hears it in the
+    // program's words and nothing half-made is written.
+    ui.EndLine();
+    std::fputs("Not enough memory to finish the join.\n", stderr);
+    status = 1;
+  }
   Unload();
   ui.EndLine();
   if (status == kStoppedStatus) std::fprintf(stderr, "tessara-join: stopped; nothing was written\n");

@@ -63,6 +63,8 @@ struct RowCoverage {
   int lastX;
   bool last;
   bool Sampled(int x) const { return x == lastX ? last : (x >= begin && x < end); }
+  // A row sampled everywhere.
+  static constexpr RowCoverage Whole() { return {INT32_MIN, INT32_MAX, -1, true}; }
 };
 
 // The coverage a Target generation reads: a record that describes the copy, or
@@ -73,7 +75,7 @@ class CoverageView {
     if (m_pCover) m_nLastX = copy.Width() - 1;
   }
   RowCoverage Row(int y) const {
-    if (!m_pCover) return {INT32_MIN, INT32_MAX, -1, true};
+    if (!m_pCover) return RowCoverage::Whole();
     const SampleCoverage::Run& r = m_pCover->RowRun(y);
     return {r.begin, r.end, m_nLastX, r.last};
   }

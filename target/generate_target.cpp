@@ -298,7 +298,7 @@ int CDestdoc::GenerateTarget() {
             if (second) {
               here = cover2.Row(v);
               const int r1 = Y - g.y1;
-              below = (r1 >= 0 && r1 < g.h1) ? cover1.Row(r1) : RowCoverage{INT32_MIN, INT32_MAX, -1, true};
+              below = (r1 >= 0 && r1 < g.h1) ? cover1.Row(r1) : RowCoverage::Whole();
             }
           }
           for (int x = x0; x < x1; ++x) {

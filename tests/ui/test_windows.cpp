@@ -118,6 +118,18 @@ class TestWindows : public QObject {
     QVERIFY(m_p->OpenSource(TestData("pairs/coffee_left.png"), 3));
     QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
   }
+
+  // Opens the pair and builds the Target with the space bar held, answering
+  // the stop question Yes.
+  void OpenPairAndStopGeneration() {
+    OpenPair();
+    g_pMainFrame->RaiseTargetWindow();
+    CQtUserInterface::Instance()->SetSpaceBarDown(true);
+    m_p->m_answers = {QMessageBox::Yes};
+    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+  }
+
   void OpenPairAndGenerate() {
     OpenPair();
     g_pMainFrame->RaiseTargetWindow();
@@ -519,12 +531,7 @@ class TestWindows : public QObject {
   }
 
   void spaceBarStopsGenerationAfterTheQuestion() {
-    OpenPair();
-    g_pMainFrame->RaiseTargetWindow();
-    CQtUserInterface::Instance()->SetSpaceBarDown(true);
-    m_p->m_answers = {QMessageBox::Yes};
-    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
-    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+    OpenPairAndStopGeneration();
     QCOMPARE(m_p->m_boxes.size(), 1);
     QCOMPARE(m_p->m_boxes[0].text, QString("Do you really want to quit ?"));
     QCOMPARE(m_p->m_boxes[0].title, QString("Tessara"));
@@ -534,12 +541,7 @@ class TestWindows : public QObject {
   }
 
   void stoppedGenerationLeavesNothingToSaveOrPrint() {
-    OpenPair();
-    g_pMainFrame->RaiseTargetWindow();
-    CQtUserInterface::Instance()->SetSpaceBarDown(true);
-    m_p->m_answers = {QMessageBox::Yes};
-    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
-    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+    OpenPairAndStopGeneration();
     QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
     QVERIFY(!g_pDestDoc->m_pTarget);
     QCOMPARE(g_pDestDoc->m_bUpToDate, 0);

@@ -14,6 +14,14 @@
 #error "TESSARA_FUZZ_FORMAT must name a format number"
 #endif
 
+// Pictures are held to 32 MB here, so that with libFuzzer's -malloc_limit_mb at
+// 96 any allocation of more than the picture plus 64 MB of working memory is a
+// finding.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  tessara::SetPictureByteLimit(uint64_t{32} << 20);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tessara;
   const int format = TESSARA_FUZZ_FORMAT;

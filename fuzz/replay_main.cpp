@@ -9,6 +9,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace fs = std::filesystem;
 
@@ -20,6 +21,7 @@ static int RunFile(const fs::path& path) {
 }
 
 int main(int argc, char** argv) {
+  LLVMFuzzerInitialize(&argc, &argv);
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     fs::path p(argv[i]);

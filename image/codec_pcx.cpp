@@ -88,7 +88,7 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (!img.Create(width, height, depth)) return false;
   if (dpiX) img.SetXDpi(dpiX);
   if (dpiY) img.SetYDpi(dpiY);
-  if (bufferSize > kMaxImageBytes) return Fail(img, "CxImage::Create can't allocate memory");
+  if (bufferSize > PictureByteLimit()) return Fail(img, "CxImage::Create can't allocate memory");
   std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
 
   // Run-length decoding of the whole picture. Runs may cross line ends, not

@@ -156,7 +156,7 @@ TIFF* OpenMemory(MemoryFile& file, const char* mode) {
   TIFFOpenOptionsSetErrorHandlerExtR(opts, OnError, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(opts, OnWarning, &file);
   // No single buffer of libtiff's needs to be larger than the largest picture.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(opts, static_cast<tmsize_t>(kMaxImageBytes));
+  TIFFOpenOptionsSetMaxSingleMemAlloc(opts, static_cast<tmsize_t>(PictureByteLimit()));
   TIFF* tif = TIFFClientOpenExt("memory", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
                                 UnmapProc, opts);
   TIFFOpenOptionsFree(opts);

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -199,6 +201,13 @@ bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
   return ok;
 }
 
+namespace {
+std::atomic<uint64_t> g_pictureByteLimit{kMaxImageBytes};
+}  // namespace
+
+void SetPictureByteLimit(uint64_t bytes) { g_pictureByteLimit = std::min(bytes, kMaxImageBytes); }
+uint64_t PictureByteLimit() { return g_pictureByteLimit; }
+
 bool CxImage::Create(int64_t width, int64_t height, int depth) {
   Destroy();
   if (depth <= 1) depth = 1;
@@ -210,10 +219,18 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
     SetError("CxImage::Create can't allocate memory");
     return false;
   }
+  if (width > kMaxUsableSide || height > kMaxUsableSide) {
+    char text[120];
+    std::snprintf(text, sizeof text, "A picture of %lld x %lld pixels is too big to use",
+                  static_cast<long long>(width), static_cast<long long>(height));
+    SetError(text);
+    return false;
+  }
   uint64_t stride = static_cast<uint64_t>(DibRowStride(width, depth));
   uint64_t image = stride * static_cast<uint64_t>(height);
   uint64_t total = 40 + 4 * colors + image;
-  if (stride > kMaxImageBytes || image > kMaxImageBytes || total > kMaxImageBytes) {
+  const uint64_t limit = PictureByteLimit();
+  if (stride > limit || image > limit || total > limit) {
     SetError("CxImage::Create can't allocate memory");
     return false;
   }

@@ -30,6 +30,14 @@ enum ImageFormat {
 
 // Largest picture block the layer makes: every byte count must fit in 31 bits.
 inline constexpr uint64_t kMaxImageBytes = 0x7FFFFFFF;
+// The largest picture block the layer makes in this process, at most
+// kMaxImageBytes. A fuzzing harness lowers it so that any allocation beyond the
+// picture itself stands out.
+void SetPictureByteLimit(uint64_t bytes);
+uint64_t PictureByteLimit();
+// A side no preparation could use even at the smallest scale (1/1024): such a
+// picture is refused before any memory is taken for it.
+inline constexpr int64_t kMaxUsableSide = int64_t{20001} * 1024 + 1023;
 
 class CxImage {
  public:

@@ -555,6 +555,19 @@ TEST(JpegPngTiffDecode, TinyFilesClaimingHugePicturesCostNoMemory) {
   }
 }
 
+// A picture wider or taller than any preparation could shrink to a usable copy
+// is refused by size alone, with its size in the message.
+TEST(JpegPngTiffDecode, PicturesNoScaleCouldUseAreRefusedBeforeAllocating) {
+  CxImage img;
+  const long before = PeakKilobytes();
+  EXPECT_FALSE(img.Create(kMaxUsableSide + 1, 1, 1));
+  EXPECT_STREQ(img.GetLastError(), "A picture of 20482048 x 1 pixels is too big to use");
+  EXPECT_FALSE(img.Create(2, kMaxUsableSide + 1, 1));
+  EXPECT_LT(PeakKilobytes() - before, 1024);
+  EXPECT_TRUE(img.Create(kMaxUsableSide, 1, 1));
+  EXPECT_TRUE(img.IsValid());
+}
+
 // Only regular files are read: a device would feed the reader without end.
 TEST(JpegPngTiffDecode, NonRegularFilesAreNotRead) {
   CxImage img("/dev/zero", CXIMAGE_FORMAT_UNKNOWN);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -80,6 +81,9 @@ int Usage(const std::string& error) {
 }
 
 bool Load(const std::string& path) {
+  // Shown with a progress bar only when the picture is large enough to be
+  // watched while it loads.
+  UserInterface().SetPaneText(kPaneProcess, "Loading " + std::filesystem::path(path).filename().string());
   auto* doc = new CTessaraDoc();
   SourceFrameCreated();
   if (doc->OnOpenDocument(path)) return true;
@@ -100,7 +104,7 @@ constexpr int kStoppedStatus = 130;
 int Run(const JoinOptions& o, TerminalInterface& ui) {
   CDestdoc doc;
   CAlignDoc align;
-  if (!Load(o.source1) || !Load(o.source2)) return 1;
+  if (!Load(o.source1) || !Load(o.source2)) return g_bInterrupted ? kStoppedStatus : 1;
 
   doc.m_nOffsetX = o.offsetX;
   doc.m_nOffsetY = o.offsetY;

@@ -10,6 +10,12 @@ HeadlessUserInterface g_defaultUi;
 IUserInterface* g_pUi = &g_defaultUi;
 }  // namespace
 
+bool UserWantsToStop() {
+  IUserInterface& ui = UserInterface();
+  ui.DiscardTypedKeys();
+  return ui.IsSpaceBarDown() && ui.AskYesNo(kStopQuestion);
+}
+
 void HeadlessUserInterface::ShowMessage(const std::string& text) {
   m_messages.push_back(text);
   if (m_bEchoToStderr) std::fprintf(stderr, "%s\n", text.c_str());

@@ -99,6 +99,13 @@ IUserInterface& UserInterface();
 // Installs `ui` (not owned); null puts the built-in headless one back.
 void SetUserInterface(IUserInterface* ui);
 
+// The question asked when a stop key is down during long work.
+inline constexpr const char* kStopQuestion = "Do you really want to quit ?";
+// The stop check of long work: lets waiting events through (typed keys are
+// dropped), and when the space bar is down asks the stop question. True when
+// the user wants to stop.
+bool UserWantsToStop();
+
 // Shorthand for UserInterface().ShowMessage(text).
 void ShowMessage(const std::string& text);
 inline void RefreshToolDialogs() { UserInterface().RefreshToolDialogs(); }

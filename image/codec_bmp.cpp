@@ -271,6 +271,10 @@ bool DecodeBmp(ByteReader& in, CxImage& img) {
           break;
       }
       in.Skip(static_cast<size_t>(fileStride));
+      if (!KeepDecoding(img, static_cast<uint64_t>(y) + 1, static_cast<uint64_t>(hgt))) {
+        img.Destroy();
+        return false;
+      }
     }
   }
   if (topDown) img.Flip();

@@ -5,6 +5,7 @@
 // setjmp keep every piece of their state in plain structs (no C++ objects with
 // destructors are alive between setjmp and a longjmp), and the callbacks that
 // reach C++ code catch everything before control goes back into the library.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -150,8 +151,27 @@ void DestTerm(j_compress_ptr cinfo) {
 
 constexpr int kRowBatch = 16;
 
+// libjpeg's progress hook, called often in every pass (the whole input pass of
+// a progressive file included): reports to the decode watch, and leaves through
+// the error exit when the watch stops the load.
+struct ProgressHook {
+  jpeg_progress_mgr pub;
+  CxImage* img;
+};
+
+void OnProgress(j_common_ptr cinfo) {
+  auto* hook = reinterpret_cast<ProgressHook*>(cinfo->progress);
+  const jpeg_progress_mgr& p = hook->pub;
+  const uint64_t limit = p.pass_limit > 0 ? static_cast<uint64_t>(p.pass_limit) : 1;
+  const uint64_t counter = p.pass_counter > 0 ? std::min(static_cast<uint64_t>(p.pass_counter), limit) : 0;
+  const uint64_t passes = p.total_passes > 0 ? static_cast<uint64_t>(p.total_passes) : 1;
+  const uint64_t done = static_cast<uint64_t>(std::max(p.completed_passes, 0)) * 1000 + counter * 1000 / limit;
+  if (!KeepDecoding(*hook->img, std::min(done, passes * 1000), passes * 1000)) ERREXIT(cinfo, JERR_BAD_STATE);
+}
+
 struct DecodeState {
   ErrorManager err;
+  ProgressHook progress;
   jpeg_decompress_struct cinfo;
   jpeg_source_mgr src;
   const uint8_t* data;
@@ -184,6 +204,9 @@ bool DecodeCore(DecodeState* s) {
     return false;
   }
   jpeg_create_decompress(cinfo);
+  s->progress.pub.progress_monitor = OnProgress;
+  s->progress.img = s->img;
+  cinfo->progress = &s->progress.pub;
   s->src.init_source = SourceInit;
   s->src.fill_input_buffer = SourceFill;
   s->src.skip_input_data = SourceSkip;

@@ -134,6 +134,7 @@ bool Decode(ByteReader& in, CxImage& img) {
   const size_t w = static_cast<size_t>(width);
   const size_t lineStep = static_cast<size_t>(planes) * bytesPerLine;
   for (int64_t j = 0; j < height; ++j) {
+    if (!KeepDecoding(img, static_cast<uint64_t>(j), static_cast<uint64_t>(height))) return false;
     const uint8_t* line = buffer.data() + static_cast<size_t>(j) * lineStep;
     uint8_t* row = img.GetBits(static_cast<int>(height - 1 - j));
     if (rgb) {

@@ -5,6 +5,7 @@
 // plain structs reached through a pointer, so no C++ object with a destructor
 // lives in a frame that a longjmp skips, and the callbacks never let a C++
 // exception into the library.
+#include <algorithm>
 #include <png.h>
 
 #include <csetjmp>
@@ -47,7 +48,19 @@ struct DecodeState {
   png_bytepp rowPointers;  // malloc'd
   png_bytep pixels;        // malloc'd: rows with alpha before they are laid over the background
   bool createFailed;
+  int passes;  // of the interlacing, 1 without
 };
+
+// Called by libpng after each row it reads, in every pass: reports to the
+// decode watch, and stops the decode when the watch says so.
+void OnRowRead(png_structp png, png_uint_32 row, int pass) {
+  DecodeState* s = static_cast<DecodeState*>(png_get_io_ptr(png));
+  const uint64_t height = s->img->GetHeight() > 0 ? static_cast<uint64_t>(s->img->GetHeight()) : 1;
+  const uint64_t passes = static_cast<uint64_t>(std::max(s->passes, 1));
+  const uint64_t done = std::min<uint64_t>(static_cast<uint64_t>(std::max(pass, 0)), passes - 1) * height +
+                        std::min<uint64_t>(row, height);
+  if (!KeepDecoding(*s->img, done, passes * height)) png_error(png, kDecodeStopped);
+}
 
 void ReadFromMemory(png_structp png, png_bytep dst, size_t n) {
   DecodeState* s = static_cast<DecodeState*>(png_get_io_ptr(png));
@@ -165,6 +178,7 @@ bool DecodeCore(DecodeState* s) {
       png_error(png, "Unknown PNG colour type");
   }
   int passes = png_set_interlace_handling(png);
+  s->passes = passes;
   png_read_update_info(png, info);
 
   // Deflate never makes more than 1032 bytes of one: rows (with their filter
@@ -185,6 +199,7 @@ bool DecodeCore(DecodeState* s) {
     return false;
   }
   int h = static_cast<int>(height);
+  png_set_read_status_fn(png, OnRowRead);
 
   // Colour table.
   if (colorType == PNG_COLOR_TYPE_PALETTE) {

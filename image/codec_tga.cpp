@@ -237,6 +237,7 @@ bool Decode(ByteReader& in, CxImage& img) {
       ConvertPixels(in.Current(), row, width, pixelKind);
       in.Skip(rowBytes);
     }
+    if (!KeepDecoding(img, static_cast<uint64_t>(i) + 1, h.height)) return false;
   }
   // Whatever is left of the last packet would lie outside the picture: it is
   // dropped.

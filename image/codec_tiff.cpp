@@ -381,6 +381,7 @@ class Decoder {
           for (uint32_t r = 0; r < h; ++r) {
             if (TIFFReadScanline(m_tif, row.data(), r, 0) < 0) return FailWithLibraryText("Corrupted TIFF file!");
             sink(r, row.data());
+            if (!KeepDecoding(m_img, r + 1, h)) return false;
           }
           return true;
         }
@@ -391,6 +392,7 @@ class Decoder {
           tmsize_t got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, row, 0), strip.data(), want);
           if (got < want) return FailWithLibraryText("Corrupted TIFF file!");
           for (uint32_t r = 0; r < rows; ++r) sink(row + r, strip.data() + line * r);
+          if (!KeepDecoding(m_img, row + rows, h)) return false;
         }
         return true;
       }
@@ -415,6 +417,7 @@ class Decoder {
             std::memcpy(band.data() + line * r + offset, tile.data() + static_cast<size_t>(tileRow) * r, copy);
         }
         for (uint32_t r = 0; r < rows; ++r) sink(ty + r, band.data() + line * r);
+        if (!KeepDecoding(m_img, ty + rows, h)) return false;
       }
       return true;
     } catch (const std::bad_alloc&) {
@@ -562,6 +565,7 @@ class Decoder {
             dst[2] = static_cast<uint8_t>(TIFFGetR(p));
           }
         }
+        if (!KeepDecoding(m_img, row + rows, h)) ok = false;
       }
     } catch (const std::bad_alloc&) {
       ok = Fail("No space for raster buffer");

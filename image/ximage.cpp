@@ -103,7 +103,7 @@ CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
     return;
   }
   if (format >= 1 && format <= 11) {
-    if (DecodeAs(data.Data(), data.Size(), format)) return;
+    if (DecodeAs(data.Data(), data.Size(), format) || m_bStopped) return;
   }
   std::string remembered = m_szLastError;
   if (DecodeAs(data.Data(), data.Size(), CXIMAGE_FORMAT_UNKNOWN)) return;
@@ -125,11 +125,14 @@ bool CxImage::Decode(const uint8_t* buffer, size_t size, int format) {
 bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
   static const uint8_t kEmpty = 0;
   if (!buffer) buffer = &kEmpty, size = 0;
+  m_bStopped = false;
   auto attempt = [&](bool (*decoder)(ByteReader&, CxImage&)) {
     Destroy();
     ByteReader in(buffer, size);
-    if (decoder(in, *this)) return true;
+    if (decoder(in, *this) && !m_bStopped) return true;
     Destroy();
+    // Whatever the decoder said after it was stopped, the stop is the reason.
+    if (m_bStopped) SetError(kDecodeStopped);
     return false;
   };
   switch (format) {
@@ -142,7 +145,7 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
     case CXIMAGE_FORMAT_UNKNOWN:
       // GIF, metafile and JPEG-2000 decoders are not built in.
       for (auto decoder : {DecodeBmp, DecodeJpeg, DecodePng, DecodeTiff, DecodeTga, DecodePcx})
-        if (attempt(decoder)) return true;
+        if (attempt(decoder) || m_bStopped) return !m_bStopped;
       return false;
     default:
       SetError("Decode: Unknown or wrong format");
@@ -203,7 +206,23 @@ bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
 
 namespace {
 std::atomic<uint64_t> g_pictureByteLimit{kMaxImageBytes};
+thread_local DecodeWatch* t_pDecodeWatch = nullptr;
 }  // namespace
+
+ScopedDecodeWatch::ScopedDecodeWatch(DecodeWatch* watch) : m_pPrevious(t_pDecodeWatch) { t_pDecodeWatch = watch; }
+ScopedDecodeWatch::~ScopedDecodeWatch() { t_pDecodeWatch = m_pPrevious; }
+
+bool KeepDecoding(CxImage& picture, uint64_t done, uint64_t total) {
+  if (!t_pDecodeWatch || picture.WasStopped()) return !picture.WasStopped();
+  if (t_pDecodeWatch->Continue(picture, done, total)) return true;
+  picture.MarkStopped();
+  return false;
+}
+
+void CxImage::MarkStopped() {
+  m_bStopped = true;
+  SetError(kDecodeStopped);
+}
 
 void SetPictureByteLimit(uint64_t bytes) { g_pictureByteLimit = std::min(bytes, kMaxImageBytes); }
 uint64_t PictureByteLimit() { return g_pictureByteLimit; }

@@ -39,6 +39,38 @@ uint64_t PictureByteLimit();
 // picture is refused before any memory is taken for it.
 inline constexpr int64_t kMaxUsableSide = int64_t{20001} * 1024 + 1023;
 
+class CxImage;
+
+// Watches decoding on one thread: the decoders report how far they are, and the
+// watch may stop them (a user's stop key, a signal). Only one at a time.
+class DecodeWatch {
+ public:
+  virtual ~DecodeWatch() = default;
+  // `done` of `total` units of `picture` decoded (rows, or steps of a pass);
+  // false stops the decode.
+  virtual bool Continue(const CxImage& picture, uint64_t done, uint64_t total) = 0;
+};
+
+// Installs a watch for the decodes this thread runs while the object lives.
+class ScopedDecodeWatch {
+ public:
+  explicit ScopedDecodeWatch(DecodeWatch* watch);
+  ~ScopedDecodeWatch();
+  ScopedDecodeWatch(const ScopedDecodeWatch&) = delete;
+  ScopedDecodeWatch& operator=(const ScopedDecodeWatch&) = delete;
+
+ private:
+  DecodeWatch* m_pPrevious;
+};
+
+// For the decoders: reports progress to this thread's watch. False when the
+// watch stops the decode; the picture then records that it was stopped, and the
+// decoder must fail at once.
+bool KeepDecoding(CxImage& picture, uint64_t done, uint64_t total);
+
+// The error text of a decode that was stopped.
+inline constexpr const char* kDecodeStopped = "Loading was stopped";
+
 class CxImage {
  public:
   CxImage() = default;
@@ -105,6 +137,10 @@ class CxImage {
   void Mirror();
 
   void SetError(const char* text);
+  // True when the last decode was stopped by the thread's watch (not a fault of
+  // the file): no other decoder is tried then.
+  bool WasStopped() const { return m_bStopped; }
+  void MarkStopped();
   // Resolution in dots per inch; also kept in the header's pixels-per-metre
   // fields, which the encoders write.
   void SetXDpi(int dpi);
@@ -123,6 +159,7 @@ class CxImage {
   uint8_t* m_pDib = nullptr;  // from AllocatePictureMemory
   size_t m_nDibSize = 0;
   size_t m_nCapacity = 0;
+  bool m_bStopped = false;
 };
 
 }  // namespace tessara

@@ -32,6 +32,32 @@ uint32_t ReadBitsOffset(const std::string& path) {
   return offset;
 }
 
+// Pictures of at least this many pixels take long enough to load that the
+// progress pane follows them and the stop keys are watched.
+constexpr uint64_t kWatchedLoadPixels = 8'000'000;
+constexpr ProgressColour kLoadProgress{0, 255, 0};
+constexpr ProgressColour kLoadDone{128, 128, 128};
+
+class LoadWatch final : public DecodeWatch {
+ public:
+  ~LoadWatch() override {
+    if (m_nPercent >= 0) UserInterface().ShowProgress(kLoadDone, 100);
+  }
+  bool Continue(const CxImage& picture, uint64_t done, uint64_t total) override {
+    const uint64_t pixels = static_cast<uint64_t>(std::max(picture.GetWidth(), 0)) *
+                            static_cast<uint64_t>(std::max(picture.GetHeight(), 0));
+    if (pixels < kWatchedLoadPixels || total == 0) return true;
+    const int percent = static_cast<int>(std::min(done, total) * 100 / total);
+    if (percent == m_nPercent) return true;
+    m_nPercent = percent;
+    UserInterface().ShowProgress(kLoadProgress, percent);
+    return !UserWantsToStop();
+  }
+
+ private:
+  int m_nPercent = -1;
+};
+
 }  // namespace
 
 CTessaraDoc::CTessaraDoc() {
@@ -52,6 +78,7 @@ CTessaraDoc::~CTessaraDoc() {
 }
 
 bool CTessaraDoc::OnOpenDocument(const std::string& path) {
+  m_bLoadStopped = false;
   if (!CanOpenForReading(path)) {
     ShowMessage(source_text::kFailedToOpen);
     return false;
@@ -67,6 +94,7 @@ bool CTessaraDoc::OnOpenDocument(const std::string& path) {
   else if (ending == "tga") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TGA);
   else if (ending == "pcx") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PCX);
   else ran = false;
+  if (m_bLoadStopped) return false;  // the user's choice: nothing to report
   if (!ran || !loaded) {
     ShowMessage(source_text::kUnableToLoad);
     return false;
@@ -97,13 +125,22 @@ void CTessaraDoc::InitDibData() {
 }
 
 int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
-  m_pImage = new (std::nothrow) CxImage(path, format);
+  {
+    LoadWatch watch;
+    ScopedDecodeWatch watching(&watch);
+    m_pImage = new (std::nothrow) CxImage(path, format);
+  }
   auto drop = [this]() {
     delete m_pImage;
     m_pImage = nullptr;
   };
   if (!m_pImage) {
     ShowMessage(source_text::kTooBig);
+    return 0;
+  }
+  if (m_pImage->WasStopped()) {
+    m_bLoadStopped = true;
+    drop();
     return 0;
   }
   if (!m_pImage->IsValid()) {

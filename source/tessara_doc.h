@@ -37,6 +37,8 @@ class CTessaraDoc : public CDocument {
 
   int m_nWidth = 1;
   int m_nHeight = 1;
+  // Set when the user stopped the load with a stop key.
+  bool m_bLoadStopped = false;
   DibPtr m_pDib;
   CxImage* m_pImage = nullptr;
 };

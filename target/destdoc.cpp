@@ -76,12 +76,7 @@ void CDestdoc::SetStatusText(const std::string& text) { UserInterface().SetPaneT
 void CDestdoc::SetStageText(const std::string& text) { UserInterface().SetPaneText(kPaneProcess, text); }
 void CDestdoc::ShowProgress(ProgressColour colour, int percent) { UserInterface().ShowProgress(colour, percent); }
 
-int CDestdoc::CheckAbort() {
-  IUserInterface& ui = UserInterface();
-  ui.DiscardTypedKeys();
-  if (ui.IsSpaceBarDown() && ui.AskYesNo(target_text::kQuitQuestion)) return 1;
-  return 0;
-}
+int CDestdoc::CheckAbort() { return UserWantsToStop() ? 1 : 0; }
 
 void CDestdoc::MarkNeedsUpdate() {
   m_bUpToDate = 0;

@@ -20,7 +20,7 @@ namespace target_text {
 inline constexpr const char* kTitle = "Target Window";
 inline constexpr const char* kTitleNeedsUpdate = "Target Window - needs updating";
 inline constexpr const char* kPressSpaceToQuit = "Press space bar to quit.";
-inline constexpr const char* kQuitQuestion = "Do you really want to quit ?";
+inline constexpr const char* kQuitQuestion = kStopQuestion;
 inline constexpr const char* kLoadingSource1 = "Loading Source 1 preview";
 inline constexpr const char* kLoadingSource2 = "Loading Source 2 preview";
 inline constexpr const char* kNoMemorySource = "Not enough memory to process the source image.";

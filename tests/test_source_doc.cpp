@@ -166,5 +166,51 @@ TEST_F(SourceDoc, DeletingSourceOneMovesSourceTwoUp) {
   EXPECT_EQ(g_pSourceDocs[1], nullptr);
 }
 
+// A large picture shows its loading on the progress pane and the stop keys are
+// watched: No carries on, Yes stops the load without a message and leaves no
+// source behind. Small pictures load without a poll.
+TEST_F(SourceDoc, LargePictureLoadShowsProgressAndStopsOnTheStopKey) {
+  // 3000 x 3000 grey, uncompressed: nine million pixels, above the watched size.
+  const int side = 3000;
+  std::vector<uint8_t> tga(18 + size_t{side} * side, 0x80);
+  std::fill(tga.begin(), tga.begin() + 18, 0);
+  tga[2] = 3;  // uncompressed grey
+  tga[12] = side & 0xFF, tga[13] = side >> 8, tga[14] = side & 0xFF, tga[15] = side >> 8;
+  tga[16] = 8;
+  const fs::path big = test::TempDir() / "big.tga";
+  test::WriteBytes(big, tga);
+
+  ui.PressSpaceAtPoll(5);
+  ui.QueueAnswer(false);
+  CTessaraDoc* loaded = Open(big);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(loaded->m_nWidth, side);
+  EXPECT_EQ(ui.Questions(), std::vector<std::string>{kStopQuestion});
+  const auto& steps = ui.ProgressSteps();
+  ASSERT_GE(steps.size(), 50u);
+  for (size_t i = 1; i + 1 < steps.size(); ++i) EXPECT_GT(steps[i].percent, steps[i - 1].percent);
+  EXPECT_EQ(steps.back().percent, 100);
+  EXPECT_EQ(steps.back().colour, (ProgressColour{128, 128, 128}));
+  EXPECT_EQ(g_nSourcesLoaded, 1);
+
+  ui.Clear();
+  ui.PressSpaceAtPoll(10);
+  ui.QueueAnswer(true);
+  EXPECT_EQ(Open(big), nullptr);
+  EXPECT_TRUE(ui.Messages().empty()) << ui.LastMessage();
+  EXPECT_EQ(ui.Questions(), std::vector<std::string>{kStopQuestion});
+  EXPECT_EQ(g_nSourcesLoaded, 1);
+  EXPECT_EQ(g_pSourceDocs[1], nullptr);
+  EXPECT_EQ(ui.ProgressSteps().back().percent, 100);  // the pane is put back
+
+  // A small picture: no polls, no progress.
+  ui.Clear();
+  const int polls = ui.SpacePolls();
+  CTessaraDoc* small = Open(TestData("formats/jpg_rgb_444.jpg"));
+  ASSERT_TRUE(small);
+  EXPECT_EQ(ui.SpacePolls(), polls);
+  EXPECT_TRUE(ui.ProgressSteps().empty());
+}
+
 }  // namespace
 }  // namespace tessara

@@ -80,5 +80,71 @@ TEST(CxImageSave, BitmapRoundTripThroughMemory) {
   EXPECT_EQ(back.m_nYDpi, 96);
 }
 
+// Stops every decode at the call numbered `stopAt` (1 = the first), and keeps
+// what it was told.
+class StopAt final : public DecodeWatch {
+ public:
+  explicit StopAt(int stopAt) : m_nStopAt(stopAt) {}
+  bool Continue(const CxImage&, uint64_t done, uint64_t total) override {
+    EXPECT_LE(done, total);
+    EXPECT_GE(done, m_nLastDone);
+    m_nLastDone = done;
+    return ++m_nCalls < m_nStopAt;
+  }
+  int m_nCalls = 0;
+
+ private:
+  int m_nStopAt;
+  uint64_t m_nLastDone = 0;
+};
+
+// Every decoder reports as it goes and stops when told; a stop is never taken
+// for a fault of the file (no other decoder is tried after it), and a watch
+// that never stops changes nothing.
+TEST(CxImageLoad, EveryDecoderStopsWhenItsWatchSaysSo) {
+  CxImage picture;
+  test::MakeImage24(picture, 200, 150, test::PatternRgb(200, 150));
+  struct Case {
+    const char* what;
+    int format;
+    uint32_t options;
+  } cases[] = {{"bmp", CXIMAGE_FORMAT_BMP, 0},          {"jpeg", CXIMAGE_FORMAT_JPG, 0},
+               {"progressive jpeg", CXIMAGE_FORMAT_JPG, 1}, {"png", CXIMAGE_FORMAT_PNG, 0},
+               {"tiff", CXIMAGE_FORMAT_TIF, 0},         {"tga", CXIMAGE_FORMAT_TGA, 0},
+               {"pcx", CXIMAGE_FORMAT_PCX, 0}};
+  const auto dir = test::TempDir();
+  for (const Case& c : cases) {
+    picture.m_dwCodecOptions = c.options;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(picture.Encode(bytes, c.format)) << c.what;
+    const auto path = dir / (std::string("stop.") + c.what);
+    test::WriteBytes(path, bytes);
+    const CxImage unwatched(bytes.data(), bytes.size(), c.format);
+    {
+      StopAt never(1 << 30);
+      ScopedDecodeWatch watching(&never);
+      CxImage whole(path.string(), c.format);
+      ASSERT_TRUE(whole.IsValid()) << c.what;
+      EXPECT_FALSE(whole.WasStopped());
+      EXPECT_EQ(test::MaxDifference(test::ToRgb(whole), test::ToRgb(unwatched)), 0) << c.what;
+      EXPECT_GE(never.m_nCalls, 1) << c.what;
+    }
+    for (int stopAt : {1, 3}) {
+      StopAt stop(stopAt);
+      ScopedDecodeWatch watching(&stop);
+      CxImage stopped(path.string(), c.format);
+      EXPECT_FALSE(stopped.IsValid()) << c.what << " " << stopAt;
+      EXPECT_TRUE(stopped.WasStopped()) << c.what << " " << stopAt;
+      EXPECT_STREQ(stopped.GetLastError(), kDecodeStopped) << c.what << " " << stopAt;
+      EXPECT_EQ(stop.m_nCalls, stopAt) << c.what << ": nothing more was decoded after the stop";
+    }
+  }
+  // Without a watch nothing is stopped.
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(picture.Encode(bytes, CXIMAGE_FORMAT_PNG));
+  CxImage plain(bytes.data(), bytes.size(), CXIMAGE_FORMAT_PNG);
+  EXPECT_TRUE(plain.IsValid());
+}
+
 }  // namespace
 }  // namespace tessara

@@ -121,6 +121,7 @@ CMdiChild* CTessaraApp::MakeSource(const QString& path) {
     CLongWork work;
     loaded = frame->Document()->OnOpenDocument(path.toStdString());
   }
+  m_bLastLoadStopped = frame->Document()->m_bLoadStopped;
   if (!loaded) {
     delete frame;
     return nullptr;
@@ -167,7 +168,9 @@ void CTessaraApp::OnOpenRecentFile(int index) {
   }
   if (index < 0 || index >= m_recent.Files().size()) return;
   const QString path = m_recent.Files()[index];
-  if (!OpenDocumentFile(path)) m_recent.Remove(m_recent.Files().indexOf(path));
+  // A file that failed to load leaves the list; one whose load the user
+  // stopped stays.
+  if (!OpenDocumentFile(path) && !m_bLastLoadStopped) m_recent.Remove(m_recent.Files().indexOf(path));
   m_pMainFrame->RaiseAlignWindow();
   if (g_nSourcesLoaded == 2 && g_pAlignView) g_pAlignView->DeleteLoadButton();
 }

@@ -81,6 +81,8 @@ class CTessaraApp : public QObject, public CCmdTarget {
   std::unique_ptr<CMainFrame> m_pMainFrame;
   std::unique_ptr<QPrinter> m_pPrinter;
   CRecentFileList m_recent;
+  // Whether the last source load was stopped by the user (not a failure).
+  bool m_bLastLoadStopped = false;
   int m_nPreviewPages = 0;
   std::unique_ptr<CDocTemplate> m_pSourceTemplate;
   std::unique_ptr<CDocTemplate> m_pTargetTemplate;

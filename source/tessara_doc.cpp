@@ -14,11 +14,15 @@ namespace tessara {
 
 namespace {
 
+// Only regular files are pictures: opening a pipe would wait for a writer (the
+// window would freeze), and a device has no end.
 bool CanOpenForReading(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   std::fclose(f);
-  return !std::filesystem::is_directory(path);
+  return true;
 }
 
 // The file header's offset of the rows, or 0 when the file has none readable.

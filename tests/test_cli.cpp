@@ -2,6 +2,8 @@
 // pairs, checked by the file it writes, its messages and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <filesystem>
 
@@ -199,6 +201,10 @@ TEST(JoinTool, ZoneCornersOutsideTheTargetAreClamped) {
 TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {
   const fs::path dir = test::TempDir();
   const std::string out = " '" + (dir / "out.png").string() + "'";
+  // A pipe (opening it would wait for a writer) and a link to an endless device.
+  const fs::path fifo = dir / "pipe.png", endless = dir / "zero.bmp";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", endless);
   struct Case {
     std::string args;
     int status;
@@ -215,6 +221,8 @@ TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {
       {"'" + TestData("formats/bmp_8bit_rle8.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
        "The preview image cannot be loaded because the format of one or both source images is RLE bitmap which "
        "cannot be handled by Tessara.\n"},
+      {"'" + fifo.string() + "' " + Pair("coffee_left.png") + out, 1, "Failed to open document.\n"},
+      {"'" + endless.string() + "' " + Pair("coffee_left.png") + out, 1, "Failed to open document.\n"},
       {"--bias 999 a.png b.png c.png", 2, "tessara-join: --bias takes an integer from 0 to 255\n"},
   };
   for (const Case& c : cases) {

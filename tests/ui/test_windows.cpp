@@ -318,6 +318,100 @@ class TestWindows : public QObject {
     QCOMPARE(g_pMainFrame->MdiArea()->subWindowList().size(), 2);
   }
 
+  // Every way a load can fail leaves no source window or document behind, and
+  // says why in the program's words, in order.
+  void loadFailuresSayWhyAndLeaveNothing() {
+    // A TIFF of 23000 x 23000 pixels in a few dozen bytes.
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    auto u16 = [&](int v) { tiff.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    auto u32 = [&](quint32 v) { u16(int(v & 0xFFFF)), u16(int(v >> 16)); };
+    const int tags[][3] = {{256, 4, 23000}, {257, 4, 23000}, {258, 3, 8},     {259, 3, 32773},
+                           {262, 3, 1},     {273, 4, 130},   {277, 3, 1},     {278, 4, 23000},
+                           {279, 4, 40}};
+    u16(9);
+    for (const auto& t : tags) {
+      u16(t[0]), u16(t[1]), u32(1);
+      if (t[1] == 3)
+        u16(t[2]), u16(0);
+      else
+        u32(quint32(t[2]));
+    }
+    u32(0);
+    while (tiff.size() < 130) tiff.append('\0');
+    for (int i = 0; i < 20; ++i) tiff.append(char(0x81)).append('\0');
+    const QString huge = m_dir.filePath("huge.tif");
+    QFile f(huge);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(tiff);
+    f.close();
+    const QString pipe = m_dir.filePath("pipe.png");
+    QVERIFY(QProcess::execute("mkfifo", {pipe}) == 0);
+    struct Case {
+      QString path;
+      QStringList messages;
+    } cases[] = {
+        {TestData("broken/tga_depth_12.tga"), {"bad TGA header", "Unable to load this picture file"}},
+        {TestData("broken/jpeg_named_as.bmp"), {"Cannot load this file", "Unable to load this picture file"}},
+        {pipe, {"Failed to open document."}},
+        {m_dir.filePath("missing.png"), {"Failed to open document."}},
+    };
+    for (const Case& c : cases) {
+      m_p->m_boxes.clear();
+      QVERIFY2(!m_p->OpenSource(c.path, 7), qPrintable(c.path));
+      QCOMPARE(m_p->MessageTexts(), c.messages);
+      QCOMPARE(g_nSourcesLoaded, 0);
+      QVERIFY(!g_pSourceFrames[0] && !g_pSourceViews[0] && !g_pSourceDocs[0]);
+      QCOMPARE(g_pMainFrame->MdiArea()->subWindowList().size(), 2);
+    }
+    // The oversized picture: refused by the decoder before its memory is taken.
+    m_p->m_boxes.clear();
+    QVERIFY(!m_p->OpenSource(huge, 7));
+    QCOMPARE(m_p->MessageTexts().size(), 2);
+    QVERIFY(!m_p->MessageTexts()[0].isEmpty());
+    QCOMPARE(m_p->MessageTexts()[1], QString("Unable to load this picture file"));
+    QCOMPARE(g_nSourcesLoaded, 0);
+    QVERIFY(!g_pSourceDocs[0]);
+  }
+
+  // A large picture fills the progress pane while it loads; the space bar asks
+  // whether to stop, and Yes stops it with no other message and no window left.
+  // A stopped recent file stays on the list.
+  void largeLoadStopsOnTheStopKey() {
+    const int side = 3000;
+    QByteArray tga(18 + side * side, char(0x80));
+    tga.replace(0, 18, QByteArray(18, '\0'));
+    tga[2] = 3;
+    tga[12] = char(side & 0xFF), tga[13] = char(side >> 8), tga[14] = char(side & 0xFF), tga[15] = char(side >> 8);
+    tga[16] = 8;
+    const QString big = m_dir.filePath("big.tga");
+    QFile f(big);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(tga);
+    f.close();
+
+    QVERIFY(m_p->OpenSource(big, 7));
+    QCOMPARE(g_nSourcesLoaded, 1);
+    QCOMPARE(g_pMainFrame->StatusLine().Pane(kPaneProgress)->ProgressColour(), std::optional<QColor>(QColor(128, 128, 128)));
+    QVERIFY(m_p->Command(cmd::kDeleteSource1));
+    QCOMPARE(g_nSourcesLoaded, 0);
+
+    CQtUserInterface::Instance()->SetSpaceBarDown(true);
+    m_p->m_answers = {QMessageBox::Yes};
+    QVERIFY(!m_p->OpenSource(big, 7));
+    QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
+    QCOMPARE(g_nSourcesLoaded, 0);
+    QVERIFY(!g_pSourceFrames[0] && !g_pSourceDocs[0]);
+    QCOMPARE(g_pMainFrame->MdiArea()->subWindowList().size(), 2);
+
+    m_p->m_boxes.clear();
+    m_p->m_answers = {QMessageBox::Yes};
+    QVERIFY(m_p->Command(cmd::kFileMru1));
+    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+    QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
+    QCOMPARE(g_nSourcesLoaded, 0);
+    QVERIFY(m_p->App().RecentFiles().Files().contains(QDir(m_dir.path()).absoluteFilePath("big.tga")));
+  }
+
   void fileDialogIsTwoHundredPixelsTaller() {
     CMyfiledialog mine(true, kOpenFilter);
     QFileDialog plain;

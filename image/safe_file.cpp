@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace tessara {
 
@@ -24,6 +27,81 @@ void SyncFolder(const std::filesystem::path& folder) {
   if (dfd < 0) return;
   fsync(dfd);
   close(dfd);
+}
+// The temporary files of a save are named ".NAME.tmp-" and six letters or
+// digits.
+constexpr char kTempMark[] = ".tmp-";
+constexpr int kTempLetters = 6;
+
+bool IsOurTempName(const std::string& name) {
+  const size_t mark = sizeof kTempMark - 1;
+  if (name.size() < 1 + 1 + mark + kTempLetters || name[0] != '.') return false;
+  const size_t at = name.size() - kTempLetters - mark;
+  if (name.compare(at, mark, kTempMark) != 0) return false;
+  for (size_t i = name.size() - kTempLetters; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// Removes what saves killed before they finished left in `folder`: files with
+// our temporary name, owned by this user, untouched for over an hour (no save
+// runs that long, so none is still being written).
+void RemoveStaleTemps(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const auto now = std::chrono::system_clock::now();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!IsOurTempName(name)) continue;
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+    const auto modified = std::chrono::system_clock::from_time_t(st.st_mtime);
+    if (now - modified > std::chrono::hours(1)) unlink(it->path().c_str());
+  }
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A file with other hard links is rewritten in place so that every name keeps
+// showing it: the finished temporary file is copied over it. Room for the new
+// content is reserved first, so a full disk stops the save before the old
+// content is touched.
+bool CopyInPlace(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st {};
+  std::vector<uint8_t> bytes;
+  bool ok = fstat(in, &st) == 0;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t have = 0;
+    while (ok && have < bytes.size()) {
+      const ssize_t n = read(in, bytes.data() + have, bytes.size() - have);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ok = false;
+      else have += static_cast<size_t>(n);
+    }
+  }
+  close(in);
+  if (!ok) return false;
+  const int out = open(to.c_str(), O_WRONLY | O_CLOEXEC);
+  if (out < 0) return false;
+  const int reserved = bytes.empty() ? 0 : posix_fallocate(out, 0, static_cast<off_t>(bytes.size()));
+  ok = (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL) && WriteAll(out, bytes.data(), bytes.size()) &&
+       ftruncate(out, static_cast<off_t>(bytes.size())) == 0 && fsync(out) == 0;
+  if (close(out) != 0) ok = false;
+  return ok;
 }
 }  // namespace
 
@@ -46,6 +124,7 @@ bool WriteFileReplacing(const std::string& name, const std::function<bool(std::F
   // A file the user may not write is not replaced behind their back.
   if (replacing && access(path.c_str(), W_OK) != 0) return false;
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  RemoveStaleTemps(folder);
   std::string tmpl = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
   const int fd = mkstemp(tmpl.data());
   if (fd < 0) return false;
@@ -71,6 +150,11 @@ bool WriteFileReplacing(const std::string& name, const std::function<bool(std::F
   // moves to it, or a crash could leave neither version.
   if (ok && replacing && fsync(fileno(f)) != 0) ok = false;
   if (std::fclose(f) != 0) ok = false;
+  if (ok && replacing && old.st_nlink > 1 && S_ISREG(old.st_mode)) {
+    ok = CopyInPlace(tmpl, path);
+    unlink(tmpl.c_str());
+    return ok;
+  }
   if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) {
     unlink(tmpl.c_str());

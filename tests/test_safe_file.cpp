@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "image/safe_file.h"
@@ -48,6 +50,39 @@ TEST(SafeFile, ReplacedFileKeepsItsModeAndLinksAreWrittenThrough) {
   int files = 0;
   for (const auto& e : fs::directory_iterator(dir)) files += e.path().filename().string()[0] == '.';
   EXPECT_EQ(files, 0);
+}
+
+// A file with a second hard link is rewritten where it is: both names show the
+// new content, and no temporary file is left.
+TEST(SafeFile, HardLinkedFileIsRewrittenInPlace) {
+  const fs::path dir = test::TempDir() / "links";
+  fs::create_directories(dir);
+  const fs::path a = dir / "a.png", b = dir / "b.png";
+  ASSERT_TRUE(Save(a, "a much longer old content"));
+  fs::create_hard_link(a, b);
+  ASSERT_TRUE(Save(a, "new"));
+  EXPECT_EQ(Content(a), "new");
+  EXPECT_EQ(Content(b), "new");
+  EXPECT_EQ(fs::hard_link_count(a), 2u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+// What a killed save left behind goes with the next save into the folder once
+// it is over an hour old; a fresh one (a save in progress) and files that only
+// look alike stay.
+TEST(SafeFile, StaleTemporaryFilesAreRemovedByTheNextSave) {
+  const fs::path dir = test::TempDir() / "stale";
+  fs::create_directories(dir);
+  const fs::path stale = dir / ".picture.png.tmp-Ab3xYz", fresh = dir / ".other.jpg.tmp-Qw12er",
+                 alike = dir / ".notes.tmp-abc", plain = dir / "picture.png.tmp-Ab3xYz";
+  for (const fs::path& p : {stale, fresh, alike, plain}) test::WriteBytes(p, {1});
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  for (const fs::path& p : {stale, alike, plain}) fs::last_write_time(p, old);
+  ASSERT_TRUE(Save(dir / "out.bmp", "x"));
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(fresh));
+  EXPECT_TRUE(fs::exists(alike));
+  EXPECT_TRUE(fs::exists(plain));
 }
 
 TEST(SafeFile, ReadOnlyFileIsNotReplaced) {

@@ -4,7 +4,12 @@
 // (above 1 means we are faster).
 //
 //   bench_codecs [WIDTH HEIGHT [RUNS]]     default 6000 x 4000, 3 runs
+//   bench_codecs --png-save PICTURE [RUNS]  saving PICTURE as PNG, ours against
+//                                           `vips pngsave` with its defaults
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +46,61 @@ void MakePicture(CxImage& img, int width, int height) {
   }
 }
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// Saves a loaded picture as PNG, and has vips save the same picture (from its
+// own format, which costs nothing to read) with its defaults: median times,
+// file sizes, and whether libpng reads our file back to the same pixels.
+int PngSave(const std::string& path, int runs) {
+  CxImage picture(path, CXIMAGE_FORMAT_UNKNOWN);
+  if (!picture.IsValid()) {
+    std::printf("cannot load %s: %s\n", path.c_str(), picture.GetLastError());
+    return 1;
+  }
+  const fs::path dir = fs::temp_directory_path() / ("tessara-bench-png-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string ours = (dir / "ours.png").string(), theirs = (dir / "vips.png").string(),
+                    native = (dir / "in.v").string();
+  const bool haveVips = std::system(("vips copy '" + path + "' '" + native + "' >/dev/null 2>&1").c_str()) == 0;
+  std::vector<double> t, tv;
+  for (int r = 0; r < runs; ++r) {
+    fs::remove(ours);
+    auto start = std::chrono::steady_clock::now();
+    if (!picture.Save(ours, CXIMAGE_FORMAT_PNG)) {
+      std::printf("save failed: %s\n", picture.GetLastError());
+      return 1;
+    }
+    t.push_back(Seconds(start));
+    if (haveVips) {
+      fs::remove(theirs);
+      start = std::chrono::steady_clock::now();
+      if (std::system(("vips pngsave '" + native + "' '" + theirs + "'").c_str()) != 0) return 1;
+      tv.push_back(Seconds(start));
+    }
+  }
+  CxImage back(ours, CXIMAGE_FORMAT_PNG);
+  bool same = back.IsValid() && back.GetWidth() == picture.GetWidth() && back.GetHeight() == picture.GetHeight();
+  for (int y = 0; same && y < picture.GetHeight(); ++y)
+    same = std::memcmp(back.GetBits(y), picture.GetBits(y), static_cast<size_t>(picture.GetWidth()) * 3) == 0;
+  std::printf("PNG save of a %d x %d picture, median of %d runs\n", picture.GetWidth(), picture.GetHeight(), runs);
+  std::printf("ours        %7.3f s  %10ju bytes  reads back %s\n", Median(t), static_cast<uintmax_t>(fs::file_size(ours)),
+              same ? "the same" : "DIFFERENT");
+  if (haveVips) {
+    std::printf("vips        %7.3f s  %10ju bytes\n", Median(tv), static_cast<uintmax_t>(fs::file_size(theirs)));
+    std::printf("time ours/vips %.2f  size ours/vips %.3f\n", Median(t) / Median(tv),
+                static_cast<double>(fs::file_size(ours)) / static_cast<double>(fs::file_size(theirs)));
+  }
+  fs::remove_all(dir);
+  return same ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--png-save") return PngSave(argv[2], argc > 3 ? std::atoi(argv[3]) : 7);
   const int width = argc > 2 ? std::atoi(argv[1]) : 6000;
   const int height = argc > 2 ? std::atoi(argv[2]) : 4000;
   const int runs = argc > 3 ? std::atoi(argv[3]) : 3;

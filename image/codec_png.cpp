@@ -8,11 +8,15 @@
 #include <algorithm>
 #include <png.h>
 
+#include <zlib.h>
+
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "image/codec.h"
+#include "image/parallel.h"
 
 namespace tessara {
 
@@ -331,6 +335,156 @@ int PaletteEntriesToWrite(const CxImage& img) {
   return highest + 1;
 }
 
+// --- image data: filtered rows compressed in bands on every core ---------------
+//
+// The rows are cut into bands of about 4 MB. Each band is filtered and
+// deflated on its own, primed with the 32 KB of filtered data before it (so
+// the file is as small as one stream would make it), and ended with a sync
+// flush; the last band finishes the stream. The pieces and the combined
+// checksum make one valid zlib stream, written as IDAT chunks.
+
+// zlib level and row filter, chosen by measurement on a joined 10361 x 4196
+// photograph: the five-filter choice at level 6 (libpng's default) took 7.4 s
+// for 18.4 MB; the Up filter at level 2 takes 1.2 s for 23.3 MB, well under
+// the size other tools write with their defaults (33.9 MB). Paeth gained 3 %
+// of size for half as much time again; level 1 saved nothing.
+constexpr int kDeflateLevel = 2;
+constexpr size_t kBandBytes = size_t{4} << 20;
+constexpr size_t kWindowBytes = 32768;
+constexpr size_t kIdatBytes = size_t{1} << 20;
+
+// The rows of the file top-down, as the file holds them: red, green, blue for
+// true colour, the picture's own packing for indexed pictures.
+class FileRows {
+ public:
+  explicit FileRows(const CxImage& img)
+      : m_img(img),
+        m_nHeight(img.GetHeight()),
+        m_bRgb(img.GetBpp() == 24),
+        m_nBytes(m_bRgb ? size_t(img.GetWidth()) * 3 : (size_t(img.GetWidth()) * img.GetBpp() + 7) / 8) {}
+  size_t Bytes() const { return m_nBytes; }
+  int Height() const { return m_nHeight; }
+  bool Rgb() const { return m_bRgb; }
+  void Get(int fileRow, uint8_t* out) const {
+    const uint8_t* src = m_img.GetBits(m_nHeight - 1 - fileRow);
+    if (!m_bRgb) {
+      std::memcpy(out, src, m_nBytes);
+      return;
+    }
+    for (size_t i = 0; i < m_nBytes; i += 3) out[i] = src[i + 2], out[i + 1] = src[i + 1], out[i + 2] = src[i];
+  }
+
+ private:
+  const CxImage& m_img;
+  int m_nHeight;
+  bool m_bRgb;
+  size_t m_nBytes;
+};
+
+// Appends file row `r` with its filter byte: true colour rows take the Up
+// filter (the difference from the row above), indexed rows none.
+void AppendFiltered(const FileRows& rows, int r, std::vector<uint8_t>& cur, std::vector<uint8_t>& prev,
+                    std::vector<uint8_t>& out) {
+  const size_t n = rows.Bytes();
+  rows.Get(r, cur.data());
+  const size_t at = out.size();
+  out.resize(at + 1 + n);
+  uint8_t* o = out.data() + at;
+  if (!rows.Rgb() || r == 0) {
+    o[0] = 0;
+    std::memcpy(o + 1, cur.data(), n);
+    return;
+  }
+  rows.Get(r - 1, prev.data());
+  o[0] = 2;
+  for (size_t i = 0; i < n; ++i) o[1 + i] = static_cast<uint8_t>(cur[i] - prev[i]);
+}
+
+struct Band {
+  std::vector<uint8_t> deflated;
+  uLong adler = 1;
+  size_t rawBytes = 0;
+  bool ok = false;
+};
+
+void DeflateBand(const FileRows& rows, int first, int end, bool last, Band& band) {
+  const size_t n = rows.Bytes();
+  std::vector<uint8_t> cur(n), prev(n), raw, dictionary;
+  // The window before the band: the filtered rows just above it.
+  const int back = first > 0 ? static_cast<int>(std::min<size_t>(first, kWindowBytes / (n + 1) + 1)) : 0;
+  for (int r = first - back; r < first; ++r) AppendFiltered(rows, r, cur, prev, dictionary);
+  raw.reserve((n + 1) * static_cast<size_t>(end - first));
+  for (int r = first; r < end; ++r) AppendFiltered(rows, r, cur, prev, raw);
+  band.rawBytes = raw.size();
+  band.adler = adler32(1, raw.data(), static_cast<uInt>(0));
+  for (size_t at = 0; at < raw.size();) {
+    const size_t k = std::min<size_t>(raw.size() - at, 1u << 30);
+    band.adler = adler32(band.adler, raw.data() + at, static_cast<uInt>(k));
+    at += k;
+  }
+  z_stream z{};
+  if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, rows.Rgb() ? Z_FILTERED : Z_DEFAULT_STRATEGY) != Z_OK) return;
+  if (!dictionary.empty()) {
+    const size_t keep = std::min(dictionary.size(), kWindowBytes);
+    deflateSetDictionary(&z, dictionary.data() + dictionary.size() - keep, static_cast<uInt>(keep));
+  }
+  band.deflated.resize(deflateBound(&z, static_cast<uLong>(raw.size())) + 64);
+  z.next_in = raw.data();
+  z.avail_in = static_cast<uInt>(raw.size());
+  z.next_out = band.deflated.data();
+  z.avail_out = static_cast<uInt>(band.deflated.size());
+  const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+  band.ok = last ? result == Z_STREAM_END : (result == Z_OK && z.avail_in == 0 && z.avail_out > 0);
+  band.deflated.resize(band.ok ? band.deflated.size() - z.avail_out : 0);
+  deflateEnd(&z);
+}
+
+void PutChunk(ByteWriter& out, const char* type, const uint8_t* data, size_t n) {
+  const uint8_t length[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+  out.Write(length, 4);
+  out.Write(type, 4);
+  if (n) out.Write(data, n);
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+  if (n) crc = crc32(crc, data, static_cast<uInt>(n));
+  const uint8_t c[4] = {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)};
+  out.Write(c, 4);
+}
+
+// Writes the IDAT chunks and IEND. False when zlib fails. Kept out of the
+// function that sets libpng's jump point, so its objects never share that frame.
+[[gnu::noinline]] bool WriteImageData(ByteWriter& out, const CxImage& img) {
+  const FileRows rows(img);
+  const int h = rows.Height();
+  const int rowsPerBand = static_cast<int>(std::max<size_t>(1, kBandBytes / (rows.Bytes() + 1)));
+  const int bands = (h + rowsPerBand - 1) / rowsPerBand;
+  std::vector<Band> parts(static_cast<size_t>(bands));
+  ParallelRanges(0, bands, 1, [&](int b0, int b1) {
+    for (int b = b0; b < b1; ++b)
+      DeflateBand(rows, b * rowsPerBand, std::min(h, (b + 1) * rowsPerBand), b == bands - 1, parts[size_t(b)]);
+  });
+  std::vector<uint8_t> stream;
+  const int level = kDeflateLevel;
+  const uint8_t cmf = 0x78, flevel = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+  uint8_t flg = static_cast<uint8_t>(flevel << 6);
+  flg = static_cast<uint8_t>(flg + 31 - (cmf * 256 + flg) % 31);
+  stream.push_back(cmf);
+  stream.push_back(flg);
+  uLong adler = 1;
+  size_t total = 2;
+  for (const Band& b : parts) total += b.deflated.size();
+  stream.reserve(total + 4);
+  for (const Band& b : parts) {
+    if (!b.ok) return false;
+    stream.insert(stream.end(), b.deflated.begin(), b.deflated.end());
+    adler = adler32_combine(adler, b.adler, static_cast<z_off_t>(b.rawBytes));
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<uint8_t>(adler >> shift));
+  for (size_t at = 0; at < stream.size(); at += kIdatBytes)
+    PutChunk(out, "IDAT", stream.data() + at, std::min(kIdatBytes, stream.size() - at));
+  PutChunk(out, "IEND", nullptr, 0);
+  return true;
+}
+
 bool EncodeCore(EncodeState* s) {
   if (setjmp(png_jmpbuf(s->png))) return false;
   png_structp png = s->png;
@@ -370,10 +524,16 @@ bool EncodeCore(EncodeState* s) {
   if (ppmY <= 0) ppmY = DpiToDpm(img->m_nYDpi > 0 ? img->m_nYDpi : 96);
   png_set_pHYs(png, info, static_cast<png_uint_32>(ppmX), static_cast<png_uint_32>(ppmY), PNG_RESOLUTION_METER);
 
+  // libpng writes the signature and the chunks before the picture data; the
+  // data and the end are ours.
   png_write_info(png, info);
-  if (!indexed) png_set_bgr(png);  // libpng copies each row before turning it round
-  for (int y = h - 1; y >= 0; --y) png_write_row(png, img->GetBits(y));
-  png_write_end(png, info);
+  const char* failure = nullptr;
+  try {
+    if (!WriteImageData(*s->out, *img)) failure = "PNG compression failed";
+  } catch (const std::bad_alloc&) {
+    failure = "Insufficient memory for the PNG file";
+  }
+  if (failure) png_error(png, failure);
   return true;
 }
 

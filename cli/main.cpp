@@ -130,16 +130,17 @@ int Run(const JoinOptions& o, TerminalInterface& ui) {
 
   for (int n = 1; n <= 2; ++n) {
     const int result = doc.PrepareSource(n);
-    if (result == kPrepareDone) continue;
+    if (result == kPrepareDone) {
+      // Nothing prepares this source again: its picture goes now, and leaves
+      // its memory to the next prepared copy and the Target.
+      g_pSourceDocs[n - 1]->m_pDib.reset();
+      continue;
+    }
     if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
     return result == kPrepareStopped ? kStoppedStatus : 1;
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
   ui.EndLine();
-  // Nothing is prepared again after the save, so the loaded pictures can go now
-  // and leave their memory to the output image.
-  for (CTessaraDoc* source : g_pSourceDocs)
-    if (source) source->m_pDib.reset();
 
   if (o.zone) {
     // Corners in Target pixels, y down from the top, kept inside the Target.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -354,34 +355,91 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestd
   const cv::Mat small1 = reduce(grey1), small2 = reduce(grey2);
   if (step(30)) return finish(kAutoAlignStopped);
 
+  // Features and ratio-tested matches (each match's best candidate clearly
+  // better than its second best), then the similarity most of them agree on.
   cv::Ptr<cv::ORB> orb = cv::ORB::create(5000, 1.2f, 8, 12, 0, 2, cv::ORB::HARRIS_SCORE, 31, 7);
-  std::vector<cv::KeyPoint> kp1, kp2;
-  cv::Mat d1, d2;
-  orb->detectAndCompute(small1, cv::noArray(), kp1, d1);
-  if (step(45)) return finish(kAutoAlignStopped);
-  orb->detectAndCompute(small2, cv::noArray(), kp2, d2);
-  if (step(60)) return finish(kAutoAlignStopped);
-  if (kp1.size() < 2 || kp2.size() < 2) return finish(kAutoAlignNotFound);
-
-  // Matches whose best candidate is clearly better than the second best.
-  std::vector<std::vector<cv::DMatch>> knn;
-  cv::BFMatcher(cv::NORM_HAMMING).knnMatch(d2, d1, knn, 2);
-  std::vector<cv::Point2f> pts1, pts2;
-  for (const auto& m : knn) {
-    if (m.size() < 2 || m[0].distance >= 0.8f * m[1].distance) continue;
-    pts2.push_back(kp2[m[0].queryIdx].pt);
-    pts1.push_back(kp1[m[0].trainIdx].pt);
+  struct Fit {
+    std::vector<cv::Point2f> pts1, pts2;
+    std::vector<uchar> mask;
+    cv::Mat model;
+    int inliers = 0;
+  };
+  auto matchAndFit = [&](const cv::Mat& mask1, const cv::Mat& mask2, int from, int to, Fit& out) {
+    std::vector<cv::KeyPoint> kp1, kp2;
+    cv::Mat d1, d2;
+    orb->detectAndCompute(small1, mask1, kp1, d1);
+    if (step(from + (to - from) / 3)) return false;
+    orb->detectAndCompute(small2, mask2, kp2, d2);
+    if (step(from + 2 * (to - from) / 3)) return false;
+    if (kp1.size() >= 2 && kp2.size() >= 2) {
+      std::vector<std::vector<cv::DMatch>> knn;
+      cv::BFMatcher(cv::NORM_HAMMING).knnMatch(d2, d1, knn, 2);
+      for (const auto& m : knn) {
+        if (m.size() < 2 || m[0].distance >= 0.8f * m[1].distance) continue;
+        out.pts2.push_back(kp2[m[0].queryIdx].pt);
+        out.pts1.push_back(kp1[m[0].trainIdx].pt);
+      }
+    }
+    if (out.pts1.size() >= 3) {
+      out.model = cv::estimateAffinePartial2D(out.pts2, out.pts1, out.mask, cv::RANSAC, 3.0, 4000, 0.995, 10);
+      if (!out.model.empty()) out.inliers = cv::countNonZero(out.mask);
+    }
+    return !step(to);
+  };
+  Fit first;
+  if (!matchAndFit(cv::Mat(), cv::Mat(), 30, 60, first)) return finish(kAutoAlignStopped);
+  // A second look only where the pictures overlap by the first estimate: more
+  // features there and fewer look-alikes elsewhere, which matters when the
+  // overlap is a narrow strip.
+  // A fit is a candidate only at a scale a join can have: matches of unrelated
+  // pictures "agree" most easily on a model that shrinks everything to a point.
+  auto plausible = [](const Fit& f) {
+    if (f.model.empty()) return false;
+    const double k = std::hypot(f.model.at<double>(0, 0), f.model.at<double>(1, 0));
+    return k > 0.25 && k < 4.0;
+  };
+  Fit second;
+  if (plausible(first) && first.inliers >= kMinInliersToLookAgain) {
+    cv::Mat mask1 = cv::Mat::zeros(small1.size(), CV_8U), mask2 = cv::Mat::zeros(small2.size(), CV_8U);
+    cv::Mat inverse;
+    cv::invertAffineTransform(first.model, inverse);
+    auto outline = [](const cv::Mat& m, const cv::Mat& of, cv::Mat& into) {
+      const cv::Point2d corners[4] = {{0, 0}, {of.cols - 1.0, 0}, {of.cols - 1.0, of.rows - 1.0}, {0, of.rows - 1.0}};
+      std::vector<cv::Point> poly;
+      for (const cv::Point2d& c : corners)
+        poly.emplace_back(cvRound(m.at<double>(0, 0) * c.x + m.at<double>(0, 1) * c.y + m.at<double>(0, 2)),
+                          cvRound(m.at<double>(1, 0) * c.x + m.at<double>(1, 1) * c.y + m.at<double>(1, 2)));
+      cv::fillConvexPoly(into, poly, cv::Scalar(255));
+      cv::dilate(into, into, cv::Mat(), cv::Point(-1, -1), 16);
+    };
+    outline(first.model, small2, mask1);
+    outline(inverse, small1, mask2);
+    if (cv::countNonZero(mask1) > 0 && cv::countNonZero(mask2) > 0 &&
+        !matchAndFit(mask1, mask2, 60, 75, second))
+      return finish(kAutoAlignStopped);
   }
-  result.matches = static_cast<int>(pts1.size());
-  if (step(70)) return finish(kAutoAlignStopped);
-  if (result.matches < kMinInliers) return finish(kAutoAlignNotFound);
-
-  std::vector<uchar> mask;
-  const cv::Mat fit = cv::estimateAffinePartial2D(pts2, pts1, mask, cv::RANSAC, 3.0, 4000, 0.995, 10);
-  if (fit.empty()) return finish(kAutoAlignNotFound);
-  result.inliers = cv::countNonZero(mask);
+  // The second look counts only where it confirms the first: the same turn,
+  // scale and place within a few pixels.
+  auto agree = [&](const Fit& a, const Fit& b) {
+    if (!plausible(a) || !plausible(b)) return false;
+    const double cx = small2.cols / 2.0, cy = small2.rows / 2.0;
+    const cv::Mat& m = a.model;
+    const cv::Mat& n = b.model;
+    const double dx = (m.at<double>(0, 0) - n.at<double>(0, 0)) * cx + (m.at<double>(0, 1) - n.at<double>(0, 1)) * cy +
+                      m.at<double>(0, 2) - n.at<double>(0, 2);
+    const double dy = (m.at<double>(1, 0) - n.at<double>(1, 0)) * cx + (m.at<double>(1, 1) - n.at<double>(1, 1)) * cy +
+                      m.at<double>(1, 2) - n.at<double>(1, 2);
+    return std::hypot(dx, dy) < 8 && std::hypot(m.at<double>(0, 0) - n.at<double>(0, 0), m.at<double>(1, 0) - n.at<double>(1, 0)) < 0.03;
+  };
+  const Fit& best = agree(first, second) && second.inliers > first.inliers ? second : first;
+  if (!plausible(best)) return finish(kAutoAlignNotFound);
+  result.matches = static_cast<int>(best.pts1.size());
+  result.inliers = best.inliers;
   if (result.inliers < kMinInliers || result.inliers < kMinInlierShare * result.matches)
     return finish(kAutoAlignNotFound);
+  const cv::Mat& fit = best.model;
+  const std::vector<cv::Point2f>& pts2 = best.pts2;
+  const std::vector<uchar>& mask = best.mask;
   if (step(80)) return finish(kAutoAlignStopped);
 
   // From reduced-copy pixels (x' = (x + 0.5) f - 0.5) back to full pictures.

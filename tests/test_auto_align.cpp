@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <cstring>
 #include <random>
 
 #include <opencv2/core.hpp>
@@ -160,6 +161,192 @@ TEST(AutoAlignPlacement, SourceOneTurnedOrMirroredIsTakenIntoAccount) {
   EXPECT_DOUBLE_EQ(id.m01, 0.0);
   EXPECT_DOUBLE_EQ(id.m02, 0.0);
   EXPECT_DOUBLE_EQ(id.m12, 0.0);
+}
+
+// A pair cut from a photograph: source 1 a plain piece of it, source 2 a piece
+// turned and scaled (by the similarity `t` from source 2 to source 1), both
+// through a JPEG round trip, source 2 brighter or darker.
+struct Cut {
+  const char* photo;
+  double degrees, scale, overlap;
+  bool vertical;
+  double gain, bias;
+  bool mirror;
+};
+
+DibPtr ThroughJpeg(DibPtr dib, int quality) {
+  CxImage img(std::move(dib));
+  img.m_nJpegQuality = quality;
+  std::vector<uint8_t> bytes;
+  if (!img.Encode(bytes, CXIMAGE_FORMAT_JPG)) return nullptr;
+  CxImage back(bytes.data(), bytes.size(), CXIMAGE_FORMAT_JPG);
+  return back.TakeDib();
+}
+
+cv::Mat WarpCut(const cv::Mat& from, const Similarity& t, cv::Point2d origin, cv::Size size, int flags) {
+  // Source 2 pixel p shows the picture at t(p) + origin.
+  const double m[6] = {t.a, -t.b, t.tx + origin.x, t.b, t.a, t.ty + origin.y};
+  cv::Mat out;
+  cv::warpAffine(from, out, cv::Mat(2, 3, CV_64F, const_cast<double*>(m)), size, flags | cv::WARP_INVERSE_MAP,
+                 cv::BORDER_REFLECT_101);
+  return out;
+}
+
+// The similarity from source 2 to source 1 for a cut: source 2 turned by
+// `degrees` and scaled, its middle placed so that about `overlap` of source 1
+// is shared.
+Similarity CutPlacement(const Cut& c, cv::Size s1, cv::Size s2) {
+  const double r = c.degrees * kDegToRad;
+  Similarity t{c.scale * std::cos(r), c.scale * std::sin(r), 0, 0};
+  double mx = (s1.width - 1) / 2.0, my = (s1.height - 1) / 2.0;
+  if (c.vertical) my = s1.height * (1 - c.overlap) + c.scale * s2.height / 2.0;
+  else mx = s1.width * (1 - c.overlap) + c.scale * s2.width / 2.0;
+  double x, y;
+  t.Apply((s2.width - 1) / 2.0, (s2.height - 1) / 2.0, x, y);
+  t.tx = mx - x, t.ty = my - y;
+  return t;
+}
+
+TEST_F(AutoAlignTest, PairsCutFromPhotographs) {
+  const Cut cuts[] = {
+      {"coffee.png", -10.0, 0.9, 0.15, false, 1.2, -10, false},  {"chelsea.png", 10.0, 1.1, 0.6, true, 0.85, 5, false},
+      {"astronaut.png", 3.7, 1.0, 0.3, false, 1.1, 0, false},    {"rocket.jpg", -6.2, 0.95, 0.45, true, 0.9, 12, false},
+      {"coffee.png", 0.0, 1.07, 0.25, true, 1.0, 20, false},     {"astronaut.png", -1.3, 1.1, 0.15, true, 1.15, 0, false},
+      {"chelsea.png", 7.5, 0.92, 0.2, false, 0.8, 0, false},     {"rocket.jpg", -9.0, 1.04, 0.6, false, 1.0, -15, false},
+      {"coffee.png", 5.5, 0.97, 0.35, false, 1.1, 0, true},
+  };
+  for (const Cut& c : cuts) {
+    const cv::Mat photo = MatFromFile(test::TestData(std::string("photos/") + c.photo));
+    ASSERT_FALSE(photo.empty()) << c.photo;
+    cv::Size s1(photo.cols / 2, photo.rows * 4 / 5), s2 = s1;
+    if (c.vertical) s1 = s2 = cv::Size(photo.cols * 4 / 5, photo.rows / 2);
+    const cv::Point2d origin = c.vertical ? cv::Point2d(photo.cols / 10, 0) : cv::Point2d(0, photo.rows / 10);
+    const Similarity t = CutPlacement(c, s1, s2);
+    cv::Mat piece1 = photo(cv::Rect(static_cast<int>(origin.x), static_cast<int>(origin.y), s1.width, s1.height));
+    cv::Mat piece2 = WarpCut(photo, t, origin, s2, cv::INTER_LINEAR);
+    piece2.convertTo(piece2, -1, c.gain, c.bias);
+    if (c.mirror) cv::flip(piece2, piece2, 1);
+    const std::string what = std::string(c.photo) + " turned " + std::to_string(c.degrees) + " scaled " +
+                             std::to_string(c.scale) + (c.vertical ? " above" : " beside") +
+                             (c.mirror ? " mirrored" : "");
+    doc->m_bMirror2 = c.mirror;
+    const AutoAlignResult r = Align(ThroughJpeg(DibFromMat(piece1), 85), ThroughJpeg(DibFromMat(piece2), 80));
+    ASSERT_EQ(r.status, kAutoAlignFound) << what << " " << r.inliers << " of " << r.matches;
+    PrepareGeometry g1, g2;
+    g1.width = s1.width, g1.height = s1.height;
+    g2.width = s2.width, g2.height = s2.height, g2.mirror = c.mirror;
+    Affine2 truth{t.a, -t.b, t.tx, t.b, t.a, t.ty};
+    if (c.mirror) truth = {-t.a, -t.b, t.a * (s2.width - 1) + t.tx, -t.b, t.a, t.b * (s2.width - 1) + t.ty};
+    ExpectNear(r.settings, SettingsForAffine(g1, g2, truth, r.refX, r.refY), what);
+    Unload();
+    doc->ResetSession();
+  }
+}
+
+TEST_F(AutoAlignTest, BlackAndWhiteDocumentPair) {
+  // A page of print, cut in two overlapping pieces; the second turned 1.5
+  // degrees as a sheet laid slightly askew on a scanner.
+  cv::Mat page(700, 1000, CV_8U, cv::Scalar(255));
+  std::mt19937 random(7);
+  const char* words[] = {"alignment", "of", "two", "scanned", "pages", "tessara", "joins", "pictures", "the", "and",
+                         "overlap", "detail", "measure", "quarter", "every", "line"};
+  for (int line = 0; line < 22; ++line) {
+    std::string text;
+    while (text.size() < 70) text += std::string(words[random() % 16]) + " ";
+    cv::putText(page, text, cv::Point(10, 30 + line * 30), cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(0), 1, cv::LINE_8);
+  }
+  const cv::Size s1(600, 700), s2(600, 700);
+  const Cut c{"", 1.5, 1.0, 0.3, false, 1, 0, false};
+  const Similarity t = CutPlacement(c, s1, s2);
+  const cv::Mat piece2 = WarpCut(page, t, {0, 0}, s2, cv::INTER_NEAREST);
+  auto oneBit = [](const cv::Mat& m) {
+    DibPtr dib = CreateDib(0, 1, m.cols, m.rows, "x");
+    dib->ColorTable()[0] = {0, 0, 0, 0};
+    dib->ColorTable()[1] = {255, 255, 255, 0};
+    for (int y = 0; y < m.rows; ++y)
+      for (int x = 0; x < m.cols; ++x)
+        if (m.at<uint8_t>(y, x) >= 128) dib->Row(y)[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    return dib;
+  };
+  const AutoAlignResult r = Align(oneBit(page(cv::Rect(0, 0, s1.width, s1.height))), oneBit(piece2));
+  ASSERT_EQ(r.status, kAutoAlignFound) << r.inliers << " of " << r.matches;
+  PrepareGeometry g1, g2;
+  g1.width = s1.width, g1.height = s1.height, g1.bits = 1;
+  g2.width = s2.width, g2.height = s2.height, g2.bits = 1;
+  ExpectNear(r.settings, SettingsForSimilarity(g1, g2, t, r.refX, r.refY), "document");
+}
+
+TEST_F(AutoAlignTest, UnrelatedPicturesAreRefusedAndNothingChanges) {
+  auto piece = [](const char* photo, int w, int h) {
+    const cv::Mat m = MatFromFile(test::TestData(std::string("photos/") + photo));
+    return DibFromMat(m(cv::Rect(0, 0, std::min(w, m.cols), std::min(h, m.rows))).clone());
+  };
+  cv::Mat noise1(300, 300, CV_8UC3), noise2(300, 300, CV_8UC3);
+  cv::randu(noise1, 0, 256);
+  cv::randu(noise2, 0, 256);
+  std::pair<DibPtr, DibPtr> pairs[4] = {{piece("coffee.png", 400, 400), piece("rocket.jpg", 400, 400)},
+                                        {piece("astronaut.png", 512, 512), piece("chelsea.png", 451, 300)},
+                                        {DibFromMat(noise1), DibFromMat(noise2)},
+                                        {CreateDib(200, 24, 300, 200, "x"), CreateDib(90, 24, 300, 200, "x")}};
+  for (auto& [a, b] : pairs) {
+    doc->m_nOffsetX = 17, doc->m_nOffsetY = -3, doc->m_dRotation2 = 1.5, doc->m_nScale2X = doc->m_nScale2Y = 1000;
+    const AutoAlignResult r = Align(std::move(a), std::move(b));
+    EXPECT_NE(r.status, kAutoAlignFound) << r.inliers << " of " << r.matches << ": " << AlignmentOptions(r.settings);
+    EXPECT_EQ(doc->m_nOffsetX, 17);
+    EXPECT_EQ(doc->m_nOffsetY, -3);
+    EXPECT_EQ(doc->m_dRotation2, 1.5);
+    EXPECT_EQ(doc->m_nScale2X, 1000);
+    Unload();
+  }
+}
+
+TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
+  const cv::Mat photo = MatFromFile(test::TestData("photos/coffee.png"));
+  const Cut c{"coffee.png", 2.0, 1.0, 0.4, false, 1, 0, false};
+  const cv::Size s(photo.cols / 2, photo.rows * 4 / 5);
+  const Similarity t = CutPlacement(c, s, s);
+  auto load = [&] {
+    AddSource(DibFromMat(photo(cv::Rect(0, photo.rows / 10, s.width, s.height)).clone()));
+    AddSource(DibFromMat(WarpCut(photo, t, {0.0, photo.rows / 10.0}, s, cv::INTER_LINEAR)));
+  };
+  load();
+  AutoAlignResult r = FindAutoAlignment(*doc);
+  ASSERT_EQ(r.status, kAutoAlignFound);
+  EXPECT_EQ(ui.PaneHistory(kPaneMessage).front(), "Press space bar to quit.");
+  EXPECT_EQ(ui.PaneText(kPaneMessage), "");
+  EXPECT_EQ(ui.PaneHistory(kPaneProcess).front(), auto_align_text::kFinding);
+  EXPECT_EQ(ui.PaneText(kPaneProcess), "");
+  ASSERT_GE(ui.ProgressSteps().size(), 5u);
+  for (size_t i = 1; i + 1 < ui.ProgressSteps().size(); ++i)
+    EXPECT_GE(ui.ProgressSteps()[i].percent, ui.ProgressSteps()[i - 1].percent);
+  EXPECT_EQ(ui.ProgressSteps().back().colour, kProgressGrey);
+
+  // Space held at each check in turn, the question answered Yes: stopped,
+  // nothing found. Answered No: the work goes on to the same result.
+  for (int poll = 1; poll <= 8; ++poll) {
+    ui.Clear();
+    ui.PressSpaceAtPoll(poll);
+    ui.QueueAnswer(true);
+    EXPECT_EQ(FindAutoAlignment(*doc).status, kAutoAlignStopped) << "poll " << poll;
+    EXPECT_EQ(ui.Questions().size(), 1u);
+  }
+  ui.Clear();
+  ui.PressSpaceAtPoll(3);
+  ui.QueueAnswer(false);
+  const AutoAlignResult again = FindAutoAlignment(*doc);
+  EXPECT_EQ(again.status, kAutoAlignFound);
+  EXPECT_EQ(AlignmentOptions(again.settings), AlignmentOptions(r.settings));
+
+  // Applying: the settings in the session, the Target needing an update,
+  // source 2 prepared again.
+  doc->m_bUpToDate = 1;
+  EXPECT_EQ(ApplyAutoAlignment(*doc, r.settings), kPrepareDone);
+  EXPECT_EQ(doc->m_nOffsetX, r.settings.offsetX);
+  EXPECT_EQ(doc->m_nOffsetY, r.settings.offsetY);
+  EXPECT_DOUBLE_EQ(doc->m_dRotation2, r.settings.rotationTenths / 10.0);
+  EXPECT_EQ(doc->m_nScale2Y, r.settings.scale);
+  EXPECT_EQ(doc->m_bUpToDate, 0);
+  EXPECT_TRUE(doc->m_pSource2);
 }
 
 TEST_F(AutoAlignTest, SharedPairsWithKnownPlacement) {

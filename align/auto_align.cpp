@@ -521,11 +521,19 @@ std::string DescribeAlignment(const AutoAlignResult& r) {
   return text;
 }
 
+std::string AlignmentOptions(int offsetX, int offsetY, double rotation2, int scale2X, int scale2Y) {
+  char rotation[40], scale[40];
+  const double tenths = rotation2 * 10;
+  if (tenths == std::round(tenths)) std::snprintf(rotation, sizeof rotation, "%.1f", rotation2);
+  else std::snprintf(rotation, sizeof rotation, "%.10g", rotation2);
+  if (scale2X == scale2Y) std::snprintf(scale, sizeof scale, "%d", scale2X);
+  else std::snprintf(scale, sizeof scale, "%d,%d", scale2X, scale2Y);
+  return "--offset " + std::to_string(offsetX) + "," + std::to_string(offsetY) + " --rotate2 " + rotation +
+         " --scale2 " + scale;
+}
+
 std::string AlignmentOptions(const AlignSettings& s) {
-  char text[120];
-  std::snprintf(text, sizeof text, "--offset %d,%d --rotate2 %.1f --scale2 %d", s.offsetX, s.offsetY, s.Rotation(),
-                s.scale);
-  return text;
+  return AlignmentOptions(s.offsetX, s.offsetY, s.Rotation(), s.scale, s.scale);
 }
 
 }  // namespace tessara

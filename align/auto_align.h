@@ -118,7 +118,10 @@ int ApplyAutoAlignment(CDestdoc& session, const AlignSettings& settings);
 
 // The status-line text for a found alignment.
 std::string DescribeAlignment(const AutoAlignResult& result);
-// The tessara-join options for settings: "--offset DX,DY --rotate2 A --scale2 S".
+// The tessara-join options that give source 2's placement:
+// "--offset DX,DY --rotate2 A --scale2 S" (S as "SX,SY" when the axes differ;
+// A with one decimal when it is a whole number of tenths).
+std::string AlignmentOptions(int offsetX, int offsetY, double rotation2, int scale2X, int scale2Y);
 std::string AlignmentOptions(const AlignSettings& settings);
 
 }  // namespace tessara

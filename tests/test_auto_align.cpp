@@ -6,7 +6,12 @@
 // bar stops it.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <cstring>
 #include <random>
@@ -15,6 +20,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "align/auto_align.h"
+#include "cli/join_options.h"
 #include "tests/engine_fixture.h"
 #include "tests/test_support.h"
 
@@ -392,6 +398,89 @@ TEST_F(AutoAlignTest, SharedPairsWithKnownPlacement) {
       Unload();
     }
   }
+}
+
+TEST(AutoAlignOptions, ReadFromTheCommandLine) {
+  std::string error;
+  auto o = ParseJoinOptions({"--print-alignment", "a.png", "b.png"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_TRUE(o->autoAlign);
+  EXPECT_TRUE(o->printAlignment);
+  EXPECT_TRUE(o->output.empty());
+  o = ParseJoinOptions({"--auto-align", "--rotate2", "1.5", "a.png", "b.png", "c.bmp"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_TRUE(o->autoAlign && o->hasRotate2);
+  EXPECT_FALSE(o->printAlignment || o->hasOffset || o->hasScale2);
+  EXPECT_EQ(o->filterIndex, 1);
+  // Joining needs an output; only printing may go without.
+  EXPECT_FALSE(ParseJoinOptions({"--auto-align", "a.png", "b.png"}, error));
+  EXPECT_EQ(error, "expected SOURCE1 SOURCE2 OUTPUT");
+  EXPECT_EQ(AlignmentOptions(-3, 12, -2.0, 1030, 1030), "--offset -3,12 --rotate2 -2.0 --scale2 1030");
+  EXPECT_EQ(AlignmentOptions(0, 0, 1.25, 1000, 1100), "--offset 0,0 --rotate2 1.25 --scale2 1000,1100");
+}
+
+// Runs tessara-join; its standard output, standard error and exit status.
+struct JoinRun {
+  std::string out, err;
+  int status = -1;
+};
+JoinRun RunJoin(const std::string& args) {
+  const fs::path dir = test::TempDir();
+  const std::string cmd = std::string(TESSARA_JOIN) + " --quiet " + args + " >'" + (dir / "out").string() + "' 2>'" +
+                          (dir / "err").string() + "'";
+  JoinRun r;
+  const int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const std::vector<uint8_t> out = test::ReadBytes(dir / "out"), err = test::ReadBytes(dir / "err");
+  r.out.assign(out.begin(), out.end());
+  r.err.assign(err.begin(), err.end());
+  return r;
+}
+
+TEST(AutoAlignJoinTool, PrintsUsesAndRefuses) {
+  const fs::path pairs = fs::path(TESSARA_SHARED_PAIRS);
+  if (!fs::exists(pairs / "coffee_left.png")) GTEST_SKIP() << "no shared pairs";
+  const std::string left = "'" + (pairs / "coffee_left.png").string() + "' ";
+  const std::string right = "'" + (pairs / "coffee_right.png").string() + "' ";
+
+  // One line of options, near the known placement (220, 0).
+  JoinRun r = RunJoin("--print-alignment " + left + right);
+  ASSERT_EQ(r.status, 0) << r.err;
+  int dx = 0, dy = 0, scale = 0;
+  double angle = 99;
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "--offset %d,%d --rotate2 %lf --scale2 %d\n", &dx, &dy, &angle, &scale), 4)
+      << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  EXPECT_LE(std::abs(dx - 220), 1);
+  EXPECT_LE(std::abs(dy), 1);
+  EXPECT_LE(std::fabs(angle), 0.1);
+  EXPECT_LE(std::abs(scale - 1024), 2);
+  const std::string found = r.out.substr(0, r.out.size() - 1);
+
+  // The join written with --auto-align is the one the printed options give.
+  const fs::path dir = test::TempDir();
+  const std::string automatic = (dir / "auto.bmp").string(), byHand = (dir / "hand.bmp").string();
+  r = RunJoin("--auto-align " + left + right + "'" + automatic + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunJoin(found + " " + left + right + "'" + byHand + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadBytes(automatic), test::ReadBytes(byHand));
+
+  // Options given beside it win over what was found.
+  r = RunJoin("--print-alignment --offset 200,5 --scale2 1000 " + left + right);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("--offset 200,5 --rotate2 ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(" --scale2 1000\n"), std::string::npos) << r.out;
+
+  // Unrelated pictures: the message, status 1, nothing written.
+  const std::string unrelated = (dir / "never.bmp").string();
+  r = RunJoin("--auto-align '" + test::TestData("photos/rocket.jpg").string() + "' " + right + "'" + unrelated + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string(auto_align_text::kNoCommonDetail) + "\n");
+  EXPECT_FALSE(fs::exists(unrelated));
+  r = RunJoin("--print-alignment '" + test::TestData("photos/rocket.jpg").string() + "' " + right);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
 }
 
 }  // namespace

@@ -503,12 +503,22 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
 }
 
 int ApplyAutoAlignment(CDestdoc& session, const AlignSettings& settings) {
+  const int offsetX = session.m_nOffsetX, offsetY = session.m_nOffsetY;
+  const double rotation = session.m_dRotation2;
+  const int scaleX = session.m_nScale2X, scaleY = session.m_nScale2Y;
   session.m_nOffsetX = settings.offsetX;
   session.m_nOffsetY = settings.offsetY;
   session.m_dRotation2 = settings.Rotation();
   session.m_nScale2X = session.m_nScale2Y = settings.scale;
   session.MarkNeedsUpdate();
   const int code = session.PrepareSource(2);
+  if (code != kPrepareDone) {
+    // As with a dragged frame: a copy that cannot be made leaves the geometry
+    // as it was, and the Align Window says why.
+    session.m_nOffsetX = offsetX, session.m_nOffsetY = offsetY;
+    session.m_dRotation2 = rotation;
+    session.m_nScale2X = scaleX, session.m_nScale2Y = scaleY;
+  }
   if (g_pAlignDoc) g_pAlignDoc->RebuildPreview(code);
   RefreshToolDialogs();
   return code;

@@ -353,6 +353,17 @@ TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
   EXPECT_EQ(doc->m_nScale2Y, r.settings.scale);
   EXPECT_EQ(doc->m_bUpToDate, 0);
   EXPECT_TRUE(doc->m_pSource2);
+  EXPECT_EQ(ui.m_nToolDialogRefreshes, 1);
+  // Stopped while preparing: the geometry stays as it was.
+  const AlignSettings before{doc->m_nOffsetX, doc->m_nOffsetY, r.settings.rotationTenths, r.settings.scale};
+  ui.Clear();
+  ui.PressSpaceAtPoll(1);
+  ui.QueueAnswer(true);
+  EXPECT_EQ(ApplyAutoAlignment(*doc, AlignSettings{5, 6, 70, 900}), kPrepareStopped);
+  EXPECT_EQ(doc->m_nOffsetX, before.offsetX);
+  EXPECT_EQ(doc->m_nOffsetY, before.offsetY);
+  EXPECT_DOUBLE_EQ(doc->m_dRotation2, before.Rotation());
+  EXPECT_EQ(doc->m_nScale2X, before.scale);
 }
 
 TEST_F(AutoAlignTest, SharedPairsWithKnownPlacement) {

@@ -26,7 +26,6 @@
 namespace tessara {
 
 double Similarity::Scale() const { return std::sqrt(a * a + b * b); }
-double Similarity::Degrees() const { return std::atan2(b, a) / kDegToRad; }
 
 namespace {
 

@@ -30,7 +30,6 @@ struct Similarity {
     oy = b * x + a * y + ty;
   }
   double Scale() const;
-  double Degrees() const;  // counterclockwise in stored rows (y up)
 };
 
 // A general affine map: out = [[m00, m01], [m10, m11]] p + (m02, m12).

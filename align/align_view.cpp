@@ -6,6 +6,7 @@
 #include <QResizeEvent>
 
 #include "align/align_doc.h"
+#include "align/auto_align.h"
 #include "align/rotate_dlg.h"
 #include "app/main_frame.h"
 #include "app/modal.h"
@@ -429,6 +430,10 @@ bool CAlignview::OnUpdateCommand(int id, bool& enabled) {
     enabled = g_nSourcesLoaded == 2 && m_pDoc->m_bAlignValid == 1;
     return true;
   }
+  if (id == cmd::kAlignAutomatically) {
+    enabled = g_nSourcesLoaded == 2 && g_pDestDoc;
+    return true;
+  }
   return false;
 }
 
@@ -440,6 +445,9 @@ void CAlignview::OnCommand(int id) {
       return;
     case cmd::kRotate:
       RunRotateDialog();
+      return;
+    case cmd::kAlignAutomatically:
+      RunAutoAlign();
       return;
     default:
       RunAlignCommand(id);
@@ -467,6 +475,23 @@ void CAlignview::RunAlignCommand(int id) {
     }
   }
   ResyncShownFrame();
+}
+
+void CAlignview::RunAutoAlign() {
+  if (g_nSourcesLoaded != 2 || !g_pDestDoc) return;
+  AutoAlignResult found;
+  {
+    CLongWork work;
+    found = FindAutoAlignment(*g_pDestDoc);
+    // Found settings reach the session here and nowhere else.
+    if (found.status == kAutoAlignFound) ApplyAutoAlignment(*g_pDestDoc, found.settings);
+  }
+  if (found.status == kAutoAlignFound) {
+    ResyncShownFrame();
+    UserInterface().SetPaneText(kPaneMessage, DescribeAlignment(found));
+  } else if (found.status != kAutoAlignStopped) {
+    ShowMessage(auto_align_text::kNoCommonDetail);
+  }
 }
 
 void CAlignview::RunRotateDialog() {

@@ -120,6 +120,9 @@ class CAlignview : public QWidget, public CCmdTarget {
   void SetFrame(const AlignFrame& f);
   void RunAlignCommand(int id);
   void RunRotateDialog();
+  // Align Automatically: finds source 2's placement and applies it, or says
+  // that nothing trustworthy was found.
+  void RunAutoAlign();
   // A resize met long work that has a source out of the session for the
   // moment; the preview is rebuilt once the work is over.
   void FinishPendingResize();

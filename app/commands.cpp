@@ -34,6 +34,9 @@ const std::vector<Menu>& MenuTable() {
            {cmd::kCopyHeight2To1, "Copy height 2 to 1", "Copy height of source 2 to 1"},
            {cmd::kCopySize1To2, "Copy size 1 to 2", "Copy size of source 1 to 2"},
            {cmd::kCopySize2To1, "Copy size 2 to 1", "Copy size of source 2 to 1"},
+           {0, "", "", K::kSeparator},
+           {cmd::kAlignAutomatically, "Align Automatically\tCtrl+Shift+A",
+            "Find where source 2 lies from the detail both sources show\nAlign Automatically"},
        }},
       {"&Target",
        {
@@ -99,6 +102,7 @@ int MatchAccelerator(int key, Qt::KeyboardModifiers modifiers, const QString& te
   }
   if (mods == Qt::ControlModifier && key == Qt::Key_O) return cmd::kFileOpen;
   if (mods == Qt::ControlModifier && key == Qt::Key_P) return cmd::kFilePrint;
+  if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_A) return cmd::kAlignAutomatically;
   if (key == Qt::Key_F1 && mods == Qt::NoModifier) return cmd::kHelp;
   if (key == Qt::Key_F1 && mods == Qt::ShiftModifier) return cmd::kContextHelp;
   if (key == Qt::Key_F6 && mods == Qt::NoModifier) return cmd::kNextPane;

@@ -60,6 +60,7 @@ enum : int {
   kSnap16 = 32802,
   kCylindricalProjection = 32803,
   kGridLines = 32805,
+  kAlignAutomatically = 32806,
 };
 }  // namespace cmd
 

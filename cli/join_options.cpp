@@ -26,6 +26,12 @@ const char* const kJoinUsage =
     "  --cut-corners1 0|1      1 keeps a rotated source 1 at its unrotated size (default 1)\n"
     "  --cut-corners2 0|1      the same for source 2\n"
     "  --mirror1, --mirror2    mirror that source left to right\n"
+    "  --auto-align            find source 2's offset, rotation and scale from the pictures'\n"
+    "                          common detail; --offset, --rotate2 or --scale2 given as well\n"
+    "                          replace what was found\n"
+    "  --print-alignment       find them as --auto-align does and print them as options\n"
+    "                          (--offset DX,DY --rotate2 A --scale2 S); OUTPUT may then be left\n"
+    "                          out. Nothing trustworthy found: exit status 1\n"
     "Merging:\n"
     "  --merge average|greatest|least   rule where the sources overlap (default average)\n"
     "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128)\n"
@@ -159,6 +165,8 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
     else if (a == "--mirror2") o.mirror2 = 1;
     else if (a == "--fade1") o.fade1 = 1;
     else if (a == "--fade2") o.fade2 = 1;
+    else if (a == "--auto-align") o.autoAlign = true;
+    else if (a == "--print-alignment") o.autoAlign = o.printAlignment = true;
     else {
       // Options with a value: "--name value" or "--name=value".
       std::string name = a, value;
@@ -180,14 +188,17 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
       if (name == "--offset") {
         if (!ParseInts(value, 2, -1000000, 1000000, v)) return fail("--offset takes DX,DY: two integers");
         o.offsetX = v[0], o.offsetY = v[1];
+        o.hasOffset = true;
       } else if (name == "--scale1" || name == "--scale2") {
         int& sx = name == "--scale1" ? o.scale1X : o.scale2X;
         int& sy = name == "--scale1" ? o.scale1Y : o.scale2Y;
         if (!ParseScalePair(value, sx, sy))
           return fail(name + " takes SX,SY in 1/1024 (1..32767) or percentages such as 150%");
+        if (name == "--scale2") o.hasScale2 = true;
       } else if (name == "--rotate1" || name == "--rotate2") {
         if (!ParseDegrees(value, name == "--rotate1" ? o.rotate1 : o.rotate2))
           return fail(name + " takes an angle in degrees, such as 1.5");
+        if (name == "--rotate2") o.hasRotate2 = true;
       } else if (name == "--cut-corners1" || name == "--cut-corners2") {
         if (!ParseInt(value, 0, 1, name == "--cut-corners1" ? o.cutCorners1 : o.cutCorners2))
           return fail(name + " takes 0 or 1");
@@ -226,6 +237,11 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
   }
   if (o.help || o.version) return o;
   if (o.fade1 && o.fade2) return fail("--fade1 and --fade2 cannot be used together");
+  if (o.printAlignment && positional.size() == 2) {
+    o.source1 = positional[0];
+    o.source2 = positional[1];
+    return o;
+  }
   if (positional.size() != 3) return fail("expected SOURCE1 SOURCE2 OUTPUT");
   o.source1 = positional[0];
   o.source2 = positional[1];

@@ -25,6 +25,11 @@ struct JoinOptions {
   int gridWhite = 0;
   bool zone = false;
   int zoneX1 = 0, zoneY1 = 0, zoneX2 = 0, zoneY2 = 0;
+  // Automatic alignment: estimate source 2's offset, rotation and scale (those
+  // given explicitly win), and print them as options.
+  bool autoAlign = false;
+  bool printAlignment = false;
+  bool hasOffset = false, hasRotate2 = false, hasScale2 = false;
   bool quiet = false;
   bool help = false;
   bool version = false;

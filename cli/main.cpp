@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "align/align_doc.h"
+#include "align/auto_align.h"
 #include "cli/join_options.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
@@ -127,6 +128,24 @@ int Run(const JoinOptions& o, TerminalInterface& ui) {
   g_nDotGridX = g_nDotGridY = o.dottedGrid > 0 ? o.dottedGrid : 10;
   const uint8_t grid = o.gridWhite ? 255 : 0;
   g_GridColour = {grid, grid, grid};
+
+  if (o.autoAlign) {
+    const AutoAlignResult found = FindAutoAlignment(doc);
+    if (found.status == kAutoAlignStopped) return kStoppedStatus;
+    if (found.status != kAutoAlignFound) {
+      ui.ShowMessage(auto_align_text::kNoCommonDetail);
+      return 1;
+    }
+    if (!o.hasOffset) doc.m_nOffsetX = found.settings.offsetX, doc.m_nOffsetY = found.settings.offsetY;
+    if (!o.hasRotate2) doc.m_dRotation2 = found.settings.Rotation();
+    if (!o.hasScale2) doc.m_nScale2X = doc.m_nScale2Y = found.settings.scale;
+    if (o.printAlignment) {
+      ui.EndLine();
+      std::printf("%s\n", AlignmentOptions(doc.m_nOffsetX, doc.m_nOffsetY, doc.m_dRotation2, doc.m_nScale2X, doc.m_nScale2Y).c_str());
+      std::fflush(stdout);
+      if (o.output.empty()) return 0;
+    }
+  }
 
   for (int n = 1; n <= 2; ++n) {
     const int result = doc.PrepareSource(n);

@@ -225,6 +225,9 @@ class TestUiLogic : public QObject {
     QCOMPARE(MatchAccelerator(Qt::Key_O, Qt::ControlModifier, QString(QChar(15))), int(cmd::kFileOpen));
     QCOMPARE(MatchAccelerator(Qt::Key_P, Qt::ControlModifier, QString(QChar(16))), int(cmd::kFilePrint));
     QCOMPARE(MatchAccelerator(Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier, ""), 0);
+    QCOMPARE(MatchAccelerator(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier, QString(QChar(1))),
+             int(cmd::kAlignAutomatically));
+    QCOMPARE(MatchAccelerator(Qt::Key_A, Qt::ControlModifier, QString(QChar(1))), 0);
     QCOMPARE(MatchAccelerator(Qt::Key_F1, Qt::NoModifier, ""), int(cmd::kHelp));
     QCOMPARE(MatchAccelerator(Qt::Key_F1, Qt::ShiftModifier, ""), int(cmd::kContextHelp));
     QCOMPARE(MatchAccelerator(Qt::Key_F6, Qt::NoModifier, ""), int(cmd::kNextPane));
@@ -243,7 +246,7 @@ class TestUiLogic : public QObject {
     int commands = 0;
     for (const Menu& m : menus)
       for (const MenuItem& i : m.items) commands += i.kind == MenuItem::kCommand;
-    QCOMPARE(commands, 5 + 1 + 11 + 11 + 4 + 2 + 3);
+    QCOMPARE(commands, 5 + 1 + 11 + 1 + 11 + 4 + 2 + 3);
   }
 
   void routeStopsAtFirstHandler() {

@@ -2,7 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tessara {
 
@@ -11,6 +13,20 @@ constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kMappedFrom = size_t{4} << 20;
 
 size_t RoundUp(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+
+// Whether `size` bytes of huge pages can be had from the free lists as they
+// are, with room to spare for everything else the system asks for meanwhile.
+bool HugePagesAtHand(size_t size) {
+  std::FILE* f = std::fopen("/proc/buddyinfo", "re");
+  if (!f) return false;
+  char text[4096];
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  const int64_t blocks = FreeHugeBlocks(text);
+  const int64_t wanted = static_cast<int64_t>(size / kHugePage);
+  return blocks >= 2 * wanted + 64;
+}
 
 uint8_t* MapPictureMemory(size_t bytes) {
   const size_t size = RoundUp(bytes);
@@ -23,10 +39,38 @@ uint8_t* MapPictureMemory(size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + size + kHugePage;
   if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
-  madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+  if (HugePagesAtHand(size)) madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
   return reinterpret_cast<uint8_t*>(aligned);
 }
 }  // namespace
+
+int64_t FreeHugeBlocks(const char* buddyinfo) {
+  // Lines: "Node 0, zone   Normal   c0 c1 ... c10", cK free blocks of 2^K pages.
+  constexpr int kHugeOrder = 9;
+  int64_t total = 0;
+  bool any = false;
+  for (const char* line = buddyinfo; line && *line;) {
+    const char* end = std::strchr(line, '\n');
+    const char* zone = std::strstr(line, "zone");
+    if (zone && (!end || zone < end)) {
+      const char* p = zone + 4;
+      while (*p == ' ') ++p;
+      while (*p && *p != ' ' && *p != '\n') ++p;  // the zone's name
+      int order = 0;
+      while (p && (!end || p < end)) {
+        char* next = nullptr;
+        const long long count = std::strtoll(p, &next, 10);
+        if (next == p) break;
+        if (order >= kHugeOrder && order < 62) total += count << (order - kHugeOrder);
+        ++order;
+        p = next;
+      }
+      if (order > kHugeOrder) any = true;
+    }
+    line = end ? end + 1 : nullptr;
+  }
+  return any ? total : -1;
+}
 
 uint8_t* AllocatePictureMemory(size_t bytes) {
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));

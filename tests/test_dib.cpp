@@ -6,6 +6,7 @@
 
 #include "framework/user_interface.h"
 #include "image/dib.h"
+#include "image/picture_memory.h"
 #include "tests/test_support.h"
 
 namespace tessara {
@@ -147,6 +148,32 @@ TEST(DibToRgb, ReadsTopDownWithTheColourTable) {
   ASSERT_EQ(rgb.size(), 18u);
   EXPECT_EQ(std::vector<uint8_t>(rgb.begin(), rgb.begin() + 6), (std::vector<uint8_t>{30, 20, 10, 3, 2, 1}));
   EXPECT_EQ(std::vector<uint8_t>(rgb.begin() + 15, rgb.end()), (std::vector<uint8_t>{30, 20, 10}));
+}
+
+}  // namespace
+}  // namespace tessara
+
+namespace tessara {
+namespace {
+
+// The free-list counts that decide whether huge pages are asked for: orders 9
+// and 10 of every zone (a 4 MB block is two 2 MB ones), nothing from smaller
+// orders, and a text of another shape is not trusted.
+TEST(PictureMemory, FreeHugeBlocksCountsOrdersNineAndUp) {
+  const char* info =
+      "Node 0, zone      DMA      0      0      0      0      0      0      0      0      1      1      3 \n"
+      "Node 0, zone    DMA32      0      4      2      2      1      2      0      3      3      1    753 \n"
+      "Node 0, zone   Normal    180   2944   9521  11155   5361   2246   1238    519    216    134    548 \n";
+  EXPECT_EQ(FreeHugeBlocks(info), (1 + 2 * 3) + (1 + 2 * 753) + (134 + 2 * 548));
+  EXPECT_EQ(FreeHugeBlocks("Node 0, zone   Normal  5000 4000 3000 2000 1000 500 200 100 50 0 0\n"), 0);
+  EXPECT_EQ(FreeHugeBlocks("Node 0, zone Normal 1 2 3\n"), -1);
+  EXPECT_EQ(FreeHugeBlocks(""), -1);
+  // Large blocks are usable whatever the kernel decides about huge pages.
+  uint8_t* block = AllocateZeroedPictureMemory(size_t{8} << 20);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block[0] | block[(size_t{8} << 20) - 1], 0);
+  block[12345] = 7;
+  FreePictureMemory(block, size_t{8} << 20);
 }
 
 }  // namespace

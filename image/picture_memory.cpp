@@ -10,7 +10,17 @@ namespace tessara {
 
 namespace {
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kMappedFrom = size_t{4} << 20;
+// Blocks from this size up are mapped. TESSARA_MAP_PICTURES_FROM (bytes) moves
+// the boundary for the whole run, so the tests can compare both paths; it is
+// read once, before any block exists.
+const size_t kMappedFrom = [] {
+  if (const char* v = std::getenv("TESSARA_MAP_PICTURES_FROM")) {
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(v, &end, 10);
+    if (end != v && *end == '\0') return static_cast<size_t>(n > 0 ? n : 1);
+  }
+  return size_t{4} << 20;
+}();
 
 size_t RoundUp(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 

@@ -18,16 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "image/ximage.h"
 
 namespace fs = std::filesystem;
 using namespace tessara;
+using tessara::bench::Seconds;
+using tessara::bench::TimeCommand;
+using tessara::bench::WritePpm;
 
 namespace {
-
-double Seconds(const std::chrono::steady_clock::time_point& start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // A photo-like picture: smooth gradients with fine texture, so the compressors
 // have real work and run-length coders are not flattered.

@@ -19,18 +19,18 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "framework/registry.h"
 #include "source/tessara_doc.h"
 #include "target/destdoc.h"
 
 namespace fs = std::filesystem;
 using namespace tessara;
+using tessara::bench::Seconds;
+using tessara::bench::TimeCommand;
+using tessara::bench::WritePpm;
 
 namespace {
-
-double Seconds(const std::chrono::steady_clock::time_point& start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 DibPtr MakePicture(int width, int height, int phase) {
   DibPtr dib = CreateDib(0, 24, width, height, "no memory for the test picture");
@@ -46,28 +46,6 @@ DibPtr MakePicture(int width, int height, int phase) {
     }
   }
   return dib;
-}
-
-// Writes the picture as a binary PPM (top row first), which vips reads.
-void WritePpm(const Dib& dib, const fs::path& path) {
-  std::ofstream f(path, std::ios::binary);
-  f << "P6\n" << dib.Width() << " " << dib.Height() << "\n255\n";
-  std::string row(static_cast<size_t>(dib.Width()) * 3, '\0');
-  for (int y = dib.Height() - 1; y >= 0; --y) {
-    const uint8_t* p = dib.Row(y);
-    for (int x = 0; x < dib.Width(); ++x) {
-      row[3 * x] = static_cast<char>(p[3 * x + 2]);
-      row[3 * x + 1] = static_cast<char>(p[3 * x + 1]);
-      row[3 * x + 2] = static_cast<char>(p[3 * x]);
-    }
-    f.write(row.data(), static_cast<std::streamsize>(row.size()));
-  }
-}
-
-double TimeCommand(const std::string& cmd) {
-  auto start = std::chrono::steady_clock::now();
-  if (std::system(cmd.c_str()) != 0) return -1;
-  return Seconds(start);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "align/align_view.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,6 +8,7 @@
 
 #include "align/align_doc.h"
 #include "align/rotate_dlg.h"
+#include "app/align_undo.h"
 #include "app/main_frame.h"
 #include "app/modal.h"
 #include "app/qt_user_interface.h"
@@ -403,6 +405,7 @@ void CAlignview::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CAlignview::ApplyDraggedFrame() {
+  CAlignStep step(QString::fromUtf8(undo_text::kDrag));
   {
     CLongWork work;
     ApplyFrame(*m_pDoc, Frame(), m_nActiveSource);
@@ -450,6 +453,8 @@ void CAlignview::OnCommand(int id) {
 void CAlignview::RunAlignCommand(int id) {
   // The button of a menu that was open may arrive after the state changed.
   if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc) return;
+  const QAction* action = g_pMainFrame ? g_pMainFrame->Action(id) : nullptr;
+  CAlignStep step(action ? action->text().remove(QLatin1Char('&')) : QStringLiteral("Align"));
   {
     CLongWork work;
     switch (id) {

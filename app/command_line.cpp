@@ -10,7 +10,8 @@ namespace {
 const char* const kUsage =
     "Usage: tessara [SOURCE1 [SOURCE2]]\n"
     "Joins two pictures into one. The files given are opened as source 1 and\n"
-    "source 2, as File > Open would open them (BMP, JPEG, PNG, TIFF, Targa, PCX).\n"
+    "source 2, as File > Open would open them (BMP, JPEG, PNG, TIFF, Targa, PCX);\n"
+    "a third is refused as File > Open refuses it.\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "  -v, --version  show the version and exit\n"
@@ -50,7 +51,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
       line.sources << a;
     }
   }
-  if (line.sources.size() > 2) return Fail(QStringLiteral("at most two source files"));
   return line;
 }
 

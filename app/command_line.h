@@ -10,7 +10,8 @@ class QMimeData;
 namespace tessara {
 
 struct CommandLine {
-  // The files to open as source 1 and 2, in order.
+  // The files to open as source 1 and 2, in order. More are kept: opening
+  // them tells the user, as a file manager's "Open with" may pass any number.
   QStringList sources;
   // When 0 or more, the program prints `output` (to standard output for 0,
   // standard error otherwise) and ends with this status instead of starting.

@@ -1,7 +1,8 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the benchmarks need, when any of them is missing (a warm run does nothing).
 TESSARA_PACKAGES="g++ clang cmake ninja-build pkg-config libjpeg-dev libpng-dev libtiff-dev zlib1g-dev \
-libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth libclang-rt-14-dev"
+libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth libclang-rt-14-dev \
+desktop-file-utils appstream man-db groff-base bsdextrautils dpkg-dev fakeroot"
 
 tessara_install_deps() {
   local missing=()

@@ -26,6 +26,8 @@ struct JoinOptions {
   bool zone = false;
   int zoneX1 = 0, zoneY1 = 0, zoneX2 = 0, zoneY2 = 0;
   bool quiet = false;
+  // --jobs FILE: the list of joins to run instead of one ("-": standard input).
+  std::string jobs;
   bool help = false;
   bool version = false;
   // The Save-as file-type filter matching the output's ending (1 bmp .. 7 wmf).

@@ -154,7 +154,10 @@ class TestDesktop : public QObject {
     // A name relative to the folder the program was started in, and a full one.
     const QString old = QDir::currentPath();
     QVERIFY(QDir::setCurrent(TestData("pairs")));
-    m_p->App().OpenSourceFiles({"coffee_left.png", TestData("pairs/coffee_right.png")});
+    // What main() does with the arguments once the program has started.
+    const CommandLine line = ParseCommandLine({"tessara", "coffee_left.png", TestData("pairs/coffee_right.png")});
+    QCOMPARE(line.exitCode, -1);
+    m_p->App().OpenSourceFiles(line.sources);
     QDir::setCurrent(old);
     QCOMPARE(m_p->MessageTexts(), QStringList());
     QCOMPARE(g_nSourcesLoaded, 2);

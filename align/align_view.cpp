@@ -1,5 +1,6 @@
 #include "align/align_view.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include "align/align_doc.h"
 #include "align/auto_align.h"
 #include "align/rotate_dlg.h"
+#include "app/align_undo.h"
 #include "app/main_frame.h"
 #include "app/modal.h"
 #include "app/qt_user_interface.h"
@@ -404,6 +406,7 @@ void CAlignview::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CAlignview::ApplyDraggedFrame() {
+  CAlignStep step(QString::fromUtf8(undo_text::kDrag));
   {
     CLongWork work;
     ApplyFrame(*m_pDoc, Frame(), m_nActiveSource);
@@ -458,6 +461,8 @@ void CAlignview::OnCommand(int id) {
 void CAlignview::RunAlignCommand(int id) {
   // The button of a menu that was open may arrive after the state changed.
   if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc) return;
+  const QAction* action = g_pMainFrame ? g_pMainFrame->Action(id) : nullptr;
+  CAlignStep step(action ? action->text().remove(QLatin1Char('&')) : QStringLiteral("Align"));
   {
     CLongWork work;
     switch (id) {
@@ -479,6 +484,8 @@ void CAlignview::RunAlignCommand(int id) {
 
 void CAlignview::RunAutoAlign() {
   if (g_nSourcesLoaded != 2 || !g_pDestDoc) return;
+  // One undo step, when something was found and applied.
+  CAlignStep step(QStringLiteral("Align Automatically"));
   AutoAlignResult found;
   {
     CLongWork work;

@@ -275,7 +275,7 @@ Affine2 PreparedPlacement(const PrepareGeometry& g) {
   return a;
 }
 
-AlignSettings SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
+AutoAlignPlacement SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
                                 double refY) {
   const Affine2 f1 = PreparedPlacement(g1);
   // Where source 2's copy must be: source 1's placement after the estimate.
@@ -288,7 +288,7 @@ AlignSettings SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry
   const int tenths0 = static_cast<int>(std::lround(angle / kDegToRad * 10));
   const int scale0 = static_cast<int>(std::lround(k * 1024));
   // The nearest whole steps, checked against the preparation's exact numbers.
-  AlignSettings best;
+  AutoAlignPlacement best;
   double bestErr = 1e300;
   PrepareGeometry g = g2;
   for (int dt = -1; dt <= 1; ++dt)
@@ -315,7 +315,7 @@ AlignSettings SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry
   return best;
 }
 
-AlignSettings SettingsForSimilarity(const PrepareGeometry& g1, const PrepareGeometry& g2, const Similarity& t,
+AutoAlignPlacement SettingsForSimilarity(const PrepareGeometry& g1, const PrepareGeometry& g2, const Similarity& t,
                                     double refX, double refY) {
   return SettingsForAffine(g1, g2, FromSimilarity(t), refX, refY);
 }
@@ -501,7 +501,7 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
   return result;
 }
 
-int ApplyAutoAlignment(CDestdoc& session, const AlignSettings& settings) {
+int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings) {
   const int offsetX = session.m_nOffsetX, offsetY = session.m_nOffsetY;
   const double rotation = session.m_dRotation2;
   const int scaleX = session.m_nScale2X, scaleY = session.m_nScale2Y;
@@ -541,7 +541,7 @@ std::string AlignmentOptions(int offsetX, int offsetY, double rotation2, int sca
          " --scale2 " + scale;
 }
 
-std::string AlignmentOptions(const AlignSettings& s) {
+std::string AlignmentOptions(const AutoAlignPlacement& s) {
   return AlignmentOptions(s.offsetX, s.offsetY, s.Rotation(), s.scale, s.scale);
 }
 

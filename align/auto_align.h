@@ -58,7 +58,7 @@ struct PrepareGeometry {
 Affine2 PreparedPlacement(const PrepareGeometry& g);
 
 // Source 2's settings found.
-struct AlignSettings {
+struct AutoAlignPlacement {
   int offsetX = 0, offsetY = 0;
   int rotationTenths = 0;  // source 2's rotation in 0.1 degree
   int scale = 1024;        // source 2's scale in 1/1024, both axes
@@ -69,10 +69,10 @@ struct AlignSettings {
 // and mirror count) where `t` says, given source 1 as it is prepared (`g1`).
 // The offset is exact at `refX, refY` in source 2 (the middle of the matched
 // detail), where rounding the angle and scale matters least.
-AlignSettings SettingsForSimilarity(const PrepareGeometry& g1, const PrepareGeometry& g2, const Similarity& t,
+AutoAlignPlacement SettingsForSimilarity(const PrepareGeometry& g1, const PrepareGeometry& g2, const Similarity& t,
                                     double refX, double refY);
 // The same for any affine estimate (a mirrored one, say).
-AlignSettings SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
+AutoAlignPlacement SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
                                 double refY);
 
 enum AutoAlignStatus { kAutoAlignFound = 0, kAutoAlignNotFound = 1, kAutoAlignStopped = 2, kAutoAlignMissing = 3 };
@@ -83,7 +83,7 @@ struct AutoAlignResult {
   double refX = 0, refY = 0;  // middle of the agreeing matches in source 2
   int matches = 0;          // matches that passed the ratio test
   int inliers = 0;          // of those, how many agree on the estimate
-  AlignSettings settings;
+  AutoAlignPlacement settings;
 };
 
 // A result is trusted only when at least this many matches agree on one
@@ -113,7 +113,7 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session);
 // Applies found settings as a hand alignment does: offset, source 2's rotation
 // and scale set, the Target marked as needing an update, source 2 prepared
 // again and the Align preview rebuilt. Returns the preparation's result.
-int ApplyAutoAlignment(CDestdoc& session, const AlignSettings& settings);
+int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings);
 
 // The status-line text for a found alignment.
 std::string DescribeAlignment(const AutoAlignResult& result);
@@ -121,6 +121,6 @@ std::string DescribeAlignment(const AutoAlignResult& result);
 // "--offset DX,DY --rotate2 A --scale2 S" (S as "SX,SY" when the axes differ;
 // A with one decimal when it is a whole number of tenths).
 std::string AlignmentOptions(int offsetX, int offsetY, double rotation2, int scale2X, int scale2Y);
-std::string AlignmentOptions(const AlignSettings& settings);
+std::string AlignmentOptions(const AutoAlignPlacement& settings);
 
 }  // namespace tessara

@@ -10,6 +10,7 @@
 #include "align/align_doc.h"
 #include "align/align_frame.h"
 #include "align/align_view.h"
+#include "app/align_undo.h"
 #include "app/qt_user_interface.h"
 #include "app/ui_registry.h"
 #include "dialogs/dialog_controls.h"
@@ -169,6 +170,7 @@ void CRotateDlg::OnUpdate() {
   if (!g_pAlignDoc || !g_pDestDoc) return;
   int code;
   {
+    CAlignStep step(QString::fromUtf8(undo_text::kRotate));
     CLongWork work;
     code = ApplyRotation(*g_pAlignDoc, m_nAngle1, m_bCut1, m_nAngle2, m_bCut2);
   }

@@ -4,6 +4,7 @@
 
 #include "align/align_doc.h"
 #include "align/align_view.h"
+#include "app/align_undo.h"
 #include "app/icons.h"
 #include "app/main_frame.h"
 #include "app/ui_registry.h"
@@ -45,6 +46,8 @@ CChildFrame::CChildFrame(std::unique_ptr<CTessaraDoc> doc) : m_pDoc(std::move(do
   const int slot = g_nSourcesLoaded < 2 ? g_nSourcesLoaded : 1;
   g_pSourceFrames[slot] = this;
   SourceFrameCreated();
+  // The steps taken so far aligned other sources.
+  ClearAlignHistory();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
   if (g_pDestDoc) g_pDestDoc->UpdateAllViews();
   RedrawTargetWindowNow();
@@ -63,6 +66,7 @@ CChildFrame::~CChildFrame() {
   delete m_pView;
   m_pView = nullptr;
   SourceFrameDestroyed();
+  ClearAlignHistory();
   if (g_pAlignView) g_pAlignView->EnsureLoadButton();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
   if (g_pDestDoc) {

@@ -4,6 +4,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -11,11 +14,14 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QUndoStack>
 
 #include "align/align_doc.h"
 #include "align/align_view.h"
 #include "align/rotate_dlg.h"
+#include "app/align_undo.h"
 #include "app/child_frames.h"
+#include "app/command_line.h"
 #include "app/help.h"
 #include "app/icons.h"
 #include "app/qt_user_interface.h"
@@ -40,8 +46,10 @@ CMainFrame::CMainFrame() {
   m_pMdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_pMdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(m_pMdiArea);
+  setAcceptDrops(true);
   connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, &CMainFrame::OnSubWindowActivated);
   CreateMenus();
+  CreateEditMenu();
   m_pStatusLine = std::make_unique<CStatusLine>(statusBar());
   statusBar()->setSizeGripEnabled(true);
   // Pane 1 follows the session whenever the program has nothing else to do.
@@ -91,6 +99,42 @@ void CMainFrame::CreateMenus() {
       UpdateMenu(menu);
     });
   }
+}
+
+void CMainFrame::CreateEditMenu() {
+  m_pAlignUndo = new QUndoStack(this);
+  auto* menu = new QMenu(QStringLiteral("&Edit"), this);
+  menu->setObjectName(QStringLiteral("Edit"));
+  QAction* undo = menu->addAction(QStringLiteral("&Undo"));
+  QAction* redo = menu->addAction(QStringLiteral("&Redo"));
+  undo->setObjectName(QStringLiteral("editUndo"));
+  redo->setObjectName(QStringLiteral("editRedo"));
+  undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+  redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+  // Also from the modeless tool dialogs (Fine Adjustment); a modal dialog
+  // still blocks them.
+  undo->setShortcutContext(Qt::ApplicationShortcut);
+  redo->setShortcutContext(Qt::ApplicationShortcut);
+  undo->setStatusTip(QString::fromUtf8(undo_text::kUndoPrompt));
+  redo->setStatusTip(QString::fromUtf8(undo_text::kRedoPrompt));
+  undo->setEnabled(false);
+  redo->setEnabled(false);
+  connect(m_pAlignUndo, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+  connect(m_pAlignUndo, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
+  connect(m_pAlignUndo, &QUndoStack::undoTextChanged, undo,
+          [undo](const QString& text) { undo->setText(text.isEmpty() ? QStringLiteral("&Undo") : "&Undo " + text); });
+  connect(m_pAlignUndo, &QUndoStack::redoTextChanged, redo,
+          [redo](const QString& text) { redo->setText(text.isEmpty() ? QStringLiteral("&Redo") : "&Redo " + text); });
+  // Never inside other work, which may be using the sources a step prepares.
+  connect(undo, &QAction::triggered, this, [this] {
+    if (!CLongWork::Running()) m_pAlignUndo->undo();
+  });
+  connect(redo, &QAction::triggered, this, [this] {
+    if (!CLongWork::Running()) m_pAlignUndo->redo();
+  });
+  QMenu* align = MenuNamed(QStringLiteral("Align"));
+  if (align) menuBar()->insertMenu(align->menuAction(), menu);
+  else menuBar()->addMenu(menu);
 }
 
 void CMainFrame::RebuildRecentFiles(QMenu* menu) {
@@ -322,6 +366,26 @@ bool CMainFrame::event(QEvent* event) {
     return true;
   }
   return QMainWindow::event(event);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  // Not during long work, which still uses the sources.
+  if (!CLongWork::Running() && !DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
+  if (!CLongWork::Running() && !DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  const QStringList files = DroppedFiles(event->mimeData());
+  if (files.isEmpty() || CLongWork::Running()) return;
+  event->acceptProposedAction();
+  // Loaded once the drop is over: the program that dragged the files waits
+  // for the answer, and a load may ask questions of its own.
+  QTimer::singleShot(0, this, [files] {
+    if (g_pApp && !CLongWork::Running()) g_pApp->OpenSourceFiles(files);
+  });
 }
 
 void CMainFrame::CloseSourceWindows() {

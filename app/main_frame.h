@@ -18,6 +18,7 @@ class QKeyEvent;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QUndoStack;
 
 namespace tessara {
 
@@ -58,6 +59,8 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
   void UpdateMenu(QMenu* menu);
   QAction* Action(int id) const;
   QMenu* MenuNamed(const QString& title) const;
+  // The undo stack of the alignment (see app/align_undo.h).
+  QUndoStack* AlignUndo() const { return m_pAlignUndo; }
 
   // Idle work: pane 1's text from the session.
   void OnIdle();
@@ -78,9 +81,15 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // Picture files dropped on the window open as the next sources.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateMenus();
+  // Edit: Undo and Redo of the alignment, before the Align menu.
+  void CreateEditMenu();
   void RebuildRecentFiles(QMenu* menu);
   void RebuildWindowList(QMenu* menu);
   void OnSubWindowActivated(QMdiSubWindow* window);
@@ -98,6 +107,7 @@ class CMainFrame : public QMainWindow, public CCmdTarget {
   std::vector<QAction*> m_recentActions;
   std::vector<QAction*> m_windowActions;
   QPointer<QMdiSubWindow> m_pActiveChild;
+  QUndoStack* m_pAlignUndo = nullptr;
 };
 
 }  // namespace tessara

@@ -1,6 +1,7 @@
 #include "app/tessara_app.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
@@ -83,7 +84,7 @@ bool CTessaraApp::InitInstance() {
     const QRect area = screen->availableGeometry();
     m_pMainFrame->resize(area.width() * 9 / 10, area.height() * 9 / 10);
   }
-  // The command line opens nothing: the program always starts empty.
+  // Sources named on the command line are opened once start-up is over.
   m_pMainFrame->show();
   m_pMainFrame->repaint();
 
@@ -157,8 +158,26 @@ void CTessaraApp::OnFileOpen() {
   store.WriteInt(settings_key::kConfigure, settings_key::kLastOpenExtension, dialog.GetFilterIndex());
   store.WriteString(settings_key::kConfigure, settings_key::kLastOpenDirectory,
                     DirectoryOfPath(path, dialog.GetFileName()).toStdString());
+  ShowAlignAfterOpen();
+}
+
+void CTessaraApp::ShowAlignAfterOpen() {
   m_pMainFrame->RaiseAlignWindow();
   if (g_nSourcesLoaded == 2 && g_pAlignView) g_pAlignView->DeleteLoadButton();
+}
+
+void CTessaraApp::OpenSourceFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  for (const QString& path : paths) {
+    if (g_nSourcesLoaded > 1) {
+      ShowMessage(app_text::kTwoSourcesOnly);
+      break;
+    }
+    // Remembered among the recent files by where it is, not where the
+    // program was started.
+    OpenDocumentFile(QFileInfo(path).absoluteFilePath());
+  }
+  ShowAlignAfterOpen();
 }
 
 void CTessaraApp::OnOpenRecentFile(int index) {
@@ -171,8 +190,7 @@ void CTessaraApp::OnOpenRecentFile(int index) {
   // A file that failed to load leaves the list; one whose load the user
   // stopped stays.
   if (!OpenDocumentFile(path) && !m_bLastLoadStopped) m_recent.Remove(m_recent.Files().indexOf(path));
-  m_pMainFrame->RaiseAlignWindow();
-  if (g_nSourcesLoaded == 2 && g_pAlignView) g_pAlignView->DeleteLoadButton();
+  ShowAlignAfterOpen();
 }
 
 void CTessaraApp::OnDeleteSource(int n) {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -59,6 +60,10 @@ class CTessaraApp : public QObject, public CCmdTarget {
   // Opens `path` as the next source, with its window. Null when it failed (the
   // user has been told why).
   CChildFrame* OpenDocumentFile(const QString& path);
+  // Opens files given from outside (the command line, a drop on the window)
+  // as the next sources, each as File > Open opens the file chosen: the same
+  // checks and messages, at most two sources.
+  void OpenSourceFiles(const QStringList& paths);
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
@@ -72,6 +77,9 @@ class CTessaraApp : public QObject, public CCmdTarget {
 
  private:
   CMdiChild* MakeSource(const QString& path);
+  // After an open: the Align Window comes forward, without its load button
+  // once both sources are there.
+  void ShowAlignAfterOpen();
   CMdiChild* MakeTarget();
   CMdiChild* MakeAlign();
   static int DisplayColours();

@@ -49,6 +49,10 @@ const char* const kJoinUsage =
     "                          pixels, y down from the top, kept inside the Target; at\n"
     "                          least 64 x 64 inside it)\n"
     "  --quiet                 no progress display\n"
+    "Lists of jobs:\n"
+    "  --jobs FILE             one join per line of FILE (- for standard input): options and\n"
+    "                          SOURCE1 SOURCE2 OUTPUT, quoted as in a shell, # comments; the\n"
+    "                          options given here apply to every line; run several at a time\n"
     "  --help, --version\n";
 
 namespace {
@@ -178,7 +182,7 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
         static const char* const kWithValue[] = {
             "--offset", "--scale1",  "--scale2",     "--rotate1",    "--rotate2",     "--cut-corners1",
             "--cut-corners2", "--merge", "--bias",    "--mono",       "--contrast",    "--brightness",
-            "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone"};
+            "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone", "--jobs"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue))
           return fail("unknown option " + a);
         if (i + 1 >= args.size()) return fail(name + " needs a value");
@@ -226,6 +230,9 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
         if (value == "black") o.gridWhite = 0;
         else if (value == "white") o.gridWhite = 1;
         else return fail("--grid-colour takes black or white");
+      } else if (name == "--jobs") {
+        if (value.empty()) return fail("--jobs takes the name of a list of jobs");
+        o.jobs = value;
       } else if (name == "--zone") {
         if (!ParseCorners(value, v)) return fail("--zone takes X1,Y1,X2,Y2: four integers");
         o.zone = true;
@@ -237,6 +244,10 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
   }
   if (o.help || o.version) return o;
   if (o.fade1 && o.fade2) return fail("--fade1 and --fade2 cannot be used together");
+  if (!o.jobs.empty()) {
+    if (!positional.empty()) return fail("with --jobs, SOURCE1 SOURCE2 OUTPUT are given in the list");
+    return o;
+  }
   if (o.printAlignment && positional.size() == 2) {
     o.source1 = positional[0];
     o.source2 = positional[1];

@@ -31,6 +31,8 @@ struct JoinOptions {
   bool printAlignment = false;
   bool hasOffset = false, hasRotate2 = false, hasScale2 = false;
   bool quiet = false;
+  // --jobs FILE: the list of joins to run instead of one ("-": standard input).
+  std::string jobs;
   bool help = false;
   bool version = false;
   // The Save-as file-type filter matching the output's ending (1 bmp .. 7 wmf).

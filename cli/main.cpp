@@ -6,15 +6,23 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "align/align_doc.h"
 #include "align/auto_align.h"
+#include "cli/job_list.h"
 #include "cli/join_options.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
@@ -101,6 +109,38 @@ void Unload() {
 }
 
 constexpr int kStoppedStatus = 130;
+
+// --jobs: the list read whole, then each join run as a process of its own
+// (the engine keeps its documents process-wide), as many at a time as there
+// are processors.
+int RunJobs(const std::vector<std::string>& args, const JoinOptions& options) {
+  std::string text;
+  if (options.jobs == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(options.jobs, std::ios::binary);
+    std::ostringstream all;
+    if (in) all << in.rdbuf();
+    if (!in || in.bad()) {
+      std::fprintf(stderr, "tessara-join: cannot read the list of jobs %s: %s\n", options.jobs.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    text = all.str();
+  }
+  // The options given with --jobs, without it, go before each line's own.
+  std::vector<std::string> common;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--jobs") ++i;
+    else if (args[i].rfind("--jobs=", 0) != 0 && args[i] != "--") common.push_back(args[i]);
+  }
+  std::vector<Job> jobs = ReadJobList(text, common);
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string program = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string("tessara-join");
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return RunJobList(program, jobs, cores, !options.quiet && isatty(STDERR_FILENO), &g_bInterrupted);
+}
 
 int Run(const JoinOptions& o, TerminalInterface& ui) {
   CDestdoc doc;
@@ -198,6 +238,7 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  if (!options->jobs.empty()) return RunJobs(std::vector<std::string>(argv + 1, argv + argc), *options);
 
   TerminalInterface ui(!options->quiet && isatty(STDERR_FILENO));
   SetUserInterface(&ui);

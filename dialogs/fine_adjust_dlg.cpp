@@ -3,6 +3,7 @@
 #include <QPushButton>
 
 #include "align/align_doc.h"
+#include "app/align_undo.h"
 #include "app/qt_user_interface.h"
 #include "app/ui_registry.h"
 #include "dialogs/dialog_text.h"
@@ -92,6 +93,7 @@ void CFineAdjustDlg::OnHorizontalSpin() {
   if (!doc) return;
   const int x = Position(kOffsetX), y = Position(kOffsetY);
   const int offsetX = x + m_nBaseOffsetX, offsetY = y + m_nBaseOffsetY;
+  CAlignStep step(QString::fromUtf8(undo_text::kFineAdjustment));
   if (doc->m_nOffsetX != offsetX || doc->m_nOffsetY != offsetY) doc->MarkNeedsUpdate();
   doc->m_nOffsetX = offsetX;
   doc->m_nOffsetY = offsetY;
@@ -113,6 +115,7 @@ void CFineAdjustDlg::OnVerticalSpin() {
   if (doc->m_dRotation1 != rotation1 || doc->m_dRotation2 != rotation2 || doc->m_nScale1X != scale1X ||
       doc->m_nScale1Y != scale1Y || doc->m_nScale2X != scale2X || doc->m_nScale2Y != scale2Y)
     doc->MarkNeedsUpdate();
+  CAlignStep step(QString::fromUtf8(undo_text::kFineAdjustment));
   doc->m_nScale1X = scale1X;
   doc->m_nScale1Y = scale1Y;
   doc->m_nScale2X = scale2X;

@@ -55,7 +55,7 @@ PrepareGeometry Geometry(const Dib& d) {
   return g;
 }
 
-void ExpectNear(const AlignSettings& found, const AlignSettings& truth, const std::string& what) {
+void ExpectNear(const AutoAlignPlacement& found, const AutoAlignPlacement& truth, const std::string& what) {
   EXPECT_LE(std::abs(found.offsetX - truth.offsetX), 1) << what;
   EXPECT_LE(std::abs(found.offsetY - truth.offsetY), 1) << what;
   EXPECT_LE(std::abs(found.rotationTenths - truth.rotationTenths), 1) << what;
@@ -118,7 +118,7 @@ TEST_F(AutoAlignTest, SettingsLaySourceTwoWhereTheEstimateSays) {
     AddSource(CreateDib(0, 24, 260, 200, "x"));
     AddSource(Spots(200, 160, c.bits, spots));
     doc->m_bCutCorners2 = c.cut;
-    const AlignSettings s =
+    const AutoAlignPlacement s =
         SettingsForSimilarity(Geometry(*g_pSourceDocs[0]->m_pDib), [&] {
           PrepareGeometry g = Geometry(*g_pSourceDocs[1]->m_pDib);
           g.cutCorners = c.cut;
@@ -149,7 +149,7 @@ TEST(AutoAlignPlacement, SourceOneTurnedOrMirroredIsTakenIntoAccount) {
   PrepareGeometry g1{300, 200, 24, 1100, 1100, 3.0, 0, 0};
   PrepareGeometry g2{240, 180, 24, 1024, 1024, 0.0, 1, 0};
   const Similarity t{0.99 * std::cos(0.05), 0.99 * std::sin(0.05), 180, 12};
-  const AlignSettings s = SettingsForSimilarity(g1, g2, t, 60, 90);
+  const AutoAlignPlacement s = SettingsForSimilarity(g1, g2, t, 60, 90);
   g2.angle = s.Rotation();
   g2.scaleX = g2.scaleY = s.scale;
   const Affine2 f1 = PreparedPlacement(g1), f2 = PreparedPlacement(g2);
@@ -355,11 +355,11 @@ TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
   EXPECT_TRUE(doc->m_pSource2);
   EXPECT_EQ(ui.m_nToolDialogRefreshes, 1);
   // Stopped while preparing: the geometry stays as it was.
-  const AlignSettings before{doc->m_nOffsetX, doc->m_nOffsetY, r.settings.rotationTenths, r.settings.scale};
+  const AutoAlignPlacement before{doc->m_nOffsetX, doc->m_nOffsetY, r.settings.rotationTenths, r.settings.scale};
   ui.Clear();
   ui.PressSpaceAtPoll(1);
   ui.QueueAnswer(true);
-  EXPECT_EQ(ApplyAutoAlignment(*doc, AlignSettings{5, 6, 70, 900}), kPrepareStopped);
+  EXPECT_EQ(ApplyAutoAlignment(*doc, AutoAlignPlacement{5, 6, 70, 900}), kPrepareStopped);
   EXPECT_EQ(doc->m_nOffsetX, before.offsetX);
   EXPECT_EQ(doc->m_nOffsetY, before.offsetY);
   EXPECT_DOUBLE_EQ(doc->m_dRotation2, before.Rotation());
@@ -374,7 +374,7 @@ TEST_F(AutoAlignTest, SharedPairsWithKnownPlacement) {
   // clockwise turn matches better), so its copy must turn it back: -2 degrees.
   struct Pair {
     const char *a, *b;
-    AlignSettings truth;
+    AutoAlignPlacement truth;
     bool flipFirst;
   } pairs[] = {{"coffee_left.png", "coffee_right.png", {220, 0, 0, 1024}, false},
                {"astronaut_left.bmp", "astronaut_right_rot2.bmp", {212, 0, -20, 1024}, false},

@@ -1,0 +1,36 @@
+// The alignment as one value: what the Align Window, its commands, the Rotate
+// dialog and Fine Adjustment change in the session. Undo takes a copy before a
+// change and puts it back later; the stack of such copies belongs to the
+// windows, the copying and putting back live here, without Qt.
+#pragma once
+
+namespace tessara {
+
+class CAlignDoc;
+class CDestdoc;
+
+struct AlignSettings {
+  int offsetX = 0;
+  int offsetY = 0;
+  int scale1X = 1024;
+  int scale1Y = 1024;
+  int scale2X = 1024;
+  int scale2Y = 1024;
+  double rotation1 = 0.0;
+  double rotation2 = 0.0;
+  int mirror1 = 0;
+  int mirror2 = 0;
+  int cutCorners1 = 1;
+  int cutCorners2 = 1;
+  bool operator==(const AlignSettings&) const = default;
+};
+
+// The session's alignment now.
+AlignSettings TakeAlignSettings(const CDestdoc& session);
+
+// Puts `settings` back into the session: both sources are prepared again for
+// it, the preview is rebuilt (showing why when a preparation fails) and the
+// Target needs updating. Returns the preparation's code (0 when done).
+int RestoreAlignSettings(CAlignDoc& doc, CDestdoc& session, const AlignSettings& settings);
+
+}  // namespace tessara

@@ -10,6 +10,9 @@
 
 #include "align/align_doc.h"
 #include "align/auto_align.h"
+#include <QUndoStack>
+
+#include "app/align_undo.h"
 #include "app/commands.h"
 #include "app/main_frame.h"
 #include "app/status_line.h"
@@ -106,6 +109,21 @@ class TestAutoAlignWindow : public QObject {
                                  .arg(g_pDestDoc->m_nScale2X)),
              qPrintable(pane));
     QVERIFY(pane.endsWith(" matches agree"));
+
+    // One undo step: undone, the hand alignment is back exactly; redone, the
+    // found one.
+    const int foundX = g_pDestDoc->m_nOffsetX, foundY = g_pDestDoc->m_nOffsetY, foundScale = g_pDestDoc->m_nScale2X;
+    QVERIFY(AlignUndoStack());
+    QCOMPARE(AlignUndoStack()->count(), 1);
+    AlignUndoStack()->undo();
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 0);
+    QCOMPARE(g_pDestDoc->m_dRotation2, 0.0);
+    QCOMPARE(g_pDestDoc->m_nScale2X, 1024);
+    AlignUndoStack()->redo();
+    QCOMPARE(g_pDestDoc->m_nOffsetX, foundX);
+    QCOMPARE(g_pDestDoc->m_nOffsetY, foundY);
+    QCOMPARE(g_pDestDoc->m_dRotation2, -2.0);
+    QCOMPARE(g_pDestDoc->m_nScale2X, foundScale);
 
     Generate();
     const QString saved = m_dir.filePath("window.bmp");

@@ -5,13 +5,23 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
 namespace tessara {
 
+// One worker per core, at most 8. TESSARA_WORKERS (1..64) sets the count for a
+// run, so the thread checks can split the work more ways than the machine has
+// cores.
 inline int WorkerCount() {
-  static const int n = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+  static const int n = [] {
+    if (const char* v = std::getenv("TESSARA_WORKERS")) {
+      const int asked = std::atoi(v);
+      if (asked >= 1 && asked <= 64) return asked;
+    }
+    return static_cast<int>(std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
+  }();
   return n;
 }
 

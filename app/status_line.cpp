@@ -39,6 +39,10 @@ void CStatusPane::SetOwnText(const QString& text) {
 
 void CStatusPane::PaintText(const QString& text) {
   if (m_paintedText && *m_paintedText == text) return;
+  // A text longer than the pane (a result the user should read whole) widens
+  // it, as a menu prompt does.
+  const int width = WidthFor(text);
+  if (width > this->width()) setFixedWidth(width);
   m_paintedText = text;
   repaint();
 }

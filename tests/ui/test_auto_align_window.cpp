@@ -109,6 +109,9 @@ class TestAutoAlignWindow : public QObject {
                                  .arg(g_pDestDoc->m_nScale2X)),
              qPrintable(pane));
     QVERIFY(pane.endsWith(" matches agree"));
+    // Shown whole: the pane is widened to the result.
+    const CStatusPane* shown = g_pMainFrame->StatusLine().Pane(0);
+    QVERIFY(shown->width() >= shown->fontMetrics().horizontalAdvance(pane));
 
     // One undo step: undone, the hand alignment is back exactly; redone, the
     // found one.

@@ -5,8 +5,6 @@
 #include <algorithm>
 
 #include "framework/registry.h"
-#include "image/pixel_cursor.h"
-#include "target/palette.h"
 
 namespace tessara {
 
@@ -21,8 +19,6 @@ int g_nSolidGridY = 100;
 int g_nDotGridX = 10;
 int g_nDotGridY = 10;
 GridColour g_GridColour;
-int g_nCurX = 0;
-int g_nCurY = 0;
 
 CDestdoc::CDestdoc() {
   g_pDestDoc = this;
@@ -88,34 +84,47 @@ void CDestdoc::MarkUpToDate() {
   SetTitle(target_text::kTitle);
 }
 
+TargetSettings CDestdoc::CurrentTargetSettings() const {
+  TargetSettings s;
+  s.offsetX = m_nOffsetX;
+  s.offsetY = m_nOffsetY;
+  s.merge = {g_nMergeRule, m_nSourceBias, g_bFadeEdge1 != 0, g_bFadeEdge2 != 0};
+  s.monoAnd = g_bMonoAnd != 0;
+  s.contrast = m_nContrast;
+  s.brightness = m_nBrightness;
+  s.swing = m_nSwingAngle;
+  s.viewScaleX = m_nViewScaleX;
+  s.viewScaleY = m_nViewScaleY;
+  s.depth = m_nBitDepth;
+  s.grid = {g_bSolidGrid != 0, g_bDottedGrid != 0, g_nSolidGridX, g_nSolidGridY, g_nDotGridX, g_nDotGridY,
+            g_GridColour};
+  return s;
+}
+
 void CDestdoc::DrawGrid() {
-  if (!(g_bSolidGrid || g_bDottedGrid) || !m_pTarget) return;
-  Dib& target = *m_pTarget;
-  PixelValue v{g_GridColour.blue, g_GridColour.green, g_GridColour.red, 0};
-  if (target.BitCount() == 1) {
-    // A white grid sets the bit, a black one clears it.
-    v.index = (g_GridColour.blue | g_GridColour.green | g_GridColour.red) ? 1 : 0;
-  } else if (target.BitCount() <= 8) {
-    v.index = NearestTableEntry(target.ColorTable(), target.BitCount() == 8 ? 255 : 16,
-                                {g_GridColour.blue, g_GridColour.green, g_GridColour.red});
-  }
+  if (!m_pTarget) return;
   // The area is the Target as shown, never beyond the picture itself.
-  const int width = std::min(m_nTargetWidth, target.Width());
-  const int height = std::min(m_nTargetHeight, target.Height());
-  DibCursor cursor(m_pTarget.get());
-  if (!cursor.m_pCursor) return;
-  if (g_bSolidGrid) {
-    if (g_nSolidGridX > 0)
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; x += g_nSolidGridX) cursor.WritePixel(x, y, &v);
-    if (g_nSolidGridY > 0)
-      for (int y = 0; y < height; y += g_nSolidGridY)
-        for (int x = 0; x < width; ++x) cursor.WritePixel(x, y, &v);
+  DrawGridOver(*m_pTarget, CurrentTargetSettings().grid, std::min(m_nTargetWidth, m_pTarget->Width()),
+               std::min(m_nTargetHeight, m_pTarget->Height()));
+}
+
+void StatusLineObserver::Stage(WorkStage stage) {
+  switch (stage) {
+    case WorkStage::kNone: m_doc.SetStageText(""); break;
+    case WorkStage::kStoppable: m_doc.SetStatusText(target_text::kPressSpaceToQuit); break;
+    case WorkStage::kPleaseWait: m_doc.SetStageText(target_text::kPleaseWait); break;
+    case WorkStage::kMergingSource1: m_doc.SetStageText(target_text::kMergingSource1); break;
+    case WorkStage::kMergingSource2: m_doc.SetStageText(target_text::kMergingSource2); break;
   }
-  if (g_bDottedGrid && g_nDotGridX > 0 && g_nDotGridY > 0) {
-    for (int y = 0; y < height; y += g_nDotGridY)
-      for (int x = 0; x < width; x += g_nDotGridX) cursor.WritePixel(x, y, &v);
+}
+
+void StatusLineObserver::Progress(int percent) {
+  if (percent >= 100) {
+    m_doc.ShowProgress(kProgressGrey, 100);
+    return;
   }
+  m_doc.m_nProgress = percent;
+  m_doc.ShowProgress(m_working, percent);
 }
 
 }  // namespace tessara

@@ -12,7 +12,10 @@
 #include "framework/user_interface.h"
 #include "image/dib.h"
 #include "target/coverage.h"
+#include "target/generate_target.h"
+#include "target/prepare_source.h"
 #include "target/session.h"
+#include "target/work_observer.h"
 
 namespace tessara {
 
@@ -49,16 +52,6 @@ struct ZonePoint {
   int y = 0;
 };
 
-// Results of PrepareSource.
-enum PrepareResult {
-  kPrepareMissing = -1,
-  kPrepareDone = 0,
-  kPrepareNoMemory = 1,
-  kPrepareUnknownFormat = 2,
-  kPrepareRunLength = 3,
-  kPrepareStopped = 4,
-};
-
 inline constexpr ProgressColour kProgressCyan{0, 255, 255};
 inline constexpr ProgressColour kProgressGreen{0, 255, 0};
 inline constexpr ProgressColour kProgressGrey{128, 128, 128};
@@ -81,7 +74,11 @@ class CDestdoc : public CDocument {
   int CheckAbort();
 
   // Makes the prepared copy of source n (1 or 2): scaled, mirrored, rotated.
+  // A PrepareResult.
   int PrepareSource(int n);
+  // The settings PrepareSource(n) and GenerateTarget work with, as they stand.
+  SourceSettings SourceSettingsOf(int n) const;
+  TargetSettings CurrentTargetSettings() const;
   // Prepares whichever source has no prepared copy.
   void RefreshSources();
   // Builds the Target from both prepared sources. 1 when a Target was made.
@@ -149,6 +146,21 @@ class CDestdoc : public CDocument {
   // Whether a save prepares the sources again for further work; the batch tool,
   // which ends after its one save, turns this off.
   bool m_bRefreshAfterSave = true;
+};
+
+// Shows the progress of an engine operation on the status line (in `working`
+// colour while a stage runs, grey once it is complete, the stage in the process
+// pane) and asks the stop question when the space bar is down.
+class StatusLineObserver : public WorkObserver {
+ public:
+  StatusLineObserver(CDestdoc& doc, ProgressColour working) : m_doc(doc), m_working(working) {}
+  void Stage(WorkStage stage) override;
+  void Progress(int percent) override;
+  bool StopRequested() override { return m_doc.CheckAbort() == 1; }
+
+ private:
+  CDestdoc& m_doc;
+  ProgressColour m_working;
 };
 
 // The file Save as writes for a chosen name: the name as it is when its ending

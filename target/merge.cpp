@@ -5,14 +5,9 @@
 
 #include <algorithm>
 
-#include "target/destdoc.h"
-#include "framework/registry.h"
-
 namespace tessara {
 
 namespace {
-
-int Bias() { return g_pDestDoc ? g_pDestDoc->m_nSourceBias : 128; }
 
 double Luminance(MergePixel p) { return p.red * 0.3 + (p.green * 0.59 + p.blue * 0.11); }
 
@@ -31,7 +26,8 @@ uint8_t ClampToByte(double v) {
 
 }  // namespace
 
-MergeOperator::MergeOperator(const TargetGeometry& g) {
+MergeOperator::MergeOperator(const TargetGeometry& g, const MergeSettings& settings)
+    : m_nBias(settings.bias), m_bFade1(settings.fade1), m_bFade2(settings.fade2) {
   m_nOverlapLeft = g.x1;
   m_nOverlapTop = g.y1;
   // In 64 bits: placements far apart must not overflow on the way to "none".
@@ -52,14 +48,14 @@ double MergeOperator::FadeWeight(int curX, int curY) const {
 }
 
 MergePixel AverageMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
-  const int c = Bias();
-  if (g_bFadeEdge1 || g_bFadeEdge2) {
+  const int c = m_nBias;
+  if (m_bFade1 || m_bFade2) {
     const double f = FadeWeight(curX, curY);
-    if (g_bFadeEdge1) {
+    if (m_bFade1) {
       a = {ClampToByte(a.blue * f + b.blue * (1 - f)), ClampToByte(a.green * f + b.green * (1 - f)),
            ClampToByte(a.red * f + b.red * (1 - f))};
     }
-    if (g_bFadeEdge2) {
+    if (m_bFade2) {
       b = {ClampToByte(b.blue * f + a.blue * (1 - f)), ClampToByte(b.green * f + a.green * (1 - f)),
            ClampToByte(b.red * f + a.red * (1 - f))};
     }
@@ -70,25 +66,31 @@ MergePixel AverageMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY)
 }
 
 MergePixel GreatestMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
-  const int c = Bias();
+  const int c = m_nBias;
   MergePixel ca = a, cb = b;
-  if (g_bFadeEdge1 || g_bFadeEdge2) {
+  if (m_bFade1 || m_bFade2) {
     const double f = FadeWeight(curX, curY);
-    if (g_bFadeEdge2 && !(f * 255 > Luminance(b))) cb = {0, 0, 0};
-    if (g_bFadeEdge1 && !(f * 255 > Luminance(a))) ca = {0, 0, 0};
+    if (m_bFade2 && !(f * 255 > Luminance(b))) cb = {0, 0, 0};
+    if (m_bFade1 && !(f * 255 > Luminance(a))) ca = {0, 0, 0};
   }
   return Score(ca, 255 - c) >= Score(cb, c) ? a : b;
 }
 
 MergePixel LeastMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
-  const int c = Bias();
+  const int c = m_nBias;
   MergePixel ca = a, cb = b;
-  if (g_bFadeEdge1 || g_bFadeEdge2) {
+  if (m_bFade1 || m_bFade2) {
     const double f = FadeWeight(curX, curY);
-    if (g_bFadeEdge2 && !(f * 255 > Luminance(b))) cb = {255, 255, 255};
-    if (g_bFadeEdge1 && !(f * 255 > Luminance(a))) ca = {255, 255, 255};
+    if (m_bFade2 && !(f * 255 > Luminance(b))) cb = {255, 255, 255};
+    if (m_bFade1 && !(f * 255 > Luminance(a))) ca = {255, 255, 255};
   }
   return Score(cb, 255 - c) >= Score(ca, c) ? a : b;
+}
+
+std::unique_ptr<MergeOperator> MakeMergeOperator(const TargetGeometry& g, const MergeSettings& settings) {
+  if (settings.rule == kMergeGreatest) return std::make_unique<GreatestMerge>(g, settings);
+  if (settings.rule == kMergeLeast) return std::make_unique<LeastMerge>(g, settings);
+  return std::make_unique<AverageMerge>(g, settings);
 }
 
 }  // namespace tessara

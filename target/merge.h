@@ -1,11 +1,12 @@
 // The merge operators: where both sources cover a Target pixel, the pixel laid
 // from source 1 and the pixel of source 2 become one, by Average, Greatest or
 // Least, weighted by the source bias and optionally fading one source out toward
-// the edges of the overlap. The overlap is kept in source 2's coordinates, which
-// g_nCurX and g_nCurY carry while source 2 is laid.
+// the edges of the overlap. The overlap is kept in source 2's coordinates, in
+// which the laying loop gives each pixel's position.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "target/session.h"
 
@@ -20,23 +21,27 @@ struct MergePixel {
 
 class MergeOperator {
  public:
-  explicit MergeOperator(const TargetGeometry& g);
+  // The settings are read once here: the laying threads never look at the
+  // session while they merge.
+  explicit MergeOperator(const TargetGeometry& g, const MergeSettings& settings = {});
   // a is the pixel laid from source 1, b the pixel of source 2, at the position
-  // g_nCurX, g_nCurY of source 2.
-  virtual MergePixel Merge(MergePixel a, MergePixel b) const { return MergeAt(a, b, g_nCurX, g_nCurY); }
-  // The same at an explicit position, for loops that lay pixels in parallel.
+  // (curX, curY) of source 2.
   virtual MergePixel MergeAt(MergePixel a, MergePixel /*b*/, int /*curX*/, int /*curY*/) const { return a; }
   virtual ~MergeOperator() = default;
 
   // The fade weight at a position of source 2: 1 at the centre of the overlap, 0
   // on its edges; a direction in which the overlap is empty contributes 0.
   double FadeWeight(int curX, int curY) const;
-  double FadeWeight() const { return FadeWeight(g_nCurX, g_nCurY); }
 
   int m_nOverlapWidth;
   int m_nOverlapHeight;
   int m_nOverlapLeft;
   int m_nOverlapTop;
+
+ protected:
+  int m_nBias;
+  bool m_bFade1;
+  bool m_bFade2;
 };
 
 class AverageMerge : public MergeOperator {
@@ -56,5 +61,8 @@ class LeastMerge : public MergeOperator {
   using MergeOperator::MergeOperator;
   MergePixel MergeAt(MergePixel a, MergePixel b, int curX, int curY) const override;
 };
+
+// The operator of settings.rule (Average for an unknown rule).
+std::unique_ptr<MergeOperator> MakeMergeOperator(const TargetGeometry& g, const MergeSettings& settings);
 
 }  // namespace tessara

@@ -1,5 +1,6 @@
-// Process-wide merge and adjustment settings, changed by the tool dialogs and
-// read by the engine; ResetSession puts the defaults back.
+// Process-wide merge and adjustment settings, changed by the tool dialogs;
+// ResetSession puts the defaults back. The engine reads them as values built
+// once per operation (MergeSettings, GridSettings), never from the globals.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +26,27 @@ extern int g_nSolidGridY;
 extern int g_nDotGridX;
 extern int g_nDotGridY;
 extern GridColour g_GridColour;
-// The position being laid, read by the merge operators for the fade weight.
-extern int g_nCurX;
-extern int g_nCurY;
+
+// How the overlap is merged: the rule, the source bias (0 favours source 1, 255
+// source 2) and the fading of either source toward the edges of the overlap.
+struct MergeSettings {
+  int rule = kMergeAverage;
+  int bias = 128;
+  bool fade1 = false;
+  bool fade2 = false;
+};
+
+// The grid drawn over a finished Target: solid lines every solidX columns and
+// solidY rows, dots every dotX columns on every dotY-th row.
+struct GridSettings {
+  bool solid = false;
+  bool dotted = false;
+  int solidX = 100;
+  int solidY = 100;
+  int dotX = 10;
+  int dotY = 10;
+  GridColour colour;
+};
 
 // Where the two prepared sources lie on the canvas: the column and stored row of
 // each one's first column and first stored row, and each one's size.

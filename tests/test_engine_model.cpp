@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -664,12 +665,7 @@ TEST_F(EngineModelMerge, OperatorsWithBiasFadeAndPosition) {
     m.fade1 = f == 1 || f == 3;
     m.fade2 = f == 2 || f == 3;
     const TargetGeometry tg{g.x1, g.y1, g.w1, g.h1, g.x2, g.y2, g.w2, g.h2};
-    AverageMerge average(tg);
-    GreatestMerge greatest(tg);
-    LeastMerge least(tg);
-    const MergeOperator* op = m.rule == 0 ? static_cast<const MergeOperator*>(&average)
-                              : m.rule == 1 ? static_cast<const MergeOperator*>(&greatest)
-                                            : static_cast<const MergeOperator*>(&least);
+    const std::unique_ptr<MergeOperator> op = MakeMergeOperator(tg, {m.rule, m.bias, m.fade1 != 0, m.fade2 != 0});
     const model::Overlap o = model::OverlapOf(g);
     if (op->m_nOverlapWidth != o.width || op->m_nOverlapHeight != o.height || op->m_nOverlapLeft != o.left ||
         op->m_nOverlapTop != o.top) {
@@ -678,15 +674,10 @@ TEST_F(EngineModelMerge, OperatorsWithBiasFadeAndPosition) {
                     << o.height;
       ++failures;
     }
-    doc->m_nSourceBias = m.bias;
-    g_bFadeEdge1 = m.fade1;
-    g_bFadeEdge2 = m.fade2;
     for (int k = 0; k < 8; ++k) {
       // Positions inside and around the overlap (the projection reaches
       // beyond it).
       const int cx = Uniform(rng, -20, g.w2 + 20), cy = Uniform(rng, -40, g.h2 + 20);
-      g_nCurX = cx;
-      g_nCurY = cy;
       model::Colour a, b;
       if (Chance(rng, 15)) {
         const uint8_t v = static_cast<uint8_t>(Uniform(rng, 0, 255));
@@ -698,7 +689,7 @@ TEST_F(EngineModelMerge, OperatorsWithBiasFadeAndPosition) {
              static_cast<uint8_t>(Uniform(rng, 0, 255))};
       }
       const model::Colour want = model::Merge(m, o, a, b, cx, cy);
-      const MergePixel got = op->Merge({a.blue, a.green, a.red}, {b.blue, b.green, b.red});
+      const MergePixel got = op->MergeAt({a.blue, a.green, a.red}, {b.blue, b.green, b.red}, cx, cy);
       if (got.blue != want.blue || got.green != want.green || got.red != want.red) {
         ADD_FAILURE() << "rule " << m.rule << " bias " << m.bias << " fade " << m.fade1 << m.fade2 << " overlap "
                       << o.left << "," << o.top << " " << o.width << "x" << o.height << " at (" << cx << ", " << cy

@@ -23,13 +23,6 @@ class ByteReader {
     m_nPos += n;
     return true;
   }
-  // Reads as much as is there, up to n; returns the count read.
-  size_t ReadSome(void* dst, size_t n) {
-    size_t k = n < m_nSize - m_nPos ? n : m_nSize - m_nPos;
-    if (k) std::memcpy(dst, m_pData + m_nPos, k);
-    m_nPos += k;
-    return k;
-  }
   bool ReadU8(uint8_t& v) { return Read(&v, 1); }
   bool ReadU16(uint16_t& v) {
     uint8_t b[2];

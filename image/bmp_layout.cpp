@@ -4,18 +4,11 @@
 
 #include <cstring>
 
+#include "image/bytes.h"
+
 namespace tessara {
 
 namespace {
-
-uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void StoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Reads the header into layout.header; false when it is not all there.
 bool ReadHeader(const uint8_t* data, uint64_t size, uint64_t at, BmpLayout& layout) {

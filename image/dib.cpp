@@ -1,5 +1,5 @@
-// The picture block: its layout rules, the check that a block read from a file
-// really holds what its header claims, making blocks, and reading bitmap files.
+// The picture block: making blocks, the block check (the bitmap layout rules of
+// image/bmp_layout), reading bitmap files into blocks, and the RGB view of one.
 #include "image/dib.h"
 
 #include <cstdio>

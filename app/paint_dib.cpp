@@ -11,10 +11,6 @@ namespace tessara {
 
 namespace {
 
-void PutLittleEndian32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // A run-length compressed 4- or 8-bit picture with its rows expanded, by the
 // codec layer's bitmap decoder: the block goes to it as the file it came from,
 // its file header put back in front. Null when the rows do not decode.
@@ -23,11 +19,9 @@ DibPtr ExpandRunLength(const Dib& dib) {
   const uint64_t fileSize = 14 + uint64_t{dib.Size()};
   if (fileSize > kMaxImageBytes) return nullptr;
   std::vector<uint8_t> file(fileSize);
-  file[0] = 'B';
-  file[1] = 'M';
-  PutLittleEndian32(&file[2], static_cast<uint32_t>(fileSize));
-  PutLittleEndian32(&file[10], static_cast<uint32_t>(bitsOffset));
-  std::memcpy(file.data() + 14, dib.Data(), dib.Size());
+  const auto header = MakeBmpFileHeader(static_cast<uint32_t>(fileSize), static_cast<uint32_t>(bitsOffset));
+  std::memcpy(file.data(), header.data(), header.size());
+  std::memcpy(file.data() + header.size(), dib.Data(), dib.Size());
   CxImage image(file.data(), file.size(), CXIMAGE_FORMAT_BMP);
   if (!image.IsValid()) return nullptr;
   return image.TakeDib();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "image/bytes.h"
 #include "image/ximage.h"
 
 namespace tessara {
@@ -22,13 +23,6 @@ class ByteReader {
     if (n) std::memcpy(dst, m_pData + m_nPos, n);
     m_nPos += n;
     return true;
-  }
-  // Reads as much as is there, up to n; returns the count read.
-  size_t ReadSome(void* dst, size_t n) {
-    size_t k = n < m_nSize - m_nPos ? n : m_nSize - m_nPos;
-    if (k) std::memcpy(dst, m_pData + m_nPos, k);
-    m_nPos += k;
-    return k;
   }
   bool ReadU8(uint8_t& v) { return Read(&v, 1); }
   bool ReadU16(uint16_t& v) {
@@ -124,6 +118,19 @@ bool DecodePng(ByteReader& in, CxImage& img);
 bool EncodePng(ByteWriter& out, CxImage& img);
 bool DecodeTiff(ByteReader& in, CxImage& img);
 bool EncodeTiff(ByteWriter& out, CxImage& img);
+
+// Sets the picture's error text and fails, for `return Fail(img, "...")`.
+inline bool Fail(CxImage& img, const char* text) {
+  img.SetError(text);
+  return false;
+}
+// Appends n bytes; false when memory runs out (never throws into a C library's
+// callback).
+bool AppendToWriter(ByteWriter* out, const uint8_t* data, size_t n);
+// Two-bit indices become four-bit ones in place, working from the end of the
+// row so that nothing is overwritten before it is read. Grey values are
+// stretched (x 5) so that the four-bit grey ramp shows them at their level.
+void ExpandTwoBitRow(uint8_t* row, uint32_t width, bool grey);
 
 // Dots per inch from pixels per metre: floor(ppm x 254 / 10000 + 0.5).
 int DpmToDpi(int64_t pixelsPerMetre);

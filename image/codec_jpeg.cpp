@@ -117,16 +117,6 @@ struct Destination {
   JOCTET buffer[kDestChunk];
 };
 
-// Appends n bytes; false when memory runs out (never throws into libjpeg).
-bool AppendToWriter(ByteWriter* out, const JOCTET* data, size_t n) {
-  try {
-    out->Write(data, n);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 void DestInit(j_compress_ptr cinfo) {
   Destination* dest = reinterpret_cast<Destination*>(cinfo->dest);
   dest->pub.next_output_byte = dest->buffer;

@@ -18,18 +18,6 @@ constexpr uint8_t kPaletteMarker = 12;
 // The largest repeat count a run-length byte can carry.
 constexpr size_t kMaxRun = 63;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-bool Fail(CxImage& img, const char* text) {
-  img.SetError(text);
-  return false;
-}
-
 // Sets nibble x of a 4-bit row (high nibble first).
 inline void PutNibble(uint8_t* row, size_t x, unsigned v) {
   uint8_t& b = row[x >> 1];
@@ -50,11 +38,11 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (h[2] != 1) return Fail(img, "PCX file has unknown encoding scheme");
 
   const int bits = h[3];
-  const int64_t width = static_cast<int64_t>(U16(h + 8)) - U16(h + 4) + 1;
-  const int64_t height = static_cast<int64_t>(U16(h + 10)) - U16(h + 6) + 1;
-  const int dpiX = U16(h + 12), dpiY = U16(h + 14);
+  const int64_t width = static_cast<int64_t>(LoadU16(h + 8)) - LoadU16(h + 4) + 1;
+  const int64_t height = static_cast<int64_t>(LoadU16(h + 10)) - LoadU16(h + 6) + 1;
+  const int dpiX = LoadU16(h + 12), dpiY = LoadU16(h + 14);
   const int planes = h[65];
-  const size_t bytesPerLine = U16(h + 66);
+  const size_t bytesPerLine = LoadU16(h + 66);
 
   if (planes > 4) return Fail(img, "Can't handle image with more than 4 planes");
   // A window whose end lies before its start, or no planes at all, describes no
@@ -216,10 +204,10 @@ bool Encode(ByteWriter& out, CxImage& img) {
   h[1] = 5;   // version 3.0 and later
   h[2] = 1;   // run-length coded
   h[3] = packed ? 1 : 8;
-  PutU16(h + 8, static_cast<uint16_t>(width - 1));
-  PutU16(h + 10, static_cast<uint16_t>(height - 1));
-  PutU16(h + 12, static_cast<uint16_t>(std::clamp(img.m_nXDpi, 0, 0xFFFF)));
-  PutU16(h + 14, static_cast<uint16_t>(std::clamp(img.m_nYDpi, 0, 0xFFFF)));
+  StoreU16(h + 8, static_cast<uint16_t>(width - 1));
+  StoreU16(h + 10, static_cast<uint16_t>(height - 1));
+  StoreU16(h + 12, static_cast<uint16_t>(std::clamp(img.m_nXDpi, 0, 0xFFFF)));
+  StoreU16(h + 14, static_cast<uint16_t>(std::clamp(img.m_nYDpi, 0, 0xFFFF)));
   const RGBQUAD* pal = img.GetPalette();
   if (bpp == 1) {
     std::memset(h + 19, 255, 3);
@@ -231,8 +219,8 @@ bool Encode(ByteWriter& out, CxImage& img) {
     }
   }
   h[65] = static_cast<uint8_t>(planes);
-  PutU16(h + 66, static_cast<uint16_t>(bytesPerLine));
-  PutU16(h + 68, img.GetNumColors() == 0 ? 1 : 0);
+  StoreU16(h + 66, static_cast<uint16_t>(bytesPerLine));
+  StoreU16(h + 68, img.GetNumColors() == 0 ? 1 : 0);
 
   // A 1-bit picture is written as black on white: when its entry 0 is the
   // brighter colour, the indices are inverted so that 0 stays the darker one.

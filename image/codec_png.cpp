@@ -77,20 +77,6 @@ uint8_t Blend(unsigned colour, unsigned alpha, unsigned background) {
   return static_cast<uint8_t>((colour * alpha + background * (255 - alpha) + 127) / 255);
 }
 
-// Two-bit indices become four-bit ones in place, working from the end of the
-// row so that nothing is overwritten before it is read. Grey values are
-// stretched (x 5) so that the four-bit grey ramp shows them at their level.
-void ExpandTwoBitRow(uint8_t* row, unsigned width, bool grey) {
-  size_t n = (static_cast<size_t>(width) * 2 + 7) / 8;
-  unsigned scale = grey ? 5 : 1;
-  for (size_t i = n; i-- > 0;) {
-    unsigned b = row[i];
-    unsigned p0 = (b >> 6) & 3, p1 = (b >> 4) & 3, p2 = (b >> 2) & 3, p3 = b & 3;
-    row[2 * i + 1] = static_cast<uint8_t>(((p2 * scale) << 4) | (p3 * scale));
-    row[2 * i] = static_cast<uint8_t>(((p0 * scale) << 4) | (p1 * scale));
-  }
-}
-
 bool DecodeCore(DecodeState* s) {
   if (setjmp(png_jmpbuf(s->png))) return false;
   png_structp png = s->png;
@@ -296,15 +282,6 @@ struct EncodeState {
   png_infop info;
   png_color palette[256];
 };
-
-bool AppendToWriter(ByteWriter* out, const uint8_t* data, size_t n) {
-  try {
-    out->Write(data, n);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 
 void WriteToMemory(png_structp png, png_bytep data, size_t n) {
   EncodeState* s = static_cast<EncodeState*>(png_get_io_ptr(png));

@@ -30,18 +30,6 @@ struct TgaHeader {
   uint8_t descriptor;
 };
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-bool Fail(CxImage& img, const char* text) {
-  img.SetError(text);
-  return false;
-}
-
 // A 16-bit grey pixel (grey byte, then an alpha or attribute byte); stands in
 // for the file's depth where grey files are converted.
 constexpr int kGreyAlpha16 = -16;
@@ -149,13 +137,13 @@ bool Decode(ByteReader& in, CxImage& img) {
   h.idLength = raw[0];
   h.colorMapType = raw[1];
   h.imageType = raw[2];
-  h.colorMapFirst = U16(raw + 3);
-  h.colorMapLength = U16(raw + 5);
+  h.colorMapFirst = LoadU16(raw + 3);
+  h.colorMapLength = LoadU16(raw + 5);
   h.colorMapEntrySize = raw[7];
-  h.xOrigin = U16(raw + 8);
-  h.yOrigin = U16(raw + 10);
-  h.width = U16(raw + 12);
-  h.height = U16(raw + 14);
+  h.xOrigin = LoadU16(raw + 8);
+  h.yOrigin = LoadU16(raw + 10);
+  h.width = LoadU16(raw + 12);
+  h.height = LoadU16(raw + 14);
   h.pixelDepth = raw[16];
   h.descriptor = raw[17];
 
@@ -270,13 +258,13 @@ bool EncodeTga(ByteWriter& out, CxImage& img) {
     h[0] = 0;                          // no id field
     h[1] = indexed ? 1 : 0;            // colour map present
     h[2] = indexed ? 1 : 2;            // uncompressed colour-mapped / true colour
-    PutU16(h + 3, 0);                  // first map entry
-    PutU16(h + 5, indexed ? 256 : 0);  // map length
+    StoreU16(h + 3, 0);                // first map entry
+    StoreU16(h + 5, indexed ? 256 : 0);  // map length
     h[7] = indexed ? 24 : 0;           // map entry size
-    PutU16(h + 8, 0);
-    PutU16(h + 10, 0);
-    PutU16(h + 12, static_cast<uint16_t>(img.GetWidth()));
-    PutU16(h + 14, static_cast<uint16_t>(img.GetHeight()));
+    StoreU16(h + 8, 0);
+    StoreU16(h + 10, 0);
+    StoreU16(h + 12, static_cast<uint16_t>(img.GetWidth()));
+    StoreU16(h + 14, static_cast<uint16_t>(img.GetHeight()));
     h[16] = static_cast<uint8_t>(bpp);
     h[17] = 0;  // rows bottom first, left to right
     out.Write(h, sizeof h);

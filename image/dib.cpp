@@ -1,5 +1,5 @@
-// The picture block: its layout rules, the check that a block read from a file
-// really holds what its header claims, making blocks, and reading bitmap files.
+// The picture block: making blocks, the block check (the bitmap layout rules of
+// image/bmp_layout), reading bitmap files into blocks, and the RGB view of one.
 #include "image/dib.h"
 
 #include <cstdio>
@@ -32,60 +32,9 @@ uint8_t* Dib::Bits() { return m_pData + DibBitsOffset(Header()); }
 const uint8_t* Dib::Bits() const { return m_pData + DibBitsOffset(Header()); }
 size_t Dib::Stride() const { return static_cast<size_t>(DibRowStride(Header().biWidth, Header().biBitCount)); }
 
-int64_t DibRowStride(int64_t width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
-
-int64_t DibColorTableBytes(const BITMAPINFOHEADER& hdr) {
-  switch (hdr.biBitCount) {
-    case 1: return 8;
-    case 4: return hdr.biClrUsed ? 4 * int64_t{hdr.biClrUsed} : 64;
-    case 8: return hdr.biClrUsed ? 4 * int64_t{hdr.biClrUsed} : 1024;
-    case 16:
-    case 32:
-      // A 40-byte header is followed by the three masks; longer headers hold
-      // them inside themselves.
-      return hdr.biCompression == BI_BITFIELDS && hdr.biSize == 40 ? 12 : 0;
-    default: return 0;
-  }
-}
-
-int64_t DibBitsOffset(const BITMAPINFOHEADER& hdr) { return int64_t{hdr.biSize} + DibColorTableBytes(hdr); }
-
 bool DibFitsBlock(const Dib& dib) {
-  if (dib.Size() < sizeof(BITMAPINFOHEADER)) return false;
-  const BITMAPINFOHEADER& h = dib.Header();
-  const uint64_t size = dib.Size();
-  if (h.biSize < 40 || h.biSize > size) return false;
-  // A negative height (rows stored top first in other programs) is taken as
-  // bottom-up rows like any other; only its size matters here.
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
-  const uint64_t rows = static_cast<uint64_t>(h.biHeight < 0 ? -int64_t{h.biHeight} : int64_t{h.biHeight});
-  const int bits = h.biBitCount;
-  bool compressed = false;
-  switch (bits) {
-    case 1:
-    case 24:
-      if (h.biCompression != BI_RGB) return false;
-      break;
-    case 4:
-    case 8:
-      if (h.biCompression == BI_RLE8 && bits == 8) compressed = true;
-      else if (h.biCompression == BI_RLE4 && bits == 4) compressed = true;
-      else if (h.biCompression != BI_RGB) return false;
-      break;
-    case 16:
-    case 32:
-      if (h.biCompression != BI_RGB && h.biCompression != BI_BITFIELDS) return false;
-      // The masks are read 40 bytes into the block.
-      if (h.biCompression == BI_BITFIELDS && size < 52) return false;
-      break;
-    default: return false;
-  }
-  const uint64_t offset = static_cast<uint64_t>(DibBitsOffset(h));
-  if (offset > size) return false;
-  const uint64_t room = size - offset;
-  if (compressed) return h.biSizeImage <= room;
-  const uint64_t stride = static_cast<uint64_t>(DibRowStride(h.biWidth, bits));
-  return stride <= room && rows <= room / stride;
+  BmpLayout layout;
+  return ReadBlockLayout(dib.Data(), dib.Size(), layout);
 }
 
 void ZeroRowPadding(Dib& dib) {
@@ -128,39 +77,51 @@ DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::strin
   return dib;
 }
 
-DibPtr ReadDibMemory(const uint8_t* data, size_t size) {
-  if (size < 14 || data[0] != 'B' || data[1] != 'M') return nullptr;
-  DibPtr dib = Dib::Allocate(size);
+namespace {
+
+// The block for a bitmap file of `fileSize` bytes whose first 14 are
+// `fileHeader`: as long as the file, its last 14 bytes spare and zero. The
+// caller fills the rest with the bytes after the file header. Null when the
+// header is not a bitmap's, the file is shorter than it or memory is short.
+DibPtr BlockForFile(const uint8_t* fileHeader, uint64_t fileSize, uint32_t* bitsOffset) {
+  uint32_t declaredSize = 0, offset = 0;
+  if (fileSize < kBmpFileHeaderBytes || !ReadBmpFileHeader(fileHeader, kBmpFileHeaderBytes, declaredSize, offset))
+    return nullptr;
+  // No bitmap the program can hold is longer than the largest block a file
+  // header can describe.
+  if (fileSize > uint64_t{0xFFFFFFFF}) return nullptr;
+  DibPtr dib = Dib::Allocate(static_cast<size_t>(fileSize));
   if (!dib) return nullptr;
-  std::memcpy(dib->Data(), data + 14, size - 14);
-  // The block is as long as the file; its last 14 bytes are spare.
-  std::memset(dib->Data() + size - 14, 0, 14);
+  std::memset(dib->Data() + fileSize - kBmpFileHeaderBytes, 0, kBmpFileHeaderBytes);
+  if (bitsOffset) *bitsOffset = offset;
   return dib;
 }
 
-DibPtr ReadDibFile(const std::filesystem::path& path) {
+}  // namespace
+
+DibPtr ReadDibMemory(const uint8_t* data, size_t size, uint32_t* bitsOffset) {
+  if (size < kBmpFileHeaderBytes) return nullptr;
+  DibPtr dib = BlockForFile(data, size, bitsOffset);
+  if (dib) std::memcpy(dib->Data(), data + kBmpFileHeaderBytes, size - kBmpFileHeaderBytes);
+  return dib;
+}
+
+DibPtr ReadDibFile(const std::filesystem::path& path, uint32_t* bitsOffset) {
   // Only regular files: a device or a pipe has no length to trust.
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return nullptr;
   DibPtr dib;
-  uint8_t fileHeader[14];
+  uint8_t fileHeader[kBmpFileHeaderBytes];
   long length = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-  // No bitmap the program can hold is longer than the largest block a file
-  // header can describe.
-  if (length >= 14 && static_cast<uint64_t>(length) <= uint64_t{0xFFFFFFFF} && std::fseek(f, 0, SEEK_SET) == 0 && std::fread(fileHeader, 1, 14, f) == 14 &&
-      fileHeader[0] == 'B' && fileHeader[1] == 'M') {
-    const size_t n = static_cast<size_t>(length);
-    dib = Dib::Allocate(n);
-    if (dib) {
-      if (std::fread(dib->Data(), 1, n - 14, f) == n - 14) {
-        std::memset(dib->Data() + n - 14, 0, 14);
-      } else {
-        dib.reset();
-      }
-    }
+  if (length >= 0 && std::fseek(f, 0, SEEK_SET) == 0 &&
+      std::fread(fileHeader, 1, sizeof fileHeader, f) == sizeof fileHeader) {
+    const uint64_t n = static_cast<uint64_t>(length);
+    dib = BlockForFile(fileHeader, n, bitsOffset);
+    const size_t rest = static_cast<size_t>(n) - kBmpFileHeaderBytes;
+    if (dib && std::fread(dib->Data(), 1, rest, f) != rest) dib.reset();
   }
   std::fclose(f);
   return dib;
@@ -168,12 +129,11 @@ DibPtr ReadDibFile(const std::filesystem::path& path) {
 
 std::vector<uint8_t> DibToRgb(const Dib& dib) {
   std::vector<uint8_t> out;
-  if (!DibFitsBlock(dib) || (dib.BitCount() <= 8 && dib.Header().biCompression != BI_RGB)) return out;
-  const BITMAPINFOHEADER& h = dib.Header();
-  const int w = h.biWidth, height = h.biHeight < 0 ? -h.biHeight : h.biHeight, bits = h.biBitCount;
+  BmpLayout layout;
+  if (!ReadBlockLayout(dib.Data(), dib.Size(), layout) || (layout.bits <= 8 && layout.compression != BI_RGB)) return out;
+  const int w = static_cast<int>(layout.width), height = static_cast<int>(layout.height), bits = layout.bits;
   // Colour-table entries present; an index beyond them reads as black.
-  int64_t entries = 0;
-  if (bits <= 8) entries = bits == 1 ? 2 : DibColorTableBytes(h) / 4;
+  const int64_t entries = layout.tableEntries;
   const RGBQUAD* table = dib.ColorTable();
   auto lookup = [&](unsigned index, uint8_t* p) {
     if (index < entries) {
@@ -182,20 +142,13 @@ std::vector<uint8_t> DibToRgb(const Dib& dib) {
       p[0] = p[1] = p[2] = 0;
     }
   };
-  uint16_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (bits == 16 && h.biCompression == BI_BITFIELDS) {
-    for (int i = 0; i < 3; ++i) {
-      uint32_t m;
-      std::memcpy(&m, dib.Data() + 40 + 4 * i, 4);
-      masks[i] = static_cast<uint16_t>(m);
-    }
+  // 16 bits: the low 16 bits of each mask, as the cursors take them.
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (bits == 16 && layout.masks) {
+    const std::array<uint32_t, 3> m = ReadBmpMasks(dib.Data(), layout.masksAt);
+    for (int i = 0; i < 3; ++i) masks[i] = m[i] & 0xFFFF;
   }
-  auto channel16 = [](unsigned v, uint16_t mask) -> uint8_t {
-    if (!mask) return 0;
-    unsigned t = v & mask, m = mask;
-    while (!(m & 0x8000)) m <<= 1, t <<= 1;
-    return static_cast<uint8_t>((t >> 8) & 0xFF);
-  };
+  const int shifts[3] = {Mask16Shift(masks[0]), Mask16Shift(masks[1]), Mask16Shift(masks[2])};
   out.resize(static_cast<size_t>(w) * height * 3);
   for (int row = 0; row < height; ++row) {
     const uint8_t* src = dib.Row(height - 1 - row);
@@ -206,8 +159,8 @@ std::vector<uint8_t> DibToRgb(const Dib& dib) {
         case 4: lookup((x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4), dst); break;
         case 8: lookup(src[x], dst); break;
         case 16: {
-          unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-          dst[0] = channel16(v, masks[0]), dst[1] = channel16(v, masks[1]), dst[2] = channel16(v, masks[2]);
+          const uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);
+          for (int i = 0; i < 3; ++i) dst[i] = Mask16Channel(v, masks[i], shifts[i]);
           break;
         }
         case 24: dst[0] = src[3 * x + 2], dst[1] = src[3 * x + 1], dst[2] = src[3 * x]; break;

@@ -13,37 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "image/bmp_layout.h"
+
 namespace tessara {
-
-#pragma pack(push, 1)
-struct BITMAPINFOHEADER {
-  uint32_t biSize;
-  int32_t biWidth;
-  int32_t biHeight;
-  uint16_t biPlanes;
-  uint16_t biBitCount;
-  uint32_t biCompression;
-  uint32_t biSizeImage;
-  int32_t biXPelsPerMeter;
-  int32_t biYPelsPerMeter;
-  uint32_t biClrUsed;
-  uint32_t biClrImportant;
-};
-
-struct RGBQUAD {
-  uint8_t rgbBlue;
-  uint8_t rgbGreen;
-  uint8_t rgbRed;
-  uint8_t rgbReserved;
-};
-#pragma pack(pop)
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
-static_assert(sizeof(RGBQUAD) == 4);
-
-inline constexpr uint32_t BI_RGB = 0;
-inline constexpr uint32_t BI_RLE8 = 1;
-inline constexpr uint32_t BI_RLE4 = 2;
-inline constexpr uint32_t BI_BITFIELDS = 3;
 
 // Spare bytes after the rows of a block made by CreateDib (the size of the file
 // header a bitmap file carries in front of the same data).
@@ -111,20 +83,9 @@ class Dib {
 
 using DibPtr = std::unique_ptr<Dib>;
 
-// Bytes per stored row: ((width x bitCount + 31) div 32) x 4, in 64 bits.
-int64_t DibRowStride(int64_t width, int bitCount);
-
-// Bytes between the header and the first pixel row (colour table and masks).
-// Headers longer than 40 bytes carry the bit-field masks inside themselves.
-int64_t DibColorTableBytes(const BITMAPINFOHEADER& hdr);
-// Offset of the first pixel row from the start of the block.
-int64_t DibBitsOffset(const BITMAPINFOHEADER& hdr);
-
 // Checks that the header, colour table and pixel rows of `dib` lie inside its
-// block: width positive, height not 0 (a negative height counts as its size),
-// a known depth and compression, sizes that fit. Reading
-// pixels of a block that fails this check is never safe. Compressed rows
-// (run-length bitmaps) are checked against biSizeImage instead of the stride.
+// block, by the block rules of ReadBlockLayout. Reading pixels of a block that
+// fails this check is never safe.
 bool DibFitsBlock(const Dib& dib);
 
 // Sets the pad bytes at the end of every row to 0, as a cursor leaving a
@@ -139,9 +100,11 @@ DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::strin
 // Reads a bitmap file: checks the 14-byte file header's "BM" and returns a block
 // as long as the file holding everything after the file header (so 14 bytes
 // longer than the bitmap data). Nothing else is checked here. Null on a short
-// file, a wrong signature or a failed read or allocation.
-DibPtr ReadDibFile(const std::filesystem::path& path);
-DibPtr ReadDibMemory(const uint8_t* data, size_t size);
+// file, a wrong signature or a failed read or allocation. `bitsOffset`, when
+// given, receives the file header's offset of the rows.
+DibPtr ReadDibFile(const std::filesystem::path& path, uint32_t* bitsOffset = nullptr);
+// The same for a whole bitmap file in memory.
+DibPtr ReadDibMemory(const uint8_t* data, size_t size, uint32_t* bitsOffset = nullptr);
 
 // The picture as top-down RGB bytes (red, green, blue per pixel), for tests and
 // drawing. The picture must pass DibFitsBlock and be uncompressed; an empty

@@ -12,23 +12,8 @@ int g_bMonoBlack = 0;
 
 namespace {
 
-uint16_t MaskAt(const Dib& dib, int i) {
-  uint32_t m;
-  std::memcpy(&m, dib.Data() + 40 + 4 * i, 4);
-  return static_cast<uint16_t>(m);
-}
-
-int TopBitShift(uint16_t mask) {
-  if (!mask) return -1;
-  int s = 0;
-  while (!(mask & 0x8000)) mask = static_cast<uint16_t>(mask << 1), ++s;
-  return s;
-}
-
-inline uint8_t Channel16(unsigned value, uint16_t mask, int shift) {
-  if (shift < 0) return 0;
-  return static_cast<uint8_t>((((value & mask) << shift) >> 8) & 0xFF);
-}
+// The low 16 bits of mask i (red, green, blue) after the header.
+uint16_t MaskAt(const Dib& dib, int i) { return static_cast<uint16_t>(ReadBmpMasks(dib.Data(), 40)[i]); }
 
 }  // namespace
 
@@ -149,9 +134,9 @@ PixelCursor16::PixelCursor16(Dib& dib) : PixelCursorMoves(dib, 16) {
     m_nMaskGreen = MaskAt(dib, 1);
     m_nMaskBlue = MaskAt(dib, 2);
   }
-  m_nShiftRed = TopBitShift(m_nMaskRed);
-  m_nShiftGreen = TopBitShift(m_nMaskGreen);
-  m_nShiftBlue = TopBitShift(m_nMaskBlue);
+  m_nShiftRed = Mask16Shift(m_nMaskRed);
+  m_nShiftGreen = Mask16Shift(m_nMaskGreen);
+  m_nShiftBlue = Mask16Shift(m_nMaskBlue);
 }
 
 PixelCursor16::~PixelCursor16() { ClearPadding(); }
@@ -161,9 +146,9 @@ int PixelCursor16::MoveTo(int x, int y) {
   m_nY = y;
   const uint8_t* p = RowPtr(y) + 2 * x;
   const unsigned value = p[0] | (p[1] << 8);
-  g_CurPixel.blue = Channel16(value, m_nMaskBlue, m_nShiftBlue);
-  g_CurPixel.green = Channel16(value, m_nMaskGreen, m_nShiftGreen);
-  g_CurPixel.red = Channel16(value, m_nMaskRed, m_nShiftRed);
+  g_CurPixel.blue = Mask16Channel(value, m_nMaskBlue, m_nShiftBlue);
+  g_CurPixel.green = Mask16Channel(value, m_nMaskGreen, m_nShiftGreen);
+  g_CurPixel.red = Mask16Channel(value, m_nMaskRed, m_nShiftRed);
   return 0;
 }
 
@@ -208,10 +193,7 @@ void PixelCursor24::WriteMono(int x, int y, int black) {
 
 // ---- 32 bits ----
 
-PixelCursor32::PixelCursor32(Dib& dib) : PixelCursorMoves(dib, 32) {
-  if (dib.Header().biCompression == BI_BITFIELDS)
-    for (int i = 0; i < 3; ++i) std::memcpy(&m_nMasks[i], dib.Data() + 40 + 4 * i, 4);
-}
+PixelCursor32::PixelCursor32(Dib& dib) : PixelCursorMoves(dib, 32) {}
 
 int PixelCursor32::MoveTo(int x, int y) {
   m_nX = x;

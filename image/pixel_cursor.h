@@ -148,9 +148,6 @@ class PixelCursor32 : public PixelCursorMoves {
   int MoveTo(int x, int y) override;
   void WritePixel(int x, int y, const PixelValue* value) override;
   void WriteMono(int x, int y, int black) override;
-
-  // Kept from a bit-field header; reads do not consult them.
-  uint32_t m_nMasks[3] = {0, 0, 0};
 };
 
 // Makes the cursor matching a picture's depth and owns it. For a depth other

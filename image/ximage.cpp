@@ -103,12 +103,12 @@ CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
     // An unreadable file fails with an empty message.
     return;
   }
-  if (format >= 1 && format <= 11) {
+  if (IsNamedFormat(format)) {
     if (DecodeAs(data.Data(), data.Size(), format) || m_bStopped) return;
   }
   std::string remembered = m_szLastError;
   if (DecodeAs(data.Data(), data.Size(), CXIMAGE_FORMAT_UNKNOWN)) return;
-  if (format >= 1 && format <= 11) m_szLastError = remembered;
+  if (IsNamedFormat(format)) m_szLastError = remembered;
 }
 
 CxImage::CxImage(const uint8_t* buffer, size_t size, int format) : m_nFormat(format) {
@@ -116,7 +116,7 @@ CxImage::CxImage(const uint8_t* buffer, size_t size, int format) : m_nFormat(for
 }
 
 bool CxImage::Decode(const uint8_t* buffer, size_t size, int format) {
-  if (format < 0 || format > 11) {
+  if (format != CXIMAGE_FORMAT_UNKNOWN && !IsNamedFormat(format)) {
     SetError("Decode: Unknown or wrong format");
     return false;
   }
@@ -185,7 +185,7 @@ bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
     SetError("null image!!!");
     return false;
   }
-  if (format < 1 || format > 11) {
+  if (!IsNamedFormat(format)) {
     SetError("Encode: Unknown format");
     return false;
   }

@@ -28,6 +28,9 @@ enum ImageFormat {
   CXIMAGE_FORMAT_PGX = 11,
 };
 
+// A named file format (not "try every decoder"): 1 .. 11.
+inline constexpr bool IsNamedFormat(int format) { return format >= CXIMAGE_FORMAT_BMP && format <= CXIMAGE_FORMAT_PGX; }
+
 // Largest picture block the layer makes: every byte count must fit in 31 bits.
 inline constexpr uint64_t kMaxImageBytes = 0x7FFFFFFF;
 // The largest picture block the layer makes in this process, at most
@@ -152,7 +155,6 @@ class CxImage {
   int m_nXDpi = 96;
   int m_nYDpi = 96;
   uint32_t m_dwCodecOptions = 0;
-  int m_nBkgndIndex = -1;
 
  private:
   bool DecodeAs(const uint8_t* buffer, size_t size, int format);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 #include "framework/registry.h"
 #include "framework/user_interface.h"
@@ -23,17 +24,6 @@ bool CanOpenForReading(const std::string& path) {
   if (!f) return false;
   std::fclose(f);
   return true;
-}
-
-// The file header's offset of the rows, or 0 when the file has none readable.
-uint32_t ReadBitsOffset(const std::string& path) {
-  uint8_t header[14];
-  uint32_t offset = 0;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    if (std::fread(header, 1, 14, f) == 14) std::memcpy(&offset, header + 10, 4);
-    std::fclose(f);
-  }
-  return offset;
 }
 
 // Pictures of at least this many pixels take long enough to load that the
@@ -111,8 +101,9 @@ bool CTessaraDoc::OnOpenDocument(const std::string& path) {
 int CTessaraDoc::LoadBitmapFile(const std::string& path) {
   if (!CanOpenForReading(path)) return 0;
   m_pDib.reset();
-  m_pDib = ReadDibFile(path);
-  if (m_pDib) NormaliseBitmapBlock(m_pDib, ReadBitsOffset(path));
+  uint32_t bitsOffset = 0;
+  m_pDib = ReadDibFile(path, &bitsOffset);
+  if (m_pDib) NormaliseBitmapBlock(m_pDib, bitsOffset);
   InitDibData();
   if (!m_pDib) {
     ShowMessage(source_text::kCannotLoadFile);
@@ -181,71 +172,44 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
   // reaching into them are rows the file does not have: the block stops at the
   // end of the data, and the preparation refuses such a picture as short.
   dib->Truncate(dib->Size() - kDibSpareBytes);
-  if (dib->Size() < 4) return;
   const uint8_t* data = dib->Data();
   const size_t dataEnd = dib->Size();
-  uint32_t headerSize;
-  std::memcpy(&headerSize, data, 4);
-
-  BITMAPINFOHEADER h{};
-  size_t tableAt, entryBytes;
-  if (headerSize == 12) {
-    if (dataEnd < 12) return;
-    uint16_t w, ht, planes, bits;
-    std::memcpy(&w, data + 4, 2);
-    std::memcpy(&ht, data + 6, 2);
-    std::memcpy(&planes, data + 8, 2);
-    std::memcpy(&bits, data + 10, 2);
-    h.biWidth = w;
-    h.biHeight = static_cast<int16_t>(ht);
-    h.biPlanes = planes;
-    h.biBitCount = bits;
-    tableAt = 12;
-    entryBytes = 3;
-  } else {
-    if (headerSize < 40 || dataEnd < 40) return;
-    std::memcpy(&h, data, 40);
-    tableAt = headerSize;
-    entryBytes = 4;
-  }
-  h.biSize = 40;
+  // The file header counts its offset from the start of the file, 14 bytes
+  // before the block.
+  std::optional<uint64_t> givenRows;
+  if (bitsOffset >= kBmpFileHeaderBytes) givenRows = bitsOffset - kBmpFileHeaderBytes;
+  BmpLayout layout;
+  if (!ReadBmpLayout(data, dataEnd, 0, givenRows, layout)) return;
 
   // Where the rows are now, and where the colour table and masks say they
   // should be.
-  int64_t entries = 0;
-  if (h.biBitCount == 1) entries = 2;
-  else if (h.biBitCount == 4) entries = h.biClrUsed ? h.biClrUsed : 16;
-  else if (h.biBitCount == 8) entries = h.biClrUsed ? h.biClrUsed : 256;
-  if (headerSize == 12) h.biClrUsed = 0;
-  const bool masks = (h.biBitCount == 16 || h.biBitCount == 32) && h.biCompression == BI_BITFIELDS;
-  const size_t maskBytes = masks ? 12 : 0;
-  // Masks follow a 40-byte header, and sit inside longer ones.
-  const size_t maskAt = 40;
-  const size_t tableStart = tableAt + (headerSize == 40 ? maskBytes : 0);
-  const uint64_t tableBytes = static_cast<uint64_t>(entries) * entryBytes;
-  const uint64_t naturalRows = tableStart + tableBytes;
-  const uint64_t rowsAt = bitsOffset >= 14 ? bitsOffset - 14u : naturalRows;
-  if (headerSize == 40 && rowsAt == naturalRows) return;  // already in shape
-  if (tableStart + tableBytes > dataEnd || rowsAt > dataEnd || (masks && maskAt + 12 > dataEnd)) return;
+  const int64_t entries = layout.tableEntries;
+  const uint64_t tableEnd = layout.tableAt + static_cast<uint64_t>(entries) * layout.entryBytes;
+  if (layout.header.biSize == 40 && layout.rowsAt == tableEnd) return;  // already in shape
+  if (tableEnd > dataEnd || layout.rowsAt > dataEnd || (layout.masks && layout.masksAt + 12 > dataEnd)) return;
 
+  BITMAPINFOHEADER h = layout.header;
+  h.biSize = 40;
+  const size_t maskBytes = layout.masks ? 12 : 0;
   const uint64_t newTable = static_cast<uint64_t>(entries) * 4;
-  const uint64_t rowBytes = dataEnd - rowsAt;
+  const uint64_t rowBytes = dataEnd - layout.rowsAt;
   const uint64_t total = 40 + maskBytes + newTable + rowBytes;
   DibPtr out = Dib::Allocate(static_cast<size_t>(total));
   if (!out) return;
   uint8_t* dst = out->Data();
   std::memcpy(dst, &h, 40);
   size_t at = 40;
-  if (masks) {
-    std::memcpy(dst + at, data + maskAt, 12);
+  if (layout.masks) {
+    std::memcpy(dst + at, data + layout.masksAt, 12);
     at += 12;
   }
+  const size_t entryBytes = static_cast<size_t>(layout.entryBytes);
   for (int64_t i = 0; i < entries; ++i, at += 4) {
-    const uint8_t* e = data + tableStart + static_cast<size_t>(i) * entryBytes;
+    const uint8_t* e = data + layout.tableAt + static_cast<size_t>(i) * entryBytes;
     dst[at] = e[0], dst[at + 1] = e[1], dst[at + 2] = e[2];
     dst[at + 3] = entryBytes == 4 ? e[3] : 0;
   }
-  std::memcpy(dst + at, data + rowsAt, static_cast<size_t>(rowBytes));
+  std::memcpy(dst + at, data + layout.rowsAt, static_cast<size_t>(rowBytes));
   dib = std::move(out);
 }
 

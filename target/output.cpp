@@ -91,14 +91,9 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
   const uint32_t offset = 54 + tableBytes;
   const bool ok = WriteFileReplacing(path, [&](std::FILE* f) {
     uint8_t header[54];
-    const uint32_t fileSize = offset + h.biSizeImage;
-    const uint32_t reserved = 0;
-    header[0] = 'B';
-    header[1] = 'M';
-    std::memcpy(header + 2, &fileSize, 4);
-    std::memcpy(header + 6, &reserved, 4);
-    std::memcpy(header + 10, &offset, 4);
-    std::memcpy(header + 14, &h, 40);
+    const auto fileHeader = MakeBmpFileHeader(offset + h.biSizeImage, offset);
+    std::memcpy(header, fileHeader.data(), fileHeader.size());
+    std::memcpy(header + fileHeader.size(), &h, 40);
     if (std::fwrite(header, 1, sizeof header, f) != sizeof header) return false;
     if (tableBytes && std::fwrite(out.ColorTable(), 1, tableBytes, f) != tableBytes) return false;
     return h.biSizeImage == 0 || std::fwrite(out.Bits(), 1, h.biSizeImage, f) == h.biSizeImage;

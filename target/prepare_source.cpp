@@ -43,9 +43,7 @@ struct SourceReader {
       }
       for (int i = 0; i < 3; ++i) {
         if (!mask[i]) continue;
-        int s = 0;
-        for (uint16_t m = mask[i]; !(m & 0x8000); m = static_cast<uint16_t>(m << 1)) ++s;
-        shift[i] = s;
+        shift[i] = Mask16Shift(mask[i]);
       }
     }
   }

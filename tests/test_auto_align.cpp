@@ -367,8 +367,8 @@ TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
 }
 
 TEST_F(AutoAlignTest, SharedPairsWithKnownPlacement) {
-  const fs::path dir = fs::path(TESSARA_SHARED_PAIRS);
-  if (!fs::exists(dir / "TRUTH.txt")) GTEST_SKIP() << "no shared pairs at " << dir;
+  const fs::path dir = fs::path(TESSARA_PAIRS);
+  if (!fs::exists(dir / "TRUTH.txt")) GTEST_SKIP() << "no pairs at " << dir;
   // From TRUTH.txt. The astronaut's right half shows its detail turned 2
   // degrees clockwise as seen (compared with the left half by ImageMagick, the
   // clockwise turn matches better), so its copy must turn it back: -2 degrees.
@@ -449,8 +449,8 @@ JoinRun RunJoin(const std::string& args) {
 }
 
 TEST(AutoAlignJoinTool, PrintsUsesAndRefuses) {
-  const fs::path pairs = fs::path(TESSARA_SHARED_PAIRS);
-  if (!fs::exists(pairs / "coffee_left.png")) GTEST_SKIP() << "no shared pairs";
+  const fs::path pairs = fs::path(TESSARA_PAIRS);
+  if (!fs::exists(pairs / "coffee_left.png")) GTEST_SKIP() << "no pairs";
   const std::string left = "'" + (pairs / "coffee_left.png").string() + "' ";
   const std::string right = "'" + (pairs / "coffee_right.png").string() + "' ";
 

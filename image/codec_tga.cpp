@@ -130,9 +130,7 @@ void MirrorRows(CxImage& img) {
   }
 }
 
-bool Decode(ByteReader& in, CxImage& img) {
-  uint8_t raw[18];
-  if (!in.Read(raw, sizeof raw)) return Fail(img, "Not a TGA");
+TgaHeader ParseHeader(const uint8_t* raw) {
   TgaHeader h;
   h.idLength = raw[0];
   h.colorMapType = raw[1];
@@ -146,6 +144,53 @@ bool Decode(ByteReader& in, CxImage& img) {
   h.height = LoadU16(raw + 14);
   h.pixelDepth = raw[16];
   h.descriptor = raw[17];
+  return h;
+}
+
+// Copies a colour map into an 8-bit picture's table. Map entry k stands for
+// pixel index first + k; the table was cleared, so indices the map does not
+// cover read as black. True-colour pictures have no table: the map is passed
+// over.
+void ReadColourMap(const TgaHeader& h, const uint8_t* map, size_t entryBytes, CxImage& img) {
+  if (img.GetNumColors() != 256) return;
+  RGBQUAD* pal = img.GetPalette();
+  for (size_t k = 0; k < h.colorMapLength && h.colorMapFirst + k < 256; ++k) {
+    uint8_t bgr[3];
+    ConvertPixels(map + k * entryBytes, bgr, 1, h.colorMapEntrySize);
+    pal[h.colorMapFirst + k] = RGBQUAD{bgr[0], bgr[1], bgr[2], 0};
+  }
+}
+
+// Reads every row, plain or run-length coded, into the picture. False when the
+// data is cut short (the message is set) or the load was stopped.
+bool ReadRows(ByteReader& in, const TgaHeader& h, bool compressed, int pixelKind, uint64_t filePixelBytes,
+              bool indexed, CxImage& img) {
+  const bool topFirst = (h.descriptor & kTopLeftOrigin) != 0;
+  const size_t width = h.width;
+  const size_t pictureBytes = indexed ? 1 : 3;
+  const size_t rowBytes = width * filePixelBytes;
+  Packet packet;
+  for (int i = 0; i < h.height; ++i) {
+    uint8_t* row = img.GetBits(topFirst ? h.height - 1 - i : i);
+    if (compressed) {
+      if (!DecodeRleRow(in, row, width, pixelKind, filePixelBytes, pictureBytes, packet))
+        return Fail(img, "corrupted TGA");
+    } else {
+      if (in.Remaining() < rowBytes) return Fail(img, "corrupted TGA");
+      ConvertPixels(in.Current(), row, width, pixelKind);
+      in.Skip(rowBytes);
+    }
+    if (!KeepDecoding(img, static_cast<uint64_t>(i) + 1, h.height)) return false;
+  }
+  // Whatever is left of the last packet would lie outside the picture: it is
+  // dropped.
+  return true;
+}
+
+bool Decode(ByteReader& in, CxImage& img) {
+  uint8_t raw[18];
+  if (!in.Read(raw, sizeof raw)) return Fail(img, "Not a TGA");
+  const TgaHeader h = ParseHeader(raw);
 
   bool compressed;
   switch (h.imageType) {
@@ -192,43 +237,12 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (needed > available) return Fail(img, "corrupted TGA");
 
   if (!img.Create(h.width, h.height, indexed ? 8 : 24)) return Fail(img, "TGA Create failed");
-
   if (mapBytes) {
-    const uint8_t* map = in.Current();
-    // Only an 8-bit picture has a colour table; for true-colour pictures the map
-    // is just passed over. Map entry k stands for pixel index first + k; the
-    // table was cleared, so indices the map does not cover read as black.
-    if (img.GetNumColors() == 256) {
-      RGBQUAD* pal = img.GetPalette();
-      for (size_t k = 0; k < h.colorMapLength && h.colorMapFirst + k < 256; ++k) {
-        uint8_t bgr[3];
-        ConvertPixels(map + k * entryBytes, bgr, 1, entryBits);
-        pal[h.colorMapFirst + k] = RGBQUAD{bgr[0], bgr[1], bgr[2], 0};
-      }
-    }
+    ReadColourMap(h, in.Current(), entryBytes, img);
     in.Skip(mapBytes);
   }
   if (grey) img.SetGrayPalette();
-
-  const bool topFirst = (h.descriptor & kTopLeftOrigin) != 0;
-  const size_t width = h.width;
-  const size_t pictureBytes = indexed ? 1 : 3;
-  const size_t rowBytes = width * filePixelBytes;
-  Packet packet;
-  for (int i = 0; i < h.height; ++i) {
-    uint8_t* row = img.GetBits(topFirst ? h.height - 1 - i : i);
-    if (compressed) {
-      if (!DecodeRleRow(in, row, width, pixelKind, filePixelBytes, pictureBytes, packet))
-        return Fail(img, "corrupted TGA");
-    } else {
-      if (in.Remaining() < rowBytes) return Fail(img, "corrupted TGA");
-      ConvertPixels(in.Current(), row, width, pixelKind);
-      in.Skip(rowBytes);
-    }
-    if (!KeepDecoding(img, static_cast<uint64_t>(i) + 1, h.height)) return false;
-  }
-  // Whatever is left of the last packet would lie outside the picture: it is
-  // dropped.
+  if (!ReadRows(in, h, compressed, pixelKind, filePixelBytes, indexed, img)) return false;
   if (h.descriptor & kRightToLeft) MirrorRows(img);
   return true;
 }

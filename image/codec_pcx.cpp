@@ -31,6 +31,95 @@ void ClearTail(uint8_t* row, size_t width, int bits) {
   if (usedBits % 8) row[usedBits / 8] &= static_cast<uint8_t>(0xFF00 >> (usedBits % 8));
 }
 
+// Run-length decoding of the whole picture into `buffer`. Runs may cross line
+// ends, not the end of the picture.
+bool ExpandRunLength(ByteReader& in, std::vector<uint8_t>& buffer, CxImage& img) {
+  const uint8_t* p = in.Current();
+  const uint8_t* end = p + in.Remaining();
+  uint8_t* o = buffer.data();
+  uint8_t* const oEnd = o + buffer.size();
+  while (o < oEnd) {
+    if (p == end) return Fail(img, "corrupted PCX");
+    uint8_t b = *p++;
+    if ((b & 0xC0) == 0xC0) {
+      size_t count = b & 0x3F;
+      if (count > static_cast<size_t>(oEnd - o)) return Fail(img, "repeat count spans end of image");
+      if (p == end) return Fail(img, "corrupted PCX");
+      std::memset(o, *p++, count);
+      o += count;
+    } else {
+      *o++ = b;
+    }
+  }
+  in.Skip(static_cast<size_t>(p - in.Current()));
+  return true;
+}
+
+// Colour table: the header's 16 entries, the 256 after the data for 8-bit
+// pictures, plain black and white for one plane of one bit.
+bool ReadPalette(ByteReader& in, const uint8_t* h, int bits, int planes, CxImage& img) {
+  RGBQUAD pal[256] = {};
+  for (int i = 0; i < 16; ++i) pal[i] = RGBQUAD{h[16 + 3 * i + 2], h[16 + 3 * i + 1], h[16 + 3 * i], 0};
+  if (bits == 8 && planes == 1) {
+    uint8_t marker;
+    if (!in.ReadU8(marker)) return Fail(img, "corrupted PCX");
+    if (marker != kPaletteMarker) return Fail(img, "bad color map signature");
+    uint8_t map[768];
+    if (!in.Read(map, sizeof map)) return Fail(img, "corrupted PCX");
+    for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{map[3 * i + 2], map[3 * i + 1], map[3 * i], 0};
+  } else if (bits == 1 && planes == 1) {
+    pal[0] = RGBQUAD{0, 0, 0, 0};
+    pal[1] = RGBQUAD{255, 255, 255, 0};
+  }
+  std::copy(pal, pal + img.GetNumColors(), img.GetPalette());
+  return true;
+}
+
+// Turns one line of the file (its planes one after another) into a row of the
+// picture.
+void ConvertLine(const uint8_t* line, uint8_t* row, size_t w, int bits, int planes, size_t bytesPerLine) {
+  const bool rgb = planes == 3 && bits == 8;
+  if (rgb) {
+    const uint8_t* r = line;
+    const uint8_t* g = line + bytesPerLine;
+    const uint8_t* b = line + 2 * bytesPerLine;
+    for (size_t x = 0; x < w; ++x, row += 3) {
+      row[0] = b[x];
+      row[1] = g[x];
+      row[2] = r[x];
+    }
+  } else if (planes == 1) {
+    switch (bits) {
+      case 8:
+        std::memcpy(row, line, w);
+        break;
+      case 4:
+      case 1:
+        // Same packing as the picture's rows.
+        std::memcpy(row, line, (w * bits + 7) / 8);
+        ClearTail(row, w, bits);
+        break;
+      case 2:
+        for (size_t x = 0; x < w; ++x) PutNibble(row, x, (line[x >> 2] >> (6 - 2 * (x & 3))) & 3);
+        break;
+    }
+  } else {
+    // Bit i of each index comes from plane i; eight pixels share one byte
+    // of each plane.
+    for (size_t x0 = 0; x0 < w; x0 += 8) {
+      uint8_t bytes[4] = {0, 0, 0, 0};
+      for (int i = 0; i < planes; ++i) bytes[i] = line[i * bytesPerLine + (x0 >> 3)];
+      const size_t n = std::min<size_t>(8, w - x0);
+      for (size_t k = 0; k < n; ++k) {
+        const int shift = 7 - static_cast<int>(k);
+        const unsigned index = ((bytes[0] >> shift) & 1u) | (((bytes[1] >> shift) & 1u) << 1) |
+                               (((bytes[2] >> shift) & 1u) << 2) | (((bytes[3] >> shift) & 1u) << 3);
+        PutNibble(row, x0 + k, index);
+      }
+    }
+  }
+}
+
 bool Decode(ByteReader& in, CxImage& img) {
   uint8_t h[kHeaderSize];
   if (!in.Read(h, sizeof h)) return Fail(img, "Can't read PCX image");
@@ -79,94 +168,18 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (bufferSize > PictureByteLimit()) return Fail(img, "CxImage::Create can't allocate memory");
   std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
 
-  // Run-length decoding of the whole picture. Runs may cross line ends, not
-  // the end of the picture.
-  {
-    const uint8_t* p = in.Current();
-    const uint8_t* end = p + in.Remaining();
-    uint8_t* o = buffer.data();
-    uint8_t* const oEnd = o + buffer.size();
-    while (o < oEnd) {
-      if (p == end) return Fail(img, "corrupted PCX");
-      uint8_t b = *p++;
-      if ((b & 0xC0) == 0xC0) {
-        size_t count = b & 0x3F;
-        if (count > static_cast<size_t>(oEnd - o)) return Fail(img, "repeat count spans end of image");
-        if (p == end) return Fail(img, "corrupted PCX");
-        std::memset(o, *p++, count);
-        o += count;
-      } else {
-        *o++ = b;
-      }
-    }
-    in.Skip(static_cast<size_t>(p - in.Current()));
-  }
-
-  // Colour table: the header's 16 entries, the 256 after the data for 8-bit
-  // pictures, plain black and white for one plane of one bit.
-  RGBQUAD pal[256] = {};
-  for (int i = 0; i < 16; ++i) pal[i] = RGBQUAD{h[16 + 3 * i + 2], h[16 + 3 * i + 1], h[16 + 3 * i], 0};
-  if (bits == 8 && planes == 1) {
-    uint8_t marker;
-    if (!in.ReadU8(marker)) return Fail(img, "corrupted PCX");
-    if (marker != kPaletteMarker) return Fail(img, "bad color map signature");
-    uint8_t map[768];
-    if (!in.Read(map, sizeof map)) return Fail(img, "corrupted PCX");
-    for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{map[3 * i + 2], map[3 * i + 1], map[3 * i], 0};
-  } else if (bits == 1 && planes == 1) {
-    pal[0] = RGBQUAD{0, 0, 0, 0};
-    pal[1] = RGBQUAD{255, 255, 255, 0};
-  }
-  std::copy(pal, pal + img.GetNumColors(), img.GetPalette());
+  if (!ExpandRunLength(in, buffer, img) || !ReadPalette(in, h, bits, planes, img)) return false;
 
   const size_t w = static_cast<size_t>(width);
   const size_t lineStep = static_cast<size_t>(planes) * bytesPerLine;
   for (int64_t j = 0; j < height; ++j) {
     if (!KeepDecoding(img, static_cast<uint64_t>(j), static_cast<uint64_t>(height))) return false;
-    const uint8_t* line = buffer.data() + static_cast<size_t>(j) * lineStep;
-    uint8_t* row = img.GetBits(static_cast<int>(height - 1 - j));
-    if (rgb) {
-      const uint8_t* r = line;
-      const uint8_t* g = line + bytesPerLine;
-      const uint8_t* b = line + 2 * bytesPerLine;
-      for (size_t x = 0; x < w; ++x, row += 3) {
-        row[0] = b[x];
-        row[1] = g[x];
-        row[2] = r[x];
-      }
-    } else if (planes == 1) {
-      switch (bits) {
-        case 8:
-          std::memcpy(row, line, w);
-          break;
-        case 4:
-        case 1:
-          // Same packing as the picture's rows.
-          std::memcpy(row, line, (w * bits + 7) / 8);
-          ClearTail(row, w, bits);
-          break;
-        case 2:
-          for (size_t x = 0; x < w; ++x) PutNibble(row, x, (line[x >> 2] >> (6 - 2 * (x & 3))) & 3);
-          break;
-      }
-    } else {
-      // Bit i of each index comes from plane i; eight pixels share one byte
-      // of each plane.
-      for (size_t x0 = 0; x0 < w; x0 += 8) {
-        uint8_t bytes[4] = {0, 0, 0, 0};
-        for (int i = 0; i < planes; ++i) bytes[i] = line[i * bytesPerLine + (x0 >> 3)];
-        const size_t n = std::min<size_t>(8, w - x0);
-        for (size_t k = 0; k < n; ++k) {
-          const int shift = 7 - static_cast<int>(k);
-          const unsigned index = ((bytes[0] >> shift) & 1u) | (((bytes[1] >> shift) & 1u) << 1) |
-                                 (((bytes[2] >> shift) & 1u) << 2) | (((bytes[3] >> shift) & 1u) << 3);
-          PutNibble(row, x0 + k, index);
-        }
-      }
-    }
+    ConvertLine(buffer.data() + static_cast<size_t>(j) * lineStep, img.GetBits(static_cast<int>(height - 1 - j)), w,
+                bits, planes, bytesPerLine);
   }
   return true;
 }
+
 
 // Run-length codes one line: runs of up to 63 equal bytes as a count byte and
 // the value; single bytes as themselves, unless they look like a count byte.

@@ -21,10 +21,20 @@ class EngineTest : public testing::Test {
     doc = std::make_unique<CDestdoc>();
   }
   void TearDown() override {
+    DropSession();
+    SetUserInterface(nullptr);
+  }
+  // A fresh session: no sources, a new target document with its defaults,
+  // nothing recorded.
+  void Restart() {
+    DropSession();
+    ui.Clear();
+    doc = std::make_unique<CDestdoc>();
+  }
+  void DropSession() {
     doc.reset();
     while (g_nSourcesLoaded > 0) RemoveSource(g_nSourcesLoaded);
     g_pSourceDocs[0] = g_pSourceDocs[1] = nullptr;
-    SetUserInterface(nullptr);
   }
   // Registers `dib` as the next source, as a load would.
   CTessaraDoc* AddSource(DibPtr dib) {

@@ -228,15 +228,6 @@ model::TargetSettings RandomTargetSettings(std::mt19937& rng, const Picture& s1,
 
 class EngineModelBase : public test::EngineTest {
  protected:
-  // A fresh session: no sources, a new target document with its defaults.
-  void Restart() {
-    doc.reset();
-    while (g_nSourcesLoaded > 0) RemoveSource(g_nSourcesLoaded);
-    g_pSourceDocs[0] = g_pSourceDocs[1] = nullptr;
-    ui.Clear();
-    doc = std::make_unique<CDestdoc>();
-  }
-
   void Apply(int n, const model::SourceSettings& s) {
     if (n == 1) {
       doc->m_nScale1X = s.scaleX, doc->m_nScale1Y = s.scaleY, doc->m_bMirror1 = s.mirror;

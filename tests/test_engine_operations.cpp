@@ -30,14 +30,6 @@ bool SameBlock(const Dib& a, const Dib& b) { return a.Size() == b.Size() && !std
 
 class EngineOperations : public test::EngineTest {
  protected:
-  // A fresh session: no sources, a new target document, nothing recorded.
-  void Restart() {
-    doc.reset();
-    while (g_nSourcesLoaded > 0) RemoveSource(g_nSourcesLoaded);
-    g_pSourceDocs[0] = g_pSourceDocs[1] = nullptr;
-    ui.Clear();
-    doc = std::make_unique<CDestdoc>();
-  }
   // Puts a TargetSettings value into the session, field by field.
   void Apply(const TargetSettings& t) {
     doc->m_nOffsetX = t.offsetX, doc->m_nOffsetY = t.offsetY;

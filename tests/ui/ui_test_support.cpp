@@ -1,6 +1,8 @@
 #include "ui_test_support.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QProcess>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTest>
@@ -80,6 +82,20 @@ bool CProgramUnderTest::Command(int id) { return Frame().ExecuteCommand(id); }
 void CProgramUnderTest::Idle() {
   QApplication::processEvents();
   Frame().OnIdle();
+}
+
+QString DifferenceFromBatchJoin(const QString& program, const QStringList& args, const QString& saved,
+                                const QString& joined) {
+  QProcess join;
+  join.start(program, args);
+  if (!join.waitForFinished(120000)) return QStringLiteral("the batch tool did not finish");
+  if (join.exitCode() != 0) return QStringLiteral("the batch tool failed with %1").arg(join.exitCode());
+  QFile mine(saved), theirs(joined);
+  if (!mine.open(QIODevice::ReadOnly) || !theirs.open(QIODevice::ReadOnly)) return QStringLiteral("a file is missing");
+  const QByteArray x = mine.readAll(), y = theirs.readAll();
+  if (x.size() <= 1000) return QStringLiteral("only %1 bytes saved").arg(x.size());
+  if (x != y) return QStringLiteral("%1 bytes against %2").arg(x.size()).arg(y.size());
+  return QString();
 }
 
 }  // namespace tessara::test

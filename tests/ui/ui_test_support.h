@@ -62,6 +62,12 @@ class CProgramUnderTest {
   std::unique_ptr<CTessaraApp> m_pApp;
 };
 
+// Runs the batch tool `program` with `args` (writing `joined`) and compares its
+// file with `saved`, byte for byte: empty when the tool succeeded and both files
+// hold the same picture of some size, otherwise what differs.
+QString DifferenceFromBatchJoin(const QString& program, const QStringList& args, const QString& saved,
+                                const QString& joined);
+
 // Answers a file dialog with `path` and the 1-based filter.
 int AnswerFileDialog(CMyfiledialog& dialog, const QString& path, int filterIndex);
 

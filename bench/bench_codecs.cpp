@@ -25,8 +25,6 @@
 namespace fs = std::filesystem;
 using namespace tessara;
 using tessara::bench::Seconds;
-using tessara::bench::TimeCommand;
-using tessara::bench::WritePpm;
 
 namespace {
 

@@ -358,23 +358,31 @@ class FileRows {
   size_t m_nBytes;
 };
 
-// Appends file row `r` with its filter byte: true colour rows take the Up
-// filter (the difference from the row above), indexed rows none.
-void AppendFiltered(const FileRows& rows, int r, std::vector<uint8_t>& cur, std::vector<uint8_t>& prev,
-                    std::vector<uint8_t>& out) {
+// Appends file rows [first, end) with their filter bytes: true colour rows take
+// the Up filter (the difference from the row above), indexed rows none. Each
+// row is turned into file order once; the one above the range is read only for
+// its first row.
+void AppendFilteredRows(const FileRows& rows, int first, int end, std::vector<uint8_t>& out) {
+  if (first >= end) return;
   const size_t n = rows.Bytes();
-  rows.Get(r, cur.data());
-  const size_t at = out.size();
-  out.resize(at + 1 + n);
-  uint8_t* o = out.data() + at;
-  if (!rows.Rgb() || r == 0) {
-    o[0] = 0;
-    std::memcpy(o + 1, cur.data(), n);
-    return;
+  std::vector<uint8_t> cur(n), prev(n);
+  const bool up = rows.Rgb();
+  if (up && first > 0) rows.Get(first - 1, prev.data());
+  out.reserve(out.size() + (n + 1) * static_cast<size_t>(end - first));
+  for (int r = first; r < end; ++r) {
+    rows.Get(r, cur.data());
+    const size_t at = out.size();
+    out.resize(at + 1 + n);
+    uint8_t* o = out.data() + at;
+    if (!up || r == 0) {
+      o[0] = 0;
+      std::memcpy(o + 1, cur.data(), n);
+    } else {
+      o[0] = 2;
+      for (size_t i = 0; i < n; ++i) o[1 + i] = static_cast<uint8_t>(cur[i] - prev[i]);
+    }
+    cur.swap(prev);
   }
-  rows.Get(r - 1, prev.data());
-  o[0] = 2;
-  for (size_t i = 0; i < n; ++i) o[1 + i] = static_cast<uint8_t>(cur[i] - prev[i]);
 }
 
 struct Band {
@@ -386,14 +394,12 @@ struct Band {
 
 void DeflateBand(const FileRows& rows, int first, int end, bool last, Band& band) {
   const size_t n = rows.Bytes();
-  std::vector<uint8_t> cur(n), prev(n), raw, dictionary;
+  std::vector<uint8_t> raw, dictionary;
   // The window before the band: the filtered rows just above it.
   const int back = first > 0 ? static_cast<int>(std::min<size_t>(first, kWindowBytes / (n + 1) + 1)) : 0;
-  for (int r = first - back; r < first; ++r) AppendFiltered(rows, r, cur, prev, dictionary);
-  raw.reserve((n + 1) * static_cast<size_t>(end - first));
-  for (int r = first; r < end; ++r) AppendFiltered(rows, r, cur, prev, raw);
+  AppendFilteredRows(rows, first - back, first, dictionary);
+  AppendFilteredRows(rows, first, end, raw);
   band.rawBytes = raw.size();
-  band.adler = adler32(1, raw.data(), static_cast<uInt>(0));
   for (size_t at = 0; at < raw.size();) {
     const size_t k = std::min<size_t>(raw.size() - at, 1u << 30);
     band.adler = adler32(band.adler, raw.data() + at, static_cast<uInt>(k));

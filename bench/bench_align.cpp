@@ -27,11 +27,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "bench/bench_support.h"
-#include "align/auto_align.h"
+#include "engine/auto_align.h"
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "image/ximage.h"
-#include "source/tessara_doc.h"
-#include "target/destdoc.h"
 
 namespace fs = std::filesystem;
 using namespace tessara;

@@ -20,9 +20,9 @@
 #include <string>
 
 #include "bench/bench_support.h"
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
 #include "framework/registry.h"
-#include "source/tessara_doc.h"
-#include "target/destdoc.h"
 
 namespace fs = std::filesystem;
 using namespace tessara;

@@ -20,14 +20,14 @@
 #include <thread>
 #include <vector>
 
-#include "align/align_doc.h"
-#include "align/auto_align.h"
 #include "cli/job_list.h"
 #include "cli/join_options.h"
+#include "engine/align_doc.h"
+#include "engine/auto_align.h"
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
-#include "source/tessara_doc.h"
-#include "target/destdoc.h"
 
 using namespace tessara;
 

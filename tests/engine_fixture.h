@@ -6,11 +6,11 @@
 
 #include <memory>
 
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
 #include "image/dib.h"
-#include "source/tessara_doc.h"
-#include "target/destdoc.h"
 
 namespace tessara::test {
 

@@ -2,7 +2,7 @@
 // preview, the missing-source state, and frame changes made with the mouse.
 #include <gtest/gtest.h>
 
-#include "align/align_doc.h"
+#include "engine/align_doc.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {

@@ -3,8 +3,8 @@
 // makes, and the exact Align commands with their numbers.
 #include <gtest/gtest.h>
 
-#include "align/align_doc.h"
-#include "align/align_frame.h"
+#include "engine/align_doc.h"
+#include "engine/align_frame.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {

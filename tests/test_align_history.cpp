@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "align/align_doc.h"
-#include "align/align_frame.h"
-#include "align/align_history.h"
+#include "engine/align_doc.h"
+#include "engine/align_frame.h"
+#include "engine/align_history.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {

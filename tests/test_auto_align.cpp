@@ -19,8 +19,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "align/auto_align.h"
 #include "cli/join_options.h"
+#include "engine/auto_align.h"
 #include "tests/engine_fixture.h"
 #include "tests/test_support.h"
 

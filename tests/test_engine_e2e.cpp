@@ -3,7 +3,7 @@
 // pixels of each region against values worked out from the pictures themselves.
 #include <gtest/gtest.h>
 
-#include "target/merge.h"
+#include "engine/merge.h"
 #include "tests/engine_fixture.h"
 #include "tests/test_support.h"
 

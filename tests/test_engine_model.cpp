@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "target/merge.h"
-#include "target/session.h"
+#include "engine/merge.h"
+#include "engine/session.h"
 #include "tests/engine_fixture.h"
 #include "tests/engine_model.h"
 

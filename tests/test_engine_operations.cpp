@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "target/generate_target.h"
-#include "target/prepare_source.h"
+#include "engine/generate_target.h"
+#include "engine/prepare_source.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "target/merge.h"
+#include "engine/merge.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {

@@ -1,8 +1,8 @@
 // The merge operators with bias and fading, and the tone curve.
 #include <gtest/gtest.h>
 
+#include "engine/merge.h"
 #include "tests/engine_fixture.h"
-#include "target/merge.h"
 
 namespace tessara {
 namespace {

@@ -12,18 +12,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include "align/align_doc.h"
-#include "align/align_frame.h"
-#include "align/align_view.h"
-#include "app/child_frames.h"
-#include "app/main_frame.h"
-#include "app/modal.h"
-#include "app/tessara_app.h"
-#include "app/ui_registry.h"
-#include "dialogs/tool_dialog.h"
+#include "engine/align_doc.h"
+#include "engine/align_frame.h"
+#include "engine/destdoc.h"
 #include "framework/registry.h"
-#include "target/destdoc.h"
-#include "targetview/destview.h"
+#include "ui/common/modal.h"
+#include "ui/common/ui_registry.h"
+#include "ui/dialogs/tool_dialog.h"
+#include "ui/shell/child_frames.h"
+#include "ui/shell/main_frame.h"
+#include "ui/shell/tessara_app.h"
+#include "ui/views/align_view.h"
+#include "ui/views/destview.h"
 #include "ui_test_support.h"
 
 using namespace tessara;

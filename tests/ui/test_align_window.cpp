@@ -14,18 +14,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include "align/align_doc.h"
-#include "align/align_view.h"
-#include "align/rotate_dlg.h"
-#include "app/child_frames.h"
-#include "app/main_frame.h"
-#include "app/modal.h"
-#include "app/status_line.h"
-#include "app/qt_user_interface.h"
-#include "app/ui_registry.h"
-#include "dialogs/dialog_controls.h"
+#include "engine/align_doc.h"
+#include "engine/destdoc.h"
 #include "framework/registry.h"
-#include "target/destdoc.h"
+#include "ui/common/modal.h"
+#include "ui/common/qt_user_interface.h"
+#include "ui/common/status_line.h"
+#include "ui/common/ui_registry.h"
+#include "ui/dialogs/dialog_controls.h"
+#include "ui/dialogs/rotate_dlg.h"
+#include "ui/shell/child_frames.h"
+#include "ui/shell/main_frame.h"
+#include "ui/views/align_view.h"
 #include "ui_test_support.h"
 
 using namespace tessara;

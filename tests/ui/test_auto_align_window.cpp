@@ -6,18 +6,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "align/align_doc.h"
-#include "align/auto_align.h"
+#include "engine/align_doc.h"
+#include "engine/auto_align.h"
 #include <QUndoStack>
 
-#include "app/align_undo.h"
-#include "app/commands.h"
-#include "app/main_frame.h"
-#include "app/status_line.h"
-#include "app/ui_registry.h"
+#include "engine/destdoc.h"
 #include "framework/registry.h"
-#include "target/destdoc.h"
-#include "targetview/destview.h"
+#include "ui/common/align_undo.h"
+#include "ui/common/commands.h"
+#include "ui/common/status_line.h"
+#include "ui/common/ui_registry.h"
+#include "ui/shell/main_frame.h"
+#include "ui/views/destview.h"
 #include "ui_test_support.h"
 
 using namespace tessara;

@@ -6,16 +6,16 @@
 #include <QDir>
 #include <QImage>
 
-#include "align/align_view.h"
-#include "app/paint_dib.h"
-#include "source/tessara_doc.h"
-#include "app/commands.h"
-#include "app/file_dialog.h"
-#include "app/recent_files.h"
-#include "app/status_text.h"
-#include "targetview/destview.h"
-#include "targetview/target_commands.h"
-#include "targetview/zone.h"
+#include "engine/tessara_doc.h"
+#include "ui/common/commands.h"
+#include "ui/common/file_dialog.h"
+#include "ui/common/paint_dib.h"
+#include "ui/common/status_text.h"
+#include "ui/shell/recent_files.h"
+#include "ui/views/align_view.h"
+#include "ui/views/destview.h"
+#include "ui/views/target_commands.h"
+#include "ui/views/zone.h"
 
 using namespace tessara;
 

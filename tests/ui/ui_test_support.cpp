@@ -7,12 +7,12 @@
 #include <QSettings>
 #include <QTest>
 
-#include "app/main_frame.h"
-#include "app/modal.h"
-#include "app/qt_settings.h"
-#include "app/tessara_app.h"
-#include "app/ui_registry.h"
 #include "framework/registry.h"
+#include "ui/common/modal.h"
+#include "ui/common/qt_settings.h"
+#include "ui/common/ui_registry.h"
+#include "ui/shell/main_frame.h"
+#include "ui/shell/tessara_app.h"
 
 namespace tessara::test {
 

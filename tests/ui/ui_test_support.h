@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/file_dialog.h"
+#include "ui/common/file_dialog.h"
 
 namespace tessara {
 class CTessaraApp;

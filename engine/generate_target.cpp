@@ -1,0 +1,550 @@
+// Builds the Target: both prepared sources laid on one canvas at their relative
+// placement, the overlap merged, the tone curve and the cylindrical projection
+// applied while laying, and the grid drawn last. Two 1-bit sources give a 1-bit
+// Target merged by OR or AND on black; small palettes give an 8-bit Target whose
+// colour table holds every merged pair; everything else is 24 bits.
+#include "engine/generate_target.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "engine/destdoc.h"
+#include "engine/merge.h"
+#include "engine/palette.h"
+#include "framework/registry.h"
+#include "image/parallel.h"
+#include "image/pixel_cursor.h"
+
+namespace tessara {
+
+namespace {
+
+// Reads the colour of a pixel of a prepared source (1, 4, 8 or 24 bits) as a
+// cursor read leaves it: indexed pictures through their colour table.
+struct PreparedReader {
+  const uint8_t* bits0;
+  size_t stride;
+  int depth;
+  const RGBQUAD* table;
+
+  explicit PreparedReader(const Dib& d)
+      : bits0(d.Bits()), stride(d.Stride()), depth(d.BitCount()), table(d.ColorTable()) {}
+  const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
+  int Index(int x, int y) const {
+    const uint8_t* r = Row(y);
+    switch (depth) {
+      case 1: return (r[x >> 3] << (x & 7)) & 0x80 ? 1 : 0;
+      case 4: return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
+      default: return r[x];
+    }
+  }
+  MergePixel Color(int x, int y) const {
+    if (depth == 24) {
+      const uint8_t* p = bits0 + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x);
+      return {p[0], p[1], p[2]};
+    }
+    const RGBQUAD& q = table[Index(x, y)];
+    return {q.rgbBlue, q.rgbGreen, q.rgbRed};
+  }
+};
+
+MergePixel Tone(MergePixel p, int contrast, int brightness) {
+  if (contrast == 16 && brightness == 128) return p;
+  return {ToneCurve(p.blue, contrast, brightness), ToneCurve(p.green, contrast, brightness),
+          ToneCurve(p.red, contrast, brightness)};
+}
+
+// What the laying of every depth reads: both sources with their coverage, the
+// canvas plan, the settings, the merge operator and the observer.
+struct LayingJob {
+  const Dib& s1;
+  const Dib& s2;
+  const PreparedReader r1;
+  const PreparedReader r2;
+  // Pixels of a copy that got no sample from their source are black filler:
+  // where source 1 lies, such a pixel of source 2 leaves source 1's pixel alone,
+  // and a pixel of source 2 laid on source 1's filler is written as if source 2
+  // lay there alone.
+  const CoverageView cover1;
+  const CoverageView cover2;
+  const TargetPlan& plan;
+  const TargetSettings& settings;
+  const MergeOperator& op;
+  WorkObserver& observer;
+
+  // Whether source 1's rectangle holds canvas pixel (X, Y).
+  bool InSource1(int X, int Y) const {
+    const TargetGeometry& g = plan.geometry;
+    return X >= g.x1 && X < g.x1 + g.w1 && Y >= g.y1 && Y < g.y1 + g.h1;
+  }
+};
+
+// ---- 1 bit ----
+
+void LayOneBit(const LayingJob& job, Dib& target) {
+  const TargetGeometry& g = job.plan.geometry;
+  RGBQUAD* t = target.ColorTable();
+  t[0] = {0, 0, 0, 0};
+  t[1] = {255, 255, 255, 0};
+  // A set bit is white: laying source 1 copies its bits; source 2 then adds its
+  // black (OR) or its white (AND).
+  auto setBit = [&](int x, int y, bool white) {
+    uint8_t& b = target.Row(y)[x >> 3];
+    const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
+    b = white ? (b | m) : (b & ~m);
+  };
+  job.observer.Stage(WorkStage::kMergingSource1);
+  for (int y = 0; y < g.h1; ++y) {
+    for (int x = 0; x < g.w1; ++x) setBit(x + g.x1, y + g.y1, job.r1.Index(x, y) == 1);
+    job.observer.Progress(y * 100 / g.h1);
+  }
+  job.observer.Progress(100);
+  job.observer.Stage(WorkStage::kMergingSource2);
+  for (int y = 0; y < g.h2; ++y) {
+    for (int x = 0; x < g.w2; ++x) {
+      const bool white = job.r2.Index(x, y) == 1;
+      const int X = x + g.x2, Y = y + g.y2;
+      if (job.InSource1(X, Y)) {
+        if (!job.cover2.Sampled(x, y)) continue;
+        if (!job.cover1.Sampled(X - g.x1, Y - g.y1)) {
+          setBit(X, Y, white);
+          continue;
+        }
+      }
+      if (job.settings.monoAnd ? white : !white) setBit(X, Y, white);
+    }
+    job.observer.Progress(y * 100 / g.h2);
+  }
+  job.observer.Stage(WorkStage::kNone);
+  job.observer.Progress(100);
+  // Written as through a cursor, which leaves the row padding zeroed.
+  ZeroRowPadding(target);
+}
+
+// ---- 8 bits ----
+
+// Working table: slots 0..15 source 1's colours, 16..31 source 2's, and
+// 32 + i + 16 j the merge of source 1 colour i with source 2 colour j. A slot's
+// link ends as its entry in the Target's colour table.
+struct Slot {
+  int blue = 0, green = 0, red = 0;
+  bool used = false;
+  int link = -1;
+};
+using SlotTable = std::array<Slot, 288>;
+
+int TableColours(const Dib& d) {
+  return d.Header().biClrUsed ? static_cast<int>(std::min<uint32_t>(d.Header().biClrUsed, 16)) : 16;
+}
+
+// Fills the slots and the Target's colour table from them: duplicates share one
+// entry, and colours beyond the 255 entries take the nearest one.
+void BuildEightBitTable(const LayingJob& job, Dib& target, SlotTable& slots) {
+  const int n1 = TableColours(job.s1), n2 = TableColours(job.s2);
+  const RGBQUAD* t1 = job.s1.ColorTable();
+  const RGBQUAD* t2 = job.s2.ColorTable();
+  const int contrast = job.settings.contrast, brightness = job.settings.brightness;
+  auto use = [&](int k, int blue, int green, int red) { slots[k] = {blue, green, red, true, k}; };
+  for (int i = 0; i < n1; ++i) use(i, t1[i].rgbBlue, t1[i].rgbGreen, t1[i].rgbRed);
+  for (int j = 0; j < n2; ++j) use(16 + j, t2[j].rgbBlue, t2[j].rgbGreen, t2[j].rgbRed);
+  for (int i = 0; i < n1; ++i)
+    for (int j = 0; j < n2; ++j) {
+      const MergePixel a = Tone({t1[i].rgbBlue, t1[i].rgbGreen, t1[i].rgbRed}, contrast, brightness);
+      const MergePixel b = Tone({t2[j].rgbBlue, t2[j].rgbGreen, t2[j].rgbRed}, contrast, brightness);
+      // An 8-bit Target never fades, so the position plays no part.
+      const MergePixel m = job.op.MergeAt(a, b, 0, 0);
+      use(32 + i + 16 * j, m.blue, m.green, m.red);
+    }
+  for (size_t a = 0; a < slots.size(); ++a) {
+    if (!slots[a].used) continue;
+    for (size_t b = a + 1; b < slots.size(); ++b)
+      if (slots[b].used && slots[b].blue == slots[a].blue && slots[b].green == slots[a].green &&
+          slots[b].red == slots[a].red) {
+        slots[b].used = false;
+        slots[b].link = static_cast<int>(a);
+      }
+  }
+  int freeBelow[289];
+  freeBelow[0] = 0;
+  for (int k = 0; k < 288; ++k) freeBelow[k + 1] = freeBelow[k] + (slots[k].used ? 0 : 1);
+  for (Slot& s : slots)
+    if (s.link != -1) s.link -= freeBelow[s.link];
+  RGBQUAD* table = target.ColorTable();
+  int entries = 0;
+  for (const Slot& s : slots)
+    if (s.used && entries < 255)
+      table[entries++] = {static_cast<uint8_t>(s.blue), static_cast<uint8_t>(s.green), static_cast<uint8_t>(s.red), 0};
+  table[255] = {0, 0, 0, 0};
+  for (Slot& s : slots)
+    if (s.link >= 255) s.link = NearestTableEntry(table, 255, {s.blue, s.green, s.red});
+}
+
+void LayEightBit(const LayingJob& job, Dib& target) {
+  const TargetGeometry& g = job.plan.geometry;
+  job.observer.Stage(WorkStage::kPleaseWait);
+  SlotTable slots;
+  BuildEightBitTable(job, target, slots);
+  // Which source 1 index each Target byte came from.
+  int producedBy[256] = {};
+  job.observer.Stage(WorkStage::kMergingSource1);
+  for (int x = 0; x < g.w1; ++x) {
+    for (int y = 0; y < g.h1; ++y) {
+      const int k = job.r1.Index(x, y);
+      const int t = slots[k].link;
+      target.Row(y + g.y1)[x + g.x1] = static_cast<uint8_t>(t);
+      producedBy[t & 0xFF] = k;
+    }
+    job.observer.Progress(x * 100 / g.w1);
+  }
+  job.observer.Progress(100);
+  job.observer.Stage(WorkStage::kMergingSource2);
+  for (int x = 0; x < g.w2; ++x) {
+    for (int y = 0; y < g.h2; ++y) {
+      const int X = x + g.x2, Y = y + g.y2;
+      uint8_t& t = target.Row(Y)[X];
+      const int j = job.r2.Index(x, y);
+      bool alone = t == 255;
+      if (job.InSource1(X, Y)) {
+        if (!job.cover2.Sampled(x, y)) continue;
+        if (!job.cover1.Sampled(X - g.x1, Y - g.y1)) alone = true;
+      }
+      t = static_cast<uint8_t>(alone ? slots[16 + j].link : slots[32 + producedBy[t] + 16 * j].link);
+    }
+    job.observer.Progress(x * 100 / g.w2);
+  }
+  job.observer.Stage(WorkStage::kNone);
+  job.observer.Progress(100);
+}
+
+// ---- 24 bits ----
+
+// Lays the sources of a 24-bit Target. Columns are laid in strips, rows of a
+// strip spread over the cores; every canvas pixel is written at most once per
+// source, so the order does not change the result. Progress and the stop check
+// follow each strip.
+class TrueColourLayer {
+ public:
+  TrueColourLayer(const LayingJob& job, Dib& target)
+      : m_job(job),
+        m_target(target),
+        m_nWidth(job.plan.width),
+        m_nHeight(job.plan.height),
+        m_nSwing(job.settings.swing),
+        m_bg{static_cast<uint8_t>(job.plan.background), static_cast<uint8_t>(job.plan.background),
+             static_cast<uint8_t>(job.plan.background)},
+        m_nudged(job.settings.merge.rule == kMergeGreatest ? MergePixel{1, 1, 1}
+                 : job.settings.merge.rule == kMergeLeast  ? MergePixel{254, 254, 254}
+                                                           : MergePixel{126, 126, 126}) {
+    // The tone curve as a table: the same values, looked up.
+    for (int v = 0; v < 256; ++v) m_tone[v] = ToneCurve(v, job.settings.contrast, job.settings.brightness);
+  }
+
+  // Lays source 1, or source 2 merging it; false when the user stopped it.
+  bool Lay(bool second);
+
+ private:
+  static constexpr int kStrip = 128;
+
+  // A source and where it lies on the canvas.
+  struct Placed {
+    const PreparedReader& reader;
+    int w, h, sx, sy;
+    bool second;
+  };
+
+  // The source row laid at canvas row Y (dy = Y - H / 2) for a column's cosine;
+  // false when the projection puts no row of a source of height `rows` there.
+  bool ProjectedRow(double cosine, int64_t dy, int shift, int rows, int& r) const {
+    const double row = dy / cosine + (m_nHeight / 2 - shift);
+    if (!(row > -2147483649.0 && row < 2147483648.0)) return false;
+    r = static_cast<int>(row);
+    return r >= 0 && r < rows;
+  }
+  void LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
+  // One canvas row of a strip; templated so the common cases (24-bit source, no
+  // projection) run without per-pixel tests of the settings.
+  template <bool kRgb, bool kProjected>
+  void LayRow(const Placed& s, int v, int x0, int x1) const;
+
+  const LayingJob& m_job;
+  Dib& m_target;
+  int m_nWidth, m_nHeight;
+  int m_nSwing;
+  MergePixel m_bg, m_nudged;
+  uint8_t m_tone[256];
+  // Per strip: the projection's cosine of each column (theta depends on the
+  // column only).
+  std::vector<double> m_cosines;
+};
+
+bool TrueColourLayer::Lay(bool second) {
+  const TargetGeometry& g = m_job.plan.geometry;
+  const Placed s = second ? Placed{m_job.r2, g.w2, g.h2, g.x2, g.y2, true}
+                          : Placed{m_job.r1, g.w1, g.h1, g.x1, g.y1, false};
+  m_job.observer.Stage(second ? WorkStage::kMergingSource2 : WorkStage::kMergingSource1);
+  const int H = m_nHeight, W = m_nWidth;
+  // Loop rows run from -(H / 2) to H - 1; without the projection only the rows
+  // of the source itself can be laid.
+  const int vFirst = m_nSwing ? -(H / 2) : std::max(0, -s.sy);
+  const int vLast = m_nSwing ? H - 1 : std::min(s.h, H - s.sy) - 1;
+  for (int x0 = 0; x0 < s.w; x0 += kStrip) {
+    const int x1 = std::min(s.w, x0 + kStrip);
+    if (m_nSwing) {
+      m_cosines.resize(static_cast<size_t>(x1 - x0));
+      for (int x = x0; x < x1; ++x) {
+        const int64_t dx = int64_t{x} + s.sx - W / 2;
+        m_cosines[static_cast<size_t>(x - x0)] = std::cos(m_nSwing * dx * 3.14159 / ((W / 2) * 360));
+      }
+    }
+    ParallelRanges(vFirst, vLast + 1, 64, [&](int vBegin, int vEnd) { LayRows(s, vBegin, vEnd, x0, x1); });
+    m_job.observer.Progress(static_cast<int>(int64_t{x1 - 1} * 100 / s.w));
+    if (m_job.observer.StopRequested()) return false;
+  }
+  m_job.observer.Progress(100);
+  return true;
+}
+
+void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
+  const bool rgb = s.reader.depth == 24;
+  for (int v = vBegin; v < vEnd; ++v) {
+    if (m_nSwing) {
+      if (rgb) LayRow<true, true>(s, v, x0, x1);
+      else LayRow<false, true>(s, v, x0, x1);
+    } else {
+      if (rgb) LayRow<true, false>(s, v, x0, x1);
+      else LayRow<false, false>(s, v, x0, x1);
+    }
+  }
+}
+
+template <bool kRgb, bool kProjected>
+void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
+  const int Y = v + s.sy;
+  // Rows pulled in by the projection can land outside the canvas.
+  if (Y < 0 || Y >= m_nHeight) return;
+  const TargetGeometry& g = m_job.plan.geometry;
+  const CoverageView& cover1 = m_job.cover1;
+  const CoverageView& cover2 = m_job.cover2;
+  const MergeOperator& op = m_job.op;
+  const uint8_t* tone = m_tone;
+  const MergePixel bg = m_bg, nudged = m_nudged;
+  const bool second = s.second;
+  uint8_t* out = m_target.Row(Y) + 3 * static_cast<size_t>(s.sx);
+  const int64_t dy = int64_t{Y} - m_nHeight / 2;
+  const uint8_t* in = nullptr;
+  // Coverage of this canvas row by source 2 and, beneath it, by source 1
+  // (without the projection both stay the same along it).
+  RowCoverage here{}, below{};
+  if constexpr (!kProjected) {
+    in = s.reader.Row(v);
+    if (second) {
+      here = cover2.Row(v);
+      const int r1 = Y - g.y1;
+      below = (r1 >= 0 && r1 < g.h1) ? cover1.Row(r1) : RowCoverage::Whole();
+    }
+  }
+  for (int x = x0; x < x1; ++x) {
+    int r = v;
+    if constexpr (kProjected) {
+      if (!ProjectedRow(m_cosines[static_cast<size_t>(x - x0)], dy, s.sy, s.h, r)) continue;
+      in = s.reader.Row(r);
+    }
+    MergePixel p;
+    if constexpr (kRgb) {
+      const uint8_t* q = in + 3 * static_cast<size_t>(x);
+      p = {tone[q[0]], tone[q[1]], tone[q[2]]};
+    } else {
+      const MergePixel c = s.reader.Color(x, r);
+      p = {tone[c.blue], tone[c.green], tone[c.red]};
+    }
+    uint8_t* t = out + 3 * static_cast<size_t>(x);
+    if (!second) {
+      if (p == bg) p = nudged;
+    } else if (t[0] != bg.blue || t[1] != bg.green || t[2] != bg.red) {
+      // Source 1 lies here (its pixels never equal the background).
+      const int X = x + s.sx;
+      bool sampled2, sampled1 = true;
+      if constexpr (kProjected) {
+        sampled2 = cover2.Sampled(x, r);
+        int r1 = 0;
+        if (sampled2 && ProjectedRow(m_cosines[static_cast<size_t>(x - x0)], dy, g.y1, g.h1, r1))
+          sampled1 = cover1.Sampled(X - g.x1, r1);
+      } else {
+        sampled2 = here.Sampled(x);
+        sampled1 = below.Sampled(X - g.x1);
+      }
+      if (!sampled2) continue;
+      if (sampled1) p = op.MergeAt({t[0], t[1], t[2]}, p, x, v);
+    }
+    t[0] = p.blue, t[1] = p.green, t[2] = p.red;
+  }
+}
+
+// Lays both sources, finishes the rows and draws the grid; kGenerateDone or the
+// source during which the user stopped.
+int LayTrueColour(const LayingJob& job, Dib& target) {
+  job.observer.Stage(WorkStage::kStoppable);
+  TrueColourLayer layer(job, target);
+  if (!layer.Lay(false)) return kGenerateStoppedInSource1;
+  if (!layer.Lay(true)) return kGenerateStoppedInSource2;
+  job.observer.Stage(WorkStage::kNone);
+  job.observer.Progress(100);
+  ZeroRowPadding(target);
+  DrawGridOver(target, job.settings.grid, std::min(job.plan.shownWidth, target.Width()),
+               std::min(job.plan.shownHeight, target.Height()));
+  return kGenerateDone;
+}
+
+}  // namespace
+
+TargetPlan PlanTarget(const Dib& s1, const Dib& s2, const TargetSettings& settings) {
+  TargetPlan plan;
+  const int b1 = s1.BitCount(), b2 = s2.BitCount();
+  plan.depth = settings.depth;
+  if (b1 == 1 && b2 == 1) plan.depth = 1;
+  if (b1 + b2 > 4) plan.depth = 8;
+  if (b1 + b2 > 8) plan.depth = 24;
+  if (settings.merge.fade1 || settings.merge.fade2) plan.depth = 24;
+
+  TargetGeometry& g = plan.geometry;
+  g.w1 = s1.Width(), g.h1 = s1.Height(), g.w2 = s2.Width(), g.h2 = s2.Height();
+  if (settings.offsetX < 0) g.x1 = -settings.offsetX, g.x2 = 0;
+  else g.x1 = 0, g.x2 = settings.offsetX;
+  if (settings.offsetY < 0) g.y1 = -settings.offsetY, g.y2 = 0;
+  else g.y1 = 0, g.y2 = settings.offsetY;
+  // Offsets far beyond any picture make a canvas CreateDib refuses; keep the
+  // arithmetic inside an int until then.
+  const int64_t W64 = std::max(int64_t{g.w1} + g.x1, int64_t{g.w2} + g.x2);
+  const int64_t H64 = std::max(int64_t{g.h1} + g.y1, int64_t{g.h2} + g.y2);
+  plan.width = static_cast<int>(std::min<int64_t>(W64, INT_MAX));
+  plan.height = static_cast<int>(std::min<int64_t>(H64, INT_MAX));
+  plan.shownWidth = static_cast<int>(int64_t{plan.width} * settings.viewScaleX / 100);
+  plan.shownHeight = static_cast<int>(int64_t{plan.height} * settings.viewScaleY / 100);
+
+  plan.background = 127;
+  if (settings.merge.rule == kMergeGreatest) plan.background = 0;
+  else if (settings.merge.rule == kMergeLeast) plan.background = 255;
+  if (plan.depth == 1) plan.background = settings.monoAnd ? 0 : 255;
+  else if (plan.depth == 8) plan.background = 255;
+  return plan;
+}
+
+DibPtr CreateTargetCanvas(const TargetPlan& plan) {
+  return CreateDib(plan.background, plan.depth, plan.width, plan.height, target_text::kNoMemoryTarget);
+}
+
+int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
+              Dib& canvas, WorkObserver& observer) {
+  const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
+  const LayingJob job{source1.picture,
+                      source2.picture,
+                      PreparedReader(source1.picture),
+                      PreparedReader(source2.picture),
+                      CoverageView(source1.coverage, source1.picture),
+                      CoverageView(source2.coverage, source2.picture),
+                      plan,
+                      settings,
+                      *op,
+                      observer};
+  if (plan.depth == 1) {
+    LayOneBit(job, canvas);
+    return kGenerateDone;
+  }
+  if (plan.depth == 8) {
+    LayEightBit(job, canvas);
+    return kGenerateDone;
+  }
+  return LayTrueColour(job, canvas);
+}
+
+GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
+                                      WorkObserver& observer) {
+  GeneratedTarget made;
+  made.plan = PlanTarget(source1.picture, source2.picture, settings);
+  DibPtr canvas = CreateTargetCanvas(made.plan);
+  if (!canvas) {
+    made.result = kGenerateNoMemory;
+    return made;
+  }
+  made.result = LayTarget(source1, source2, settings, made.plan, *canvas, observer);
+  if (made.result == kGenerateDone) made.target = std::move(canvas);
+  return made;
+}
+
+void DrawGridOver(Dib& target, const GridSettings& grid, int width, int height) {
+  if (!(grid.solid || grid.dotted)) return;
+  const GridColour& colour = grid.colour;
+  PixelValue v{colour.blue, colour.green, colour.red, 0};
+  if (target.BitCount() == 1) {
+    // A white grid sets the bit, a black one clears it.
+    v.index = (colour.blue | colour.green | colour.red) ? 1 : 0;
+  } else if (target.BitCount() <= 8) {
+    v.index = NearestTableEntry(target.ColorTable(), target.BitCount() == 8 ? 255 : 16,
+                                {colour.blue, colour.green, colour.red});
+  }
+  DibCursor cursor(&target);
+  if (!cursor.m_pCursor) return;
+  if (grid.solid) {
+    if (grid.solidX > 0)
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; x += grid.solidX) cursor.WritePixel(x, y, &v);
+    if (grid.solidY > 0)
+      for (int y = 0; y < height; y += grid.solidY)
+        for (int x = 0; x < width; ++x) cursor.WritePixel(x, y, &v);
+  }
+  if (grid.dotted && grid.dotX > 0 && grid.dotY > 0) {
+    for (int y = 0; y < height; y += grid.dotY)
+      for (int x = 0; x < width; x += grid.dotX) cursor.WritePixel(x, y, &v);
+  }
+}
+
+int CDestdoc::GenerateTarget() {
+  ClearTarget();
+  m_bUpToDate = 1;
+  m_bZoneOnly = 0;
+  SetTitle(target_text::kTitle);
+  if (g_nSourcesLoaded != 2) {
+    ShowMessage(target_text::kNeedBothSources);
+    return 0;
+  }
+  if (!m_pSource1 || !m_pSource2) {
+    ShowMessage(target_text::kCantLoadTarget);
+    return 0;
+  }
+  const TargetSettings settings = CurrentTargetSettings();
+  const PreparedRef source1{*m_pSource1, m_cover1}, source2{*m_pSource2, m_cover2};
+  const TargetPlan plan = PlanTarget(source1.picture, source2.picture, settings);
+  m_nBitDepth = plan.depth;
+  m_nTargetWidth = plan.shownWidth;
+  m_nTargetHeight = plan.shownHeight;
+  // The Target is the document's from its allocation on: the windows repaint it
+  // while it is being laid.
+  m_pTarget = CreateTargetCanvas(plan);
+  if (!m_pTarget) {
+    ClearTarget();
+    return 0;
+  }
+  StatusLineObserver observer(*this, kProgressCyan);
+  const int laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer);
+  if (laid != kGenerateDone) {
+    ClearTarget();
+    // No Target was made: the window must not claim one up to date.
+    MarkNeedsUpdate();
+    ShowProgress(kProgressGrey, 100);
+    SetStatusText("");
+    UpdateAllViews();
+    if (laid == kGenerateStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
+    return 0;
+  }
+  Notify(DocumentEvent::kHideGenerateButton);
+  SetStatusText("");
+  UpdateAllViews();
+  RedrawViewsNow();
+  return 1;
+}
+
+}  // namespace tessara

@@ -1,0 +1,88 @@
+// Target generation as a plain operation: the two prepared sources (each with
+// its record of sampled pixels) and the settings of the Target in, the Target
+// (or a result code) out. CDestdoc::GenerateTarget runs its steps on the
+// session's values, holding the canvas from its allocation on.
+#pragma once
+
+#include "engine/coverage.h"
+#include "engine/session.h"
+#include "engine/work_observer.h"
+#include "image/dib.h"
+
+namespace tessara {
+
+// A prepared source as generation reads it.
+struct PreparedRef {
+  const Dib& picture;
+  const SampleCoverage& coverage;
+};
+
+// Everything a Target is built from besides the two pictures.
+struct TargetSettings {
+  // Where source 2 lies from source 1: columns right, stored rows up.
+  int offsetX = 0;
+  int offsetY = 0;
+  MergeSettings merge;
+  // Two 1-bit sources merge by AND on black instead of OR.
+  bool monoAnd = false;
+  // Tone curve (16 and 128 are neutral) and the cylindrical projection's angle.
+  int contrast = 16;
+  int brightness = 128;
+  int swing = 0;
+  // The Target as shown, in percent of the canvas.
+  int viewScaleX = 100;
+  int viewScaleY = 100;
+  // The depth the Target keeps when the depth rule does not choose one.
+  int depth = 24;
+  GridSettings grid;
+};
+
+enum GenerateResult {
+  kGenerateDone = 0,
+  kGenerateNoMemory = 1,
+  kGenerateStoppedInSource1 = 2,
+  kGenerateStoppedInSource2 = 3,
+};
+
+// The canvas of a Target: where each source lies on it, its size, the depth
+// and background byte it starts with, and its size as shown (times the view
+// scales).
+struct TargetPlan {
+  TargetGeometry geometry{};
+  int width = 1;
+  int height = 1;
+  int depth = 24;
+  int background = 127;
+  int shownWidth = 1;
+  int shownHeight = 1;
+};
+
+// The canvas for two prepared sources of these sizes and depths.
+TargetPlan PlanTarget(const Dib& source1, const Dib& source2, const TargetSettings& settings);
+// The canvas filled with its background byte; null (CreateDib has told the
+// user) when it cannot be made.
+DibPtr CreateTargetCanvas(const TargetPlan& plan);
+// Lays both sources onto the canvas by the path of the plan's depth, and for
+// 24-bit Targets draws the grid. kGenerateDone, or the source during which the
+// observer asked to stop (only the 24-bit path polls); a stopped canvas holds
+// part of the work and is to be thrown away.
+int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
+              Dib& canvas, WorkObserver& observer);
+
+struct GeneratedTarget {
+  int result = kGenerateDone;
+  // The Target, when result is kGenerateDone.
+  DibPtr target;
+  // The canvas, also when no Target was made.
+  TargetPlan plan;
+};
+
+// The three steps above in one: the Target for two prepared sources.
+GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
+                                      WorkObserver& observer);
+
+// Draws the grid over the first `width` columns and `height` stored rows of a
+// Target of any depth.
+void DrawGridOver(Dib& target, const GridSettings& grid, int width, int height);
+
+}  // namespace tessara

@@ -1,0 +1,170 @@
+// Saving the Target: the output image cut from the whole Target or the Zone, the
+// program's own bitmap writer, the writer through the codec layer, the choice
+// between them by the file name, and the page height of a printed Target.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/destdoc.h"
+#include "framework/settings.h"
+#include "framework/user_interface.h"
+#include "image/codec.h"
+#include "image/safe_file.h"
+#include "image/ximage.h"
+
+namespace tessara {
+
+DibPtr CDestdoc::PrepareOutput(int force24) {
+  m_pSource1.reset();
+  m_pSource2.reset();
+  if (!m_pTarget) return nullptr;
+  const Dib& target = *m_pTarget;
+  const int tw = target.Width(), th = target.Height();
+  int left = 0, top = 0;
+  if (m_bZoneOnly == 1) {
+    const int sx = std::max(1, m_nViewScaleX), sy = std::max(1, m_nViewScaleY);
+    const int x1 = m_ptZoneAnchor.x * 100 / sx, x2 = m_ptZoneCorner.x * 100 / sx;
+    const int y1 = m_ptZoneAnchor.y * 100 / sy, y2 = m_ptZoneCorner.y * 100 / sy;
+    left = std::min(x1, x2);
+    top = std::min(y1, y2);
+    m_nOutputWidth = std::abs(x2 - x1);
+    m_nOutputHeight = std::abs(y2 - y1);
+    // A Zone is drawn inside the Target; never read outside it whatever the
+    // corners say.
+    left = std::clamp(left, 0, tw);
+    top = std::clamp(top, 0, th);
+    m_nOutputWidth = std::min(m_nOutputWidth, tw - left);
+    m_nOutputHeight = std::min(m_nOutputHeight, th - top);
+  } else {
+    m_nOutputWidth = tw;
+    m_nOutputHeight = th;
+  }
+  const int depth = force24 ? 24 : target.BitCount();
+  DibPtr out = CreateDib(0, depth, m_nOutputWidth, m_nOutputHeight, target_text::kNoMemoryOutput);
+  if (!out) return nullptr;
+  if (depth == 1) {
+    out->ColorTable()[0] = {0, 0, 0, 0};
+    out->ColorTable()[1] = {255, 255, 255, 0};
+  } else if (depth == 8) {
+    // The Target's colours; the reserved byte of every entry written is 0,
+    // also in the entries the Target leaves unused (they hold its fill).
+    const RGBQUAD* from = target.ColorTable();
+    RGBQUAD* to = out->ColorTable();
+    for (int i = 0; i < 256; ++i) to[i] = {from[i].rgbBlue, from[i].rgbGreen, from[i].rgbRed, 0};
+  }
+  const int bottom = th - top - m_nOutputHeight;  // first stored row of the cut
+  const int srcBits = target.BitCount();
+  const RGBQUAD* table = target.ColorTable();
+  for (int j = 0; j < m_nOutputHeight; ++j) {
+    const uint8_t* in = target.Row(j + bottom);
+    uint8_t* row = out->Row(j);
+    for (int k = 0; k < m_nOutputWidth; ++k) {
+      const int x = k + left;
+      int index = 0;
+      const uint8_t* bgr = nullptr;
+      if (srcBits == 24) {
+        bgr = in + 3 * x;
+      } else {
+        // Indexed Targets read through their colour table, as a cursor does.
+        index = srcBits == 1 ? (in[x >> 3] >> (7 - (x & 7))) & 1 : in[x];
+        bgr = &table[index].rgbBlue;
+      }
+      if (depth == 24) {
+        row[3 * k] = bgr[0], row[3 * k + 1] = bgr[1], row[3 * k + 2] = bgr[2];
+      } else if (depth == 8) {
+        row[k] = static_cast<uint8_t>(index);
+      } else if (index == 1) {
+        row[k >> 3] |= static_cast<uint8_t>(0x80 >> (k & 7));
+      }
+    }
+  }
+  return out;
+}
+
+int CDestdoc::SaveTargetBmp(const std::string& path) {
+  m_pOutput = PrepareOutput(0);
+  if (!m_pOutput) return 0;
+  const Dib& out = *m_pOutput;
+  const BITMAPINFOHEADER& h = out.Header();
+  const uint32_t tableBytes = h.biBitCount < 24 ? 4u << h.biBitCount : 0;
+  const uint32_t offset = 54 + tableBytes;
+  const bool ok = WriteFileReplacing(path, [&](std::FILE* f) {
+    uint8_t header[54];
+    const auto fileHeader = MakeBmpFileHeader(offset + h.biSizeImage, offset);
+    std::memcpy(header, fileHeader.data(), fileHeader.size());
+    std::memcpy(header + fileHeader.size(), &h, 40);
+    if (std::fwrite(header, 1, sizeof header, f) != sizeof header) return false;
+    if (tableBytes && std::fwrite(out.ColorTable(), 1, tableBytes, f) != tableBytes) return false;
+    return h.biSizeImage == 0 || std::fwrite(out.Bits(), 1, h.biSizeImage, f) == h.biSizeImage;
+  });
+  m_pOutput.reset();
+  if (!ok) ShowMessage(target_text::kFailedSave);
+  if (m_bRefreshAfterSave) RefreshSources();
+  return ok ? 1 : 0;
+}
+
+int CDestdoc::SaveTargetFile(const std::string& path, int format) {
+  m_pOutput = PrepareOutput(1);
+  if (!m_pOutput) return 0;
+  bool ok;
+  {
+    // The 24-bit output image becomes the codec layer's picture as it is.
+    CxImage image(std::move(m_pOutput));
+    ok = image.IsValid() && image.Save(path, format);
+  }
+  if (!ok) ShowMessage(target_text::kFailedSave);
+  m_pOutput.reset();
+  if (m_bRefreshAfterSave) RefreshSources();
+  return ok ? 1 : 0;
+}
+
+namespace {
+const char* const kFilterEndings[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "wmf"};
+
+std::string LowerEnding(const std::string& path) {
+  std::string ending = std::filesystem::path(path).extension().string();
+  if (!ending.empty()) ending.erase(0, 1);
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ending;
+}
+}  // namespace
+
+std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
+  const std::string ending = LowerEnding(chosen);
+  for (const char* e : kFilterEndings)
+    if (ending == e) return chosen;
+  if (filterIndex < 1 || filterIndex > 7) return std::string();
+  return chosen + "." + kFilterEndings[filterIndex - 1];
+}
+
+int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
+  const std::string name = std::filesystem::path(chosen).filename().string();
+  ISettingsStore& store = Settings();
+  store.WriteInt(settings_key::kConfigure, settings_key::kLastSaveExtension, filterIndex);
+  store.WriteString(settings_key::kConfigure, settings_key::kLastSaveDirectory,
+                    chosen.substr(0, chosen.size() - name.size()));
+  const std::string path = SavePathWithEnding(chosen, filterIndex);
+  if (path.empty()) {
+    ShowMessage(target_text::kFailedSave);
+    return 0;
+  }
+  const std::string ending = LowerEnding(path);
+  if (ending == "bmp") return SaveTargetBmp(path);
+  const int format = ending == "jpg"   ? CXIMAGE_FORMAT_JPG
+                     : ending == "png" ? CXIMAGE_FORMAT_PNG
+                     : ending == "tif" ? CXIMAGE_FORMAT_TIF
+                     : ending == "tga" ? CXIMAGE_FORMAT_TGA
+                     : ending == "pcx" ? CXIMAGE_FORMAT_PCX
+                                       : CXIMAGE_FORMAT_WMF;
+  return SaveTargetFile(path, format);
+}
+
+int PrintDestinationHeight(int imageWidth, int imageHeight, int pageWidth, int dpiX, int dpiY) {
+  const double denominator = static_cast<double>(imageWidth) * dpiX;
+  if (!(denominator > 0)) return 0;
+  const double h = static_cast<double>(imageHeight) * pageWidth * dpiY / denominator;
+  return h < 2147483647.0 ? static_cast<int>(h) : 2147483647;
+}
+
+}  // namespace tessara

@@ -1,0 +1,417 @@
+// Makes the prepared copy of a source: its scale, left-right mirror and rotation
+// applied in one resampling pass (integer fixed point in 1/1024, one division per
+// axis and pixel). 1-, 4- and 8-bit sources are sampled nearest; 24-bit output
+// (also from 16- and 32-bit sources) is interpolated bilinearly, with the
+// source's edge pixels standing in for neighbours beyond its edge. The copy's
+// record of which pixels got a sample goes with it.
+#include "engine/prepare_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/align_doc.h"
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
+#include "framework/registry.h"
+#include "image/parallel.h"
+#include "image/pixel_cursor.h"
+
+namespace tessara {
+
+namespace {
+
+// Reads source pixels exactly as the cursors do, straight from the rows.
+struct SourceReader {
+  const Dib& dib;
+  int bits;
+  size_t stride;
+  const uint8_t* bits0;
+  int shift[3] = {-1, -1, -1};  // 16 bits: blue, green, red
+  uint16_t mask[3] = {0x001F, 0x03E0, 0x7C00};
+
+  explicit SourceReader(const Dib& d)
+      : dib(d), bits(d.BitCount()), stride(d.Stride()), bits0(d.Bits()) {
+    if (bits == 16) {
+      if (d.Header().biCompression == BI_BITFIELDS) {
+        uint32_t m[3];
+        std::memcpy(m, d.Data() + 40, 12);
+        mask[2] = static_cast<uint16_t>(m[0]);
+        mask[1] = static_cast<uint16_t>(m[1]);
+        mask[0] = static_cast<uint16_t>(m[2]);
+      }
+      for (int i = 0; i < 3; ++i) {
+        if (!mask[i]) continue;
+        shift[i] = Mask16Shift(mask[i]);
+      }
+    }
+  }
+  const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
+  // Blue, green, red of a 16-, 24- or 32-bit pixel.
+  void Read(int x, int y, int out[3]) const {
+    const uint8_t* r = Row(y);
+    if (bits == 24) {
+      out[0] = r[3 * x], out[1] = r[3 * x + 1], out[2] = r[3 * x + 2];
+    } else if (bits == 32) {
+      out[0] = r[4 * x], out[1] = r[4 * x + 1], out[2] = r[4 * x + 2];
+    } else {
+      const unsigned v = r[2 * x] | (r[2 * x + 1] << 8);
+      for (int i = 0; i < 3; ++i) out[i] = shift[i] < 0 ? 0 : ((((v & mask[i]) << shift[i]) >> 8) & 0xFF);
+    }
+  }
+};
+
+// Copies a source colour table into the prepared copy's full table; entries the
+// source does not have are black.
+void CopyColorTable(const Dib& src, Dib& dst) {
+  const int full = 1 << src.BitCount();
+  const int64_t have = DibColorTableBytes(src.Header()) / 4;
+  RGBQUAD* out = dst.ColorTable();
+  for (int i = 0; i < full; ++i) out[i] = i < have ? src.ColorTable()[i] : RGBQUAD{0, 0, 0, 0};
+}
+
+// The quotient of value / divisor truncated toward zero, as a double division
+// and a truncation give it, while value moves by a fixed step. The two always
+// agree: for integers this small the double quotient lies nearer its exact value
+// than any integer boundary it could cross (and the quotient times 256 likewise).
+class QuotientWalk {
+ public:
+  QuotientWalk(int64_t value, int64_t step, int64_t divisor) : m_nDivisor(divisor) {
+    FloorDivide(value, m_nQuotient, m_nRest);
+    FloorDivide(step, m_nStepQuotient, m_nStepRest);
+  }
+  void Step() {
+    m_nQuotient += m_nStepQuotient;
+    m_nRest += m_nStepRest;
+    if (m_nRest >= m_nDivisor) {
+      m_nRest -= m_nDivisor;
+      ++m_nQuotient;
+    }
+  }
+  // value / divisor rounded toward zero.
+  int64_t Trunc() const { return (m_nQuotient < 0 && m_nRest != 0) ? m_nQuotient + 1 : m_nQuotient; }
+
+ private:
+  void FloorDivide(int64_t v, int64_t& q, int64_t& r) const {
+    q = v / m_nDivisor;
+    r = v % m_nDivisor;
+    if (r < 0) r += m_nDivisor, --q;
+  }
+  int64_t m_nDivisor;
+  int64_t m_nQuotient = 0, m_nRest = 0;
+  int64_t m_nStepQuotient = 0, m_nStepRest = 0;
+};
+
+// Where a copy lies against its source: the sizes, the fixed-point terms of the
+// rotation (1 - cos and sin, in 1/1024) and the centring of the scaled source.
+struct CopyPlan {
+  int bits = 0;     // the source's depth
+  int outBits = 0;  // the copy's depth
+  int width = 0;    // the source's size
+  int height = 0;
+  int scaleX = 1024;
+  int scaleY = 1024;
+  int nw = 0;  // the copy's size
+  int nh = 0;
+  int64_t ox = 0;  // centring, in 1/1024 of a pixel
+  int64_t oy = 0;
+  int64_t cm = 0;  // 1 - cos, 1/1024
+  int64_t sm = 0;  // sin, 1/1024
+  bool mirror = false;
+};
+
+// kPrepareDone when the source is a picture the copy can be read from.
+int CheckSourceFormat(const Dib& src) {
+  if (src.Size() < sizeof(BITMAPINFOHEADER)) return kPrepareUnknownFormat;
+  const int bits = src.BitCount();
+  const uint32_t comp = src.Header().biCompression;
+  if ((bits == 4 || bits == 8) && (comp == BI_RLE8 || comp == BI_RLE4)) return kPrepareRunLength;
+  if (bits == 16 && comp != BI_RGB && comp != BI_BITFIELDS) return kPrepareUnknownFormat;
+  // Anything whose rows, table or header do not lie inside the block is not a
+  // picture we can read.
+  if (!DibFitsBlock(src)) return kPrepareUnknownFormat;
+  return kPrepareDone;
+}
+
+// Sizes the copy of a readable source. kPrepareDone, or kPrepareNoMemory for a
+// copy of nothing or one too large (`tooLarge` then set).
+int PlanCopy(const Dib& src, const SourceSettings& s, CopyPlan& p, bool& tooLarge) {
+  p.bits = src.BitCount();
+  p.outBits = (p.bits == 16 || p.bits == 32) ? 24 : p.bits;
+  p.scaleX = static_cast<int16_t>(static_cast<uint16_t>(s.scaleX));
+  p.scaleY = static_cast<int16_t>(static_cast<uint16_t>(s.scaleY));
+  p.mirror = s.mirror;
+  p.width = src.Width();
+  p.height = std::abs(src.Height());
+  if (p.scaleX <= 0 || p.scaleY <= 0) return kPrepareNoMemory;
+
+  const int64_t sw = int64_t{p.scaleX} * p.width / 1024;
+  const int64_t sh = int64_t{p.scaleY} * p.height / 1024;
+  double sine = 0.0, cosine = 1.0;
+  if (!s.cutCorners) {
+    sine = std::fabs(std::sin(s.rotation * kDegToRad));
+    cosine = std::fabs(std::cos(s.rotation * kDegToRad));
+  }
+  const double nwf = sw * cosine + sh * sine;
+  const double nhf = sw * sine + sh * cosine;
+  if (!(nwf >= 1.0) || !(nhf >= 1.0)) return kPrepareNoMemory;  // also NaN
+  if (nwf > kDibMaxSide + 1.0 || nhf > kDibMaxSide + 1.0) {
+    tooLarge = true;
+    return kPrepareNoMemory;
+  }
+  p.nw = static_cast<int>(nwf);
+  p.nh = static_cast<int>(nhf);
+  p.ox = ((p.nw - sw) * 1024) / 2;
+  p.oy = ((p.nh - sh) * 1024) / 2;
+
+  double h = std::sin(s.rotation * kDegToRad / 2) * 2;
+  if (s.mirror) h = -h;
+  p.cm = static_cast<int64_t>(h * h * 1024) / 2;
+  p.sm = static_cast<int64_t>(h * std::sqrt(4 - h * h) * 1024) / 2;
+  return kPrepareDone;
+}
+
+// The sampled columns before the last of one row form one run (the source
+// position moves linearly along the row); its ends are noted as they are met.
+class RunRecorder {
+ public:
+  explicit RunRecorder(int lastX) : m_nLastX(lastX) {}
+  void Sampled(int x) {
+    if (x == m_nLastX) {
+      m_run.last = true;
+    } else {
+      if (!m_bInRun) m_run.begin = x, m_bInRun = true;
+      m_run.end = x + 1;
+    }
+  }
+  SampleCoverage::Run Run() const { return m_run; }
+
+ private:
+  int m_nLastX;
+  SampleCoverage::Run m_run{0, 0, false};
+  bool m_bInRun = false;
+};
+
+// Fills the rows of a copy: every pixel's source position, then its sample.
+// Along a row U and V change by fixed steps, so their quotients by the scale are
+// carried from pixel to pixel instead of divided afresh.
+class CopyResampler {
+ public:
+  CopyResampler(const Dib& src, const CopyPlan& plan, Dib& dst)
+      : m_reader(src),
+        m_plan(plan),
+        m_dst(dst),
+        m_nCx(plan.nw / 2),
+        m_nCy(plan.nh / 2),
+        m_nStepU(plan.mirror ? -(1024 - plan.cm) : (1024 - plan.cm)),
+        m_nStepV(plan.mirror ? -plan.sm : plan.sm),
+        // At full size without turning or mirroring, every 24-bit sample falls
+        // on a source pixel with zero weights beside it: the row is a copy.
+        m_bPlainCopy(plan.bits == 24 && plan.outBits == 24 && plan.scaleX == 1024 && plan.scaleY == 1024 &&
+                     plan.cm == 0 && plan.sm == 0 && !plan.mirror && plan.nw == plan.width &&
+                     plan.nh == plan.height) {}
+
+  // Fills row y of the copy; returns the run of its sampled columns.
+  SampleCoverage::Run Row(int y) const {
+    uint8_t* row = m_dst.Row(y);
+    if (m_bPlainCopy) {
+      std::memcpy(row, m_reader.Row(y), 3 * static_cast<size_t>(m_plan.nw));
+      return {0, m_plan.nw - 1, true};
+    }
+    int64_t U, V;
+    RowStart(y, U, V);
+    return m_plan.outBits <= 8 ? IndexedRow(row, U, V) : TrueColourRow(row, U, V);
+  }
+
+ private:
+  // The source position of the row's first pixel, in 1/1024 of a pixel.
+  void RowStart(int y, int64_t& U, int64_t& V) const {
+    const int64_t dy = y - m_nCy;
+    const int64_t dx0 = m_plan.mirror ? m_nCx : -m_nCx;
+    U = dx0 * 1024 - dx0 * m_plan.cm - dy * m_plan.sm + m_nCx * 1024 - m_plan.ox;
+    V = dy * 1024 + dx0 * m_plan.sm - dy * m_plan.cm + m_nCy * 1024 - m_plan.oy;
+  }
+
+  // 1, 4 and 8 bits: the nearest source pixel's index.
+  SampleCoverage::Run IndexedRow(uint8_t* row, int64_t U, int64_t V) const {
+    const int outBits = m_plan.outBits, width = m_plan.width, height = m_plan.height;
+    RunRecorder run(m_plan.nw - 1);
+    QuotientWalk qu(U, m_nStepU, m_plan.scaleX), qv(V, m_nStepV, m_plan.scaleY);
+    for (int x = 0; x < m_plan.nw; ++x, qu.Step(), qv.Step()) {
+      const int64_t sx = qu.Trunc();
+      const int64_t sy = qv.Trunc();
+      if (sx < 0 || sx >= width || sy < 0 || sy >= height) continue;
+      const uint8_t* in = m_reader.Row(static_cast<int>(sy));
+      if (outBits == 8) {
+        row[x] = in[sx];
+      } else if (outBits == 4) {
+        const uint8_t b = in[sx >> 1];
+        const uint8_t index = (sx & 1) ? (b & 0x0F) : (b >> 4);
+        row[x >> 1] |= (x & 1) ? index : static_cast<uint8_t>(index << 4);
+      } else if ((in[sx >> 3] << (sx & 7)) & 0x80) {
+        row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      }
+      run.Sampled(x);
+    }
+    return run.Run();
+  }
+
+  // 24 bits: bilinear between the four source pixels around the position.
+  SampleCoverage::Run TrueColourRow(uint8_t* row, int64_t U, int64_t V) const {
+    const int width = m_plan.width, height = m_plan.height, lastX = m_plan.nw - 1;
+    RunRecorder run(lastX);
+    QuotientWalk qu(U, m_nStepU, m_plan.scaleX), qv(V, m_nStepV, m_plan.scaleY);
+    QuotientWalk qu256(U * 256, m_nStepU * 256, m_plan.scaleX), qv256(V * 256, m_nStepV * 256, m_plan.scaleY);
+    for (int x = 0; x < m_plan.nw;
+         ++x, U += m_nStepU, V += m_nStepV, qu.Step(), qv.Step(), qu256.Step(), qv256.Step()) {
+      const int64_t sx = qu.Trunc();
+      const int64_t sy = qv.Trunc();
+      uint8_t* p = row + 3 * x;
+      if (x < lastX) {
+        if (U < 0 || V < 0 || sx >= width || sy >= height) continue;
+        const int fy = static_cast<int>(qv256.Trunc() - sy * 256);
+        const int fx = static_cast<int>(qu256.Trunc() - sx * 256);
+        Interpolate(p, static_cast<int>(sx), static_cast<int>(sy), fx, fy);
+        run.Sampled(x);
+      } else if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
+        int a[3];
+        m_reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
+        p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
+        run.Sampled(x);
+      }
+    }
+    return run.Run();
+  }
+
+  // The bilinear sample at source pixel (ix, iy) with fractions fx, fy in 1/256.
+  void Interpolate(uint8_t* p, int ix, int iy, int fx, int fy) const {
+    const int w00 = (256 - fy) * (256 - fx), w01 = fy * (256 - fx), w10 = fx * (256 - fy), w11 = fx * fy;
+    // On the source's last column and top row the neighbour beyond the edge is
+    // the edge pixel itself.
+    const int nx = ix + 1 < m_plan.width ? ix + 1 : ix;
+    const int ny = iy + 1 < m_plan.height ? iy + 1 : iy;
+    if (m_plan.bits == 24) {
+      const uint8_t* a = m_reader.Row(iy) + 3 * ix;
+      const uint8_t* b = m_reader.Row(ny) + 3 * ix;
+      if (nx != ix) {
+        for (int k = 0; k < 3; ++k)
+          p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + a[3 + k] * w10 + b[3 + k] * w11) >> 16);
+      } else {
+        for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>((a[k] * (w00 + w10) + b[k] * (w01 + w11)) >> 16);
+      }
+      return;
+    }
+    int a[3], b[3], c[3], d[3];
+    m_reader.Read(ix, iy, a);
+    m_reader.Read(ix, ny, b);
+    m_reader.Read(nx, iy, c);
+    m_reader.Read(nx, ny, d);
+    for (int k = 0; k < 3; ++k)
+      p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + c[k] * w10 + d[k] * w11) >> 16);
+  }
+
+  const SourceReader m_reader;
+  const CopyPlan& m_plan;
+  Dib& m_dst;
+  int64_t m_nCx, m_nCy;
+  int64_t m_nStepU, m_nStepV;
+  bool m_bPlainCopy;
+};
+
+// The prepared copy's colour table: black and white for 1 bit, the source's
+// table for 4 and 8 bits.
+void SetCopyColorTable(const Dib& src, Dib& copy) {
+  if (copy.BitCount() == 1) {
+    RGBQUAD* t = copy.ColorTable();
+    t[0] = {0, 0, 0, 0};
+    t[1] = {255, 255, 255, 0};
+  } else if (copy.BitCount() <= 8) {
+    CopyColorTable(src, copy);
+  }
+}
+
+}  // namespace
+
+PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings, WorkObserver& observer) {
+  PreparedSource prepared;
+  CopyPlan plan;
+  prepared.result = CheckSourceFormat(src);
+  if (prepared.result == kPrepareDone) prepared.result = PlanCopy(src, settings, plan, prepared.tooLarge);
+  if (prepared.result != kPrepareDone) return prepared;
+
+  DibPtr out = CreateDib(0, plan.outBits, plan.nw, plan.nh, target_text::kNoMemorySource);
+  if (!out) {
+    prepared.result = kPrepareNoMemory;
+    return prepared;
+  }
+  SetCopyColorTable(src, *out);
+  const CopyResampler resampler(src, plan, *out);
+  SampleCoverage coverage;
+  coverage.Start(out.get(), plan.nw, plan.nh);
+  // Rows are independent: blocks of them are shared out over the cores, and
+  // progress and the stop check follow each block.
+  const int rowsPerBlock = std::max(1, (1 << 20) / plan.nw);
+  for (int y0 = 0; y0 < plan.nh; y0 += rowsPerBlock) {
+    const int y1 = std::min(plan.nh, y0 + rowsPerBlock);
+    ParallelRanges(y0, y1, 8, [&](int b, int e) {
+      for (int y = b; y < e; ++y) coverage.SetRow(y, resampler.Row(y));
+    });
+    if (observer.StopRequested()) {
+      prepared.result = kPrepareStopped;
+      return prepared;
+    }
+    for (int y = y0; y < y1; ++y) observer.Progress(static_cast<int>(int64_t{y} * 100 / plan.nh));
+  }
+  observer.Stage(WorkStage::kNone);
+  observer.Progress(100);
+  prepared.picture = std::move(out);
+  prepared.coverage = std::move(coverage);
+  return prepared;
+}
+
+SourceSettings CDestdoc::SourceSettingsOf(int n) const {
+  SourceSettings s;
+  s.scaleX = n == 1 ? m_nScale1X : m_nScale2X;
+  s.scaleY = n == 1 ? m_nScale1Y : m_nScale2Y;
+  s.rotation = n == 1 ? m_dRotation1 : m_dRotation2;
+  s.mirror = (n == 1 ? m_bMirror1 : m_bMirror2) != 0;
+  s.cutCorners = (n == 1 ? m_bCutCorners1 : m_bCutCorners2) != 0;
+  return s;
+}
+
+int CDestdoc::PrepareSource(int n) {
+  SetStatusText(target_text::kPressSpaceToQuit);
+  MarkNeedsUpdate();
+  CTessaraDoc* doc = (n == 1 || n == 2) ? g_pSourceDocs[n - 1] : nullptr;
+  if (!doc || !doc->m_pDib) {
+    SetStatusText("");
+    return kPrepareMissing;
+  }
+  DibPtr& slot = n == 1 ? m_pSource1 : m_pSource2;
+  SampleCoverage& cover = n == 1 ? m_cover1 : m_cover2;
+  slot.reset();
+  cover.Clear();
+  SetStageText(n == 1 ? target_text::kLoadingSource1 : target_text::kLoadingSource2);
+
+  StatusLineObserver observer(*this, kProgressGreen);
+  PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, SourceSettingsOf(n), observer);
+  if (prepared.tooLarge) ShowMessage(target_text::kNoMemorySource);
+  if (prepared.result == kPrepareDone) {
+    slot = std::move(prepared.picture);
+    cover = std::move(prepared.coverage);
+  }
+  SetStatusText("");
+  return prepared.result;
+}
+
+void CDestdoc::RefreshSources() {
+  int first = kPrepareDone, second = kPrepareDone;
+  if (!m_pSource1) first = PrepareSource(1);
+  if (!m_pSource2 && first == kPrepareDone) second = PrepareSource(2);
+  m_nLastRefreshResult = (first == kPrepareStopped || second == kPrepareStopped) ? kPrepareStopped : kPrepareDone;
+  if (m_nLastRefreshResult == kPrepareStopped && g_pAlignDoc) g_pAlignDoc->m_nFailCode = kPrepareStopped;
+  MarkUpToDate();
+}
+
+}  // namespace tessara

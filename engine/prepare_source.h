@@ -1,0 +1,51 @@
+// Preparation of a source as a plain operation: a source picture and the
+// settings of its copy in, the prepared copy with its record of sampled pixels
+// (or a result code) out. CDestdoc::PrepareSource runs it on the session's
+// values and keeps the result.
+#pragma once
+
+#include "engine/coverage.h"
+#include "engine/work_observer.h"
+#include "image/dib.h"
+
+namespace tessara {
+
+// Results of a preparation.
+enum PrepareResult {
+  kPrepareMissing = -1,
+  kPrepareDone = 0,
+  kPrepareNoMemory = 1,
+  kPrepareUnknownFormat = 2,
+  kPrepareRunLength = 3,
+  kPrepareStopped = 4,
+};
+
+// How a source is copied: its scale in 1/1024 per axis (only the low 16 bits
+// count, as a signed value), its rotation in degrees, a left-right mirror, and
+// whether the corners a rotation pushes out are cut off (the copy keeps the
+// scaled size) or kept (the copy grows to hold them).
+struct SourceSettings {
+  int scaleX = 1024;
+  int scaleY = 1024;
+  double rotation = 0.0;
+  bool mirror = false;
+  bool cutCorners = true;
+};
+
+struct PreparedSource {
+  int result = kPrepareDone;
+  // The copy and the record of its sampled pixels, when result is kPrepareDone.
+  DibPtr picture;
+  SampleCoverage coverage;
+  // Set when the copy was refused for being larger than any picture can be,
+  // which the user is told as a lack of memory. (A failed allocation is told by
+  // CreateDib itself.)
+  bool tooLarge = false;
+};
+
+// Makes the prepared copy of `source`: scaled, mirrored and rotated in one
+// resampling pass. 1-, 4- and 8-bit sources keep their depth and colour table;
+// 16-, 24- and 32-bit ones give 24 bits.
+PreparedSource PrepareSourceCopy(const Dib& source, const SourceSettings& settings, WorkObserver& observer);
+
+}  // namespace tessara

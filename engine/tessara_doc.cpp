@@ -1,0 +1,221 @@
+// Loading a source picture and keeping the two-slot registry of sources.
+#include "engine/tessara_doc.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+
+#include "framework/registry.h"
+#include "framework/user_interface.h"
+
+namespace tessara {
+
+namespace {
+
+// Only regular files are pictures: opening a pipe would wait for a writer (the
+// window would freeze), and a device has no end.
+bool CanOpenForReading(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+// Pictures of at least this many pixels take long enough to load that the
+// progress pane follows them and the stop keys are watched.
+constexpr uint64_t kWatchedLoadPixels = 8'000'000;
+constexpr ProgressColour kLoadProgress{0, 255, 0};
+constexpr ProgressColour kLoadDone{128, 128, 128};
+
+class LoadWatch final : public DecodeWatch {
+ public:
+  ~LoadWatch() override {
+    if (m_nPercent >= 0) UserInterface().ShowProgress(kLoadDone, 100);
+  }
+  bool Continue(const CxImage& picture, uint64_t done, uint64_t total) override {
+    const uint64_t pixels = static_cast<uint64_t>(std::max(picture.GetWidth(), 0)) *
+                            static_cast<uint64_t>(std::max(picture.GetHeight(), 0));
+    if (pixels < kWatchedLoadPixels || total == 0) return true;
+    const int percent = static_cast<int>(std::min(done, total) * 100 / total);
+    if (percent == m_nPercent) return true;
+    m_nPercent = percent;
+    UserInterface().ShowProgress(kLoadProgress, percent);
+    return !UserWantsToStop();
+  }
+
+ private:
+  int m_nPercent = -1;
+};
+
+}  // namespace
+
+CTessaraDoc::CTessaraDoc() {
+  const int slot = std::clamp(g_nSourcesLoaded, 0, 1);
+  g_pSourceDocs[slot] = this;
+}
+
+CTessaraDoc::~CTessaraDoc() {
+  m_pDib.reset();
+  delete m_pImage;
+  m_pImage = nullptr;
+  if (g_pSourceDocs[0] == this) {
+    g_pSourceDocs[0] = g_pSourceDocs[1];
+    g_pSourceDocs[1] = nullptr;
+  } else if (g_pSourceDocs[1] == this) {
+    g_pSourceDocs[1] = nullptr;
+  }
+}
+
+bool CTessaraDoc::OnOpenDocument(const std::string& path) {
+  m_bLoadStopped = false;
+  if (!CanOpenForReading(path)) {
+    ShowMessage(source_text::kFailedToOpen);
+    return false;
+  }
+  std::string ending = path.size() >= 3 ? path.substr(path.size() - 3) : path;
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  int loaded = 0;
+  bool ran = true;
+  if (ending == "bmp") loaded = LoadBitmapFile(path);
+  else if (ending == "jpg") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_JPG);
+  else if (ending == "png") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PNG);
+  else if (ending == "tif") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TIF);
+  else if (ending == "tga") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TGA);
+  else if (ending == "pcx") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PCX);
+  else ran = false;
+  if (m_bLoadStopped) return false;  // the user's choice: nothing to report
+  if (!ran || !loaded) {
+    ShowMessage(source_text::kUnableToLoad);
+    return false;
+  }
+  SetPathName(path);
+  SetTitle(std::filesystem::path(path).filename().string());
+  return true;
+}
+
+int CTessaraDoc::LoadBitmapFile(const std::string& path) {
+  if (!CanOpenForReading(path)) return 0;
+  m_pDib.reset();
+  uint32_t bitsOffset = 0;
+  m_pDib = ReadDibFile(path, &bitsOffset);
+  if (m_pDib) NormaliseBitmapBlock(m_pDib, bitsOffset);
+  InitDibData();
+  if (!m_pDib) {
+    ShowMessage(source_text::kCannotLoadFile);
+    return 0;
+  }
+  SetPathName(path);
+  return 1;
+}
+
+void CTessaraDoc::InitDibData() {
+  if (!m_pDib || m_pDib->Size() < sizeof(BITMAPINFOHEADER)) return;
+  m_nWidth = m_pDib->Header().biWidth;
+  m_nHeight = m_pDib->Header().biHeight;
+}
+
+int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
+  {
+    LoadWatch watch;
+    ScopedDecodeWatch watching(&watch);
+    m_pImage = new (std::nothrow) CxImage(path, format);
+  }
+  auto drop = [this]() {
+    delete m_pImage;
+    m_pImage = nullptr;
+  };
+  if (!m_pImage) {
+    ShowMessage(source_text::kTooBig);
+    return 0;
+  }
+  if (m_pImage->WasStopped()) {
+    m_bLoadStopped = true;
+    drop();
+    return 0;
+  }
+  if (!m_pImage->IsValid()) {
+    ShowMessage(m_pImage->GetLastError());
+    drop();
+    return 0;
+  }
+  const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
+  const BITMAPINFOHEADER& hdr = m_pImage->Header();
+  if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) {
+    ShowMessage(source_text::kCannotHandle);
+    drop();
+    return 0;
+  }
+  // The picture becomes the document's block as it is, with the spare bytes
+  // every block carries after its rows.
+  DibPtr dib = m_pImage->TakeDib();
+  if (!dib) {
+    ShowMessage(source_text::kTooBig);
+    drop();
+    return 0;
+  }
+  drop();
+  m_pDib = std::move(dib);
+  m_nWidth = w;
+  m_nHeight = h;
+  return 1;
+}
+
+void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
+  if (!dib || dib->Size() < kDibSpareBytes) return;
+  // The block is as long as the file: the bitmap data, then spare bytes where
+  // the file had its file header. Those bytes lie after the file's end, so rows
+  // reaching into them are rows the file does not have: the block stops at the
+  // end of the data, and the preparation refuses such a picture as short.
+  dib->Truncate(dib->Size() - kDibSpareBytes);
+  const uint8_t* data = dib->Data();
+  const size_t dataEnd = dib->Size();
+  // The file header counts its offset from the start of the file, 14 bytes
+  // before the block.
+  std::optional<uint64_t> givenRows;
+  if (bitsOffset >= kBmpFileHeaderBytes) givenRows = bitsOffset - kBmpFileHeaderBytes;
+  BmpLayout layout;
+  if (!ReadBmpLayout(data, dataEnd, 0, givenRows, layout)) return;
+
+  // Where the rows are now, and where the colour table and masks say they
+  // should be.
+  const int64_t entries = layout.tableEntries;
+  const uint64_t tableEnd = layout.tableAt + static_cast<uint64_t>(entries) * layout.entryBytes;
+  if (layout.header.biSize == 40 && layout.rowsAt == tableEnd) return;  // already in shape
+  if (tableEnd > dataEnd || layout.rowsAt > dataEnd || (layout.masks && layout.masksAt + 12 > dataEnd)) return;
+
+  BITMAPINFOHEADER h = layout.header;
+  h.biSize = 40;
+  const size_t maskBytes = layout.masks ? 12 : 0;
+  const uint64_t newTable = static_cast<uint64_t>(entries) * 4;
+  const uint64_t rowBytes = dataEnd - layout.rowsAt;
+  const uint64_t total = 40 + maskBytes + newTable + rowBytes;
+  DibPtr out = Dib::Allocate(static_cast<size_t>(total));
+  if (!out) return;
+  uint8_t* dst = out->Data();
+  std::memcpy(dst, &h, 40);
+  size_t at = 40;
+  if (layout.masks) {
+    std::memcpy(dst + at, data + layout.masksAt, 12);
+    at += 12;
+  }
+  const size_t entryBytes = static_cast<size_t>(layout.entryBytes);
+  for (int64_t i = 0; i < entries; ++i, at += 4) {
+    const uint8_t* e = data + layout.tableAt + static_cast<size_t>(i) * entryBytes;
+    dst[at] = e[0], dst[at + 1] = e[1], dst[at + 2] = e[2];
+    dst[at + 3] = entryBytes == 4 ? e[3] : 0;
+  }
+  std::memcpy(dst + at, data + layout.rowsAt, static_cast<size_t>(rowBytes));
+  dib = std::move(out);
+}
+
+void SourceFrameCreated() { ++g_nSourcesLoaded; }
+void SourceFrameDestroyed() {
+  if (g_nSourcesLoaded > 0) --g_nSourcesLoaded;
+}
+
+}  // namespace tessara

@@ -1,0 +1,2 @@
+#include "image/picture.h"
+#include <QString>

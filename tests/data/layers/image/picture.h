@@ -1,0 +1,2 @@
+#include "framework/service.h"
+#include "image/picture.h"

@@ -1,0 +1,3 @@
+#include <QWidget>
+#include "engine/session.h"
+#include "ui/shell/main_window.h"

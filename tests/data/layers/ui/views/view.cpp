@@ -1,0 +1,2 @@
+#include "ui/dialogs/dialog.h"
+#include "ui/views/other_view.h"

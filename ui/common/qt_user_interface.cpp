@@ -1,0 +1,163 @@
+#include "ui/common/qt_user_interface.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+
+#include "ui/common/modal.h"
+#include "ui/common/shell.h"
+#include "ui/common/status_line.h"
+#include "ui/common/ui_registry.h"
+
+namespace tessara {
+
+CQtUserInterface* CQtUserInterface::s_pInstance = nullptr;
+int CLongWork::s_nDepth = 0;
+
+namespace {
+
+bool IsStopKey(int key) { return key == Qt::Key_Space || key == Qt::Key_Escape; }
+
+}  // namespace
+
+int ShowMessageBox(const QString& text, int buttons, int icon, int defaultButton, QWidget* parent) {
+  QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromUtf8(kAppTitle), text,
+                  static_cast<QMessageBox::StandardButtons>(buttons), parent ? parent : (g_pShell ? g_pShell->MainWindow() : nullptr));
+  if (defaultButton != 0)
+    box.setDefaultButton(static_cast<QMessageBox::StandardButton>(defaultButton));
+  else if (buttons & QMessageBox::Yes)
+    box.setDefaultButton(QMessageBox::Yes);
+  return ExecModal(box);
+}
+
+CQtUserInterface::CQtUserInterface() {
+  s_pInstance = this;
+  qApp->installEventFilter(this);
+}
+
+CQtUserInterface::~CQtUserInterface() {
+  if (s_pInstance == this) s_pInstance = nullptr;
+}
+
+void CQtUserInterface::ShowMessage(const std::string& text) {
+  ShowMessageBox(QString::fromStdString(text), QMessageBox::Ok, QMessageBox::Warning);
+}
+
+bool CQtUserInterface::AskYesNo(const std::string& text) {
+  // The only question is whether to stop, asked because a stop key is down.
+  // That key is still held and repeating: it must not answer, and neither may
+  // a key pressed without a thought, so No is the default.
+  if (m_bSpaceDown)
+    m_nHeldKey = Qt::Key_Space;
+  else if (m_bEscapeDown)
+    m_nHeldKey = Qt::Key_Escape;
+  m_bHeldKeyReleased = false;
+  m_bLastReleaseKnown = false;
+  m_bAsking = true;
+  const int answer = ShowMessageBox(QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No,
+                                    QMessageBox::Question, QMessageBox::No);
+  m_bAsking = false;
+  return answer == QMessageBox::Yes;
+}
+
+void CQtUserInterface::SetPaneText(StatusPane pane, const std::string& text) {
+  if (!g_pShell) return;
+  g_pShell->StatusLine().Pane(pane)->PaintText(QString::fromStdString(text));
+}
+
+void CQtUserInterface::ShowProgress(ProgressColour colour, int percent) {
+  if (!g_pShell) return;
+  std::optional<QColor> c;
+  if (!colour.none && !(colour.red == 0 && colour.green == 0 && colour.blue == 0))
+    c = QColor(colour.red, colour.green, colour.blue);
+  g_pShell->StatusLine().Pane(kPaneProgress)->PaintProgress(c, percent);
+}
+
+void CQtUserInterface::DiscardTypedKeys() {
+  // Everything waiting is handled except the user's input, which the filter
+  // throws away: the windows repaint, nothing new starts.
+  ++m_nDiscarding;
+  QApplication::processEvents(QEventLoop::AllEvents);
+  --m_nDiscarding;
+}
+
+void CQtUserInterface::RefreshToolDialogs() {
+  if (g_pShell) g_pShell->RefreshToolDialogs();
+}
+
+bool CQtUserInterface::IsRepeat(const QKeyEvent& key) const {
+  if (key.isAutoRepeat()) return true;
+  // Events made up by the program itself carry no time (0): never a repeat.
+  return key.type() == QEvent::KeyPress && m_bLastReleaseKnown && key.key() == m_nLastReleasedKey &&
+         key.timestamp() != 0 && key.timestamp() == m_nLastReleaseTime;
+}
+
+bool CQtUserInterface::HoldStopKey(const QKeyEvent& key) {
+  if (m_nHeldKey == 0 || key.key() != m_nHeldKey) return false;
+  if (key.type() == QEvent::KeyRelease) {
+    m_bHeldKeyReleased = true;
+    m_nHeldReleaseTime = key.timestamp();
+    return true;
+  }
+  // A press at the very time of the last release is the X server's repeat;
+  // a press of the user's own after a release ends the holding and counts.
+  const bool repeat = key.isAutoRepeat() || !m_bHeldKeyReleased ||
+                      (key.timestamp() != 0 && key.timestamp() == m_nHeldReleaseTime);
+  if (repeat) return true;
+  m_nHeldKey = 0;
+  return false;
+}
+
+bool CQtUserInterface::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      // A key event reaches this filter at its window and again at each widget
+      // it passes on its way up; what is recorded here is the same each time.
+      const bool press = event->type() == QEvent::KeyPress;
+      if (IsStopKey(key->key()) && !key->isAutoRepeat()) {
+        if (key->key() == Qt::Key_Space)
+          m_bSpaceDown = press;
+        else
+          m_bEscapeDown = press;
+      }
+      bool drop = HoldStopKey(*key);
+      // While the question is up, keys repeating by themselves answer nothing.
+      if (m_bAsking && IsRepeat(*key)) drop = true;
+      if (!press) {
+        m_nLastReleasedKey = key->key();
+        m_nLastReleaseTime = key->timestamp();
+        m_bLastReleaseKnown = true;
+      }
+      if (drop) return true;
+      if (m_nDiscarding) return true;
+      if (event->type() == QEvent::KeyPress && g_pShell && watched->isWidgetType() &&
+          static_cast<QWidget*>(watched)->window() == g_pShell->MainWindow())
+        return g_pShell->TranslateAccelerator(*key);
+      break;
+    }
+    case QEvent::ShortcutOverride:
+      if (m_nDiscarding) return true;
+      break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+      // A click during long work would start other work inside it.
+      if (m_nDiscarding) return true;
+      break;
+    case QEvent::ApplicationDeactivate:
+      // Keys released in another program are never seen here.
+      m_bSpaceDown = m_bEscapeDown = false;
+      m_nHeldKey = 0;
+      break;
+    default:
+      break;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace tessara

@@ -1,0 +1,161 @@
+#include "ui/shell/child_frames.h"
+
+#include <QCloseEvent>
+
+#include "engine/align_doc.h"
+#include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
+#include "framework/registry.h"
+#include "ui/common/align_undo.h"
+#include "ui/common/icons.h"
+#include "ui/common/ui_registry.h"
+#include "ui/shell/main_frame.h"
+#include "ui/views/align_view.h"
+#include "ui/views/destview.h"
+#include "ui/views/target_commands.h"
+#include "ui/views/tessara_view.h"
+
+namespace tessara {
+
+namespace {
+
+// Frames follow their document's title.
+int FollowTitle(CDocument& doc, QMdiSubWindow* frame) {
+  frame->setWindowTitle(QString::fromStdString(doc.GetTitle()));
+  return doc.AddListener([&doc, frame](DocumentEvent e) {
+    if (e == DocumentEvent::kTitleChanged) {
+      frame->setWindowTitle(QString::fromStdString(doc.GetTitle()));
+      if (g_pMainFrame) g_pMainFrame->UpdateFrameTitle();
+    }
+  });
+}
+
+void RedrawTargetWindowNow() {
+  if (g_pTargetView) g_pTargetView->RedrawNow();
+}
+
+}  // namespace
+
+CMdiChild::CMdiChild(QWidget* parent) : QMdiSubWindow(parent) {}
+
+// Source Window ------------------------------------------------------------
+
+CChildFrame::CChildFrame(std::unique_ptr<CTessaraDoc> doc) : m_pDoc(std::move(doc)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowIcon(SourceIcon());
+  const int slot = g_nSourcesLoaded < 2 ? g_nSourcesLoaded : 1;
+  g_pSourceFrames[slot] = this;
+  SourceFrameCreated();
+  // The steps taken so far aligned other sources.
+  ClearAlignHistory();
+  if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
+  if (g_pDestDoc) g_pDestDoc->UpdateAllViews();
+  RedrawTargetWindowNow();
+  m_pView = new CTessaraView(m_pDoc.get(), this);
+  setWidget(m_pView);
+  m_nTitleListener = m_pDoc->AddListener([this](DocumentEvent e) {
+    if (e == DocumentEvent::kTitleChanged) UpdateCaption();
+  });
+  UpdateCaption();
+}
+
+CChildFrame::~CChildFrame() {
+  if (g_pMainFrame) g_pMainFrame->ChildGoing(this);
+  m_pDoc->RemoveListener(m_nTitleListener);
+  // The view's teardown runs while this frame still counts.
+  delete m_pView;
+  m_pView = nullptr;
+  SourceFrameDestroyed();
+  ClearAlignHistory();
+  if (g_pAlignView) g_pAlignView->EnsureLoadButton();
+  if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
+  if (g_pDestDoc) {
+    g_pDestDoc->ClearTarget();
+    g_pDestDoc->UpdateAllViews();
+  }
+  RedrawTargetWindowNow();
+  for (CChildFrame*& slot : g_pSourceFrames)
+    if (slot == this) slot = nullptr;
+  m_pDoc.reset();
+  if (g_pMainFrame) g_pMainFrame->UpdateFrameTitle();
+}
+
+CCmdTarget* CChildFrame::ViewTarget() { return m_pView; }
+
+void CChildFrame::ActivateView(bool activate) {
+  if (m_pView) m_pView->OnActivateView(activate);
+}
+
+void CChildFrame::UpdateCaption() {
+  const int n = m_pView ? m_pView->m_nSource : 1;
+  setWindowTitle(QStringLiteral("Source %1: %2").arg(n).arg(QString::fromStdString(m_pDoc->GetTitle())));
+  if (g_pMainFrame) g_pMainFrame->UpdateFrameTitle();
+}
+
+// Target Window ------------------------------------------------------------
+
+CDestchild::CDestchild(std::unique_ptr<CDestdoc> doc) : m_pDoc(std::move(doc)) {
+  g_pTargetFrame = this;
+  setWindowIcon(TargetIcon());
+  m_pView = new CDestview(m_pDoc.get(), this);
+  setWidget(m_pView);
+  m_pDocCommands = std::make_unique<CTargetDocCommands>(m_pDoc.get());
+  FollowTitle(*m_pDoc, this);
+}
+
+CDestchild::~CDestchild() {
+  if (g_pMainFrame) g_pMainFrame->ChildGoing(this);
+  delete m_pView;
+  m_pView = nullptr;
+  m_pDocCommands.reset();
+  m_pDoc.reset();
+  if (g_pTargetFrame == this) g_pTargetFrame = nullptr;
+}
+
+CCmdTarget* CDestchild::ViewTarget() { return m_pView; }
+CCmdTarget* CDestchild::DocumentTarget() { return m_pDocCommands.get(); }
+
+void CDestchild::closeEvent(QCloseEvent* event) {
+  if (g_pMainFrame && g_pMainFrame->m_bClosing) {
+    QMdiSubWindow::closeEvent(event);
+    return;
+  }
+  ShowMessage(align_text::kNotAllowedToClose);
+  event->ignore();
+}
+
+// Align Window -------------------------------------------------------------
+
+CAlignChildWnd::CAlignChildWnd(std::unique_ptr<CAlignDoc> doc) : m_pDoc(std::move(doc)) {
+  g_pAlignFrame = this;
+  setWindowIcon(AlignIcon());
+  m_pView = new CAlignview(m_pDoc.get(), this);
+  setWidget(m_pView);
+  FollowTitle(*m_pDoc, this);
+}
+
+CAlignChildWnd::~CAlignChildWnd() {
+  if (g_pMainFrame) g_pMainFrame->ChildGoing(this);
+  delete m_pView;
+  m_pView = nullptr;
+  m_pDoc.reset();
+  if (g_pAlignFrame == this) g_pAlignFrame = nullptr;
+}
+
+CCmdTarget* CAlignChildWnd::ViewTarget() { return m_pView; }
+
+void CAlignChildWnd::ActivateView(bool activate) {
+  if (m_pView) m_pView->OnActivateView(activate);
+}
+
+void CAlignChildWnd::closeEvent(QCloseEvent* event) {
+  const bool closing = g_pMainFrame && g_pMainFrame->m_bClosing;
+  if (closing) {
+    QMdiSubWindow::closeEvent(event);
+    return;
+  }
+  m_pDoc->CanCloseDocument(false);
+  event->ignore();
+}
+
+}  // namespace tessara

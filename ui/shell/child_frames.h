@@ -1,0 +1,97 @@
+// The child windows of the main frame. Each frame owns its document and its
+// one view, and is the third stop of a command's route (after the view and the
+// document). A source window counts itself in the number of loaded sources; the
+// Target and Align windows cannot be closed while the program runs.
+#pragma once
+
+#include <QMdiSubWindow>
+#include <memory>
+
+#include "ui/common/commands.h"
+
+namespace tessara {
+
+class CTessaraDoc;
+class CTessaraView;
+class CDestdoc;
+class CDestview;
+class CAlignDoc;
+class CAlignview;
+
+class CMdiChild : public QMdiSubWindow, public CCmdTarget {
+  Q_OBJECT
+ public:
+  explicit CMdiChild(QWidget* parent = nullptr);
+  // The view and its document's commands, first on the route.
+  virtual CCmdTarget* ViewTarget() = 0;
+  virtual CCmdTarget* DocumentTarget() { return nullptr; }
+  // The view gains or loses the active state.
+  virtual void ActivateView(bool activate) = 0;
+  // The anchor of this window's part of the help page.
+  virtual QString HelpAnchor() const = 0;
+};
+
+// A Source Window.
+class CChildFrame : public CMdiChild {
+  Q_OBJECT
+ public:
+  // Takes the document; counts the new source and makes the view.
+  explicit CChildFrame(std::unique_ptr<CTessaraDoc> doc);
+  // The view goes first (it resets the session and renumbers), then the count,
+  // then the document.
+  ~CChildFrame() override;
+  CTessaraView* View() const { return m_pView; }
+  CTessaraDoc* Document() const { return m_pDoc.get(); }
+  CCmdTarget* ViewTarget() override;
+  void ActivateView(bool activate) override;
+  QString HelpAnchor() const override { return QStringLiteral("source-windows"); }
+  // "Source 1: " or "Source 2: " and the file's name.
+  void UpdateCaption();
+
+ private:
+  std::unique_ptr<CTessaraDoc> m_pDoc;
+  CTessaraView* m_pView = nullptr;
+  int m_nTitleListener = 0;
+};
+
+// The Target Window.
+class CDestchild : public CMdiChild {
+  Q_OBJECT
+ public:
+  explicit CDestchild(std::unique_ptr<CDestdoc> doc);
+  ~CDestchild() override;
+  CDestview* View() const { return m_pView; }
+  CCmdTarget* ViewTarget() override;
+  CCmdTarget* DocumentTarget() override;
+  void ActivateView(bool) override {}
+  QString HelpAnchor() const override { return QStringLiteral("target-window"); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  std::unique_ptr<CDestdoc> m_pDoc;
+  CDestview* m_pView = nullptr;
+  std::unique_ptr<CCmdTarget> m_pDocCommands;
+};
+
+// The Align Window.
+class CAlignChildWnd : public CMdiChild {
+  Q_OBJECT
+ public:
+  explicit CAlignChildWnd(std::unique_ptr<CAlignDoc> doc);
+  ~CAlignChildWnd() override;
+  CAlignview* View() const { return m_pView; }
+  CCmdTarget* ViewTarget() override;
+  void ActivateView(bool activate) override;
+  QString HelpAnchor() const override { return QStringLiteral("align-window"); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  std::unique_ptr<CAlignDoc> m_pDoc;
+  CAlignview* m_pView = nullptr;
+};
+
+}  // namespace tessara

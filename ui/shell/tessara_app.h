@@ -1,0 +1,108 @@
+// CTessaraApp: start-up in its fixed order, the three kinds of document and how
+// each is made, and the commands that belong to the whole program (opening
+// sources, recent files, deleting a source, raising windows, print setup, the
+// About box). Commands reach it last on their route.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "ui/common/commands.h"
+#include "ui/shell/recent_files.h"
+
+class QPrinter;
+
+namespace tessara {
+
+class CMainFrame;
+class CMdiChild;
+class CChildFrame;
+class CQtSettingsStore;
+class CQtUserInterface;
+
+namespace app_text {
+inline constexpr const char* kTwoSourcesOnly = "No more than two source images allowed.";
+inline constexpr const char* kTrueColourNote = "Please note that this program works best with your display set to true color.";
+inline constexpr const char* kOpenTitle = "Open Source Window ";
+}  // namespace app_text
+
+// Makes a document of one kind with its frame and view; for sources, loads
+// `path` into it (null when the load failed).
+class CDocTemplate {
+ public:
+  using Maker = std::function<CMdiChild*(const QString& path)>;
+  CDocTemplate(int resourceId, Maker maker) : m_nResourceId(resourceId), m_maker(std::move(maker)) {}
+  int ResourceId() const { return m_nResourceId; }
+  CMdiChild* OpenDocumentFile(const QString& path) { return m_maker(path); }
+
+ private:
+  int m_nResourceId;
+  Maker m_maker;
+};
+
+class CTessaraApp : public QObject, public CCmdTarget {
+  Q_OBJECT
+ public:
+  CTessaraApp();
+  ~CTessaraApp() override;
+
+  // Start-up; false ends the program.
+  bool InitInstance();
+
+  CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
+  CRecentFileList& RecentFiles() { return m_recent; }
+  QPrinter& Printer();
+  int PreviewPages() const { return m_nPreviewPages; }
+
+  // Opens `path` as the next source, with its window. Null when it failed (the
+  // user has been told why).
+  CChildFrame* OpenDocumentFile(const QString& path);
+  // Opens files given from outside (the command line, a drop on the window)
+  // as the next sources, each as File > Open opens the file chosen: the same
+  // checks and messages, at most two sources.
+  void OpenSourceFiles(const QStringList& paths);
+
+  bool OnUpdateCommand(int id, bool& enabled) override;
+  void OnCommand(int id) override;
+  void OnFileOpen();
+  void OnOpenRecentFile(int index);
+  void OnDeleteSource(int n);
+
+  // For the window tests: the number of colour-table entries the display
+  // reports (0 for a true-colour display); -1 asks the screen.
+  static void SetDisplayColoursForTest(int colours) { s_nDisplayColours = colours; }
+
+ private:
+  CMdiChild* MakeSource(const QString& path);
+  // After an open: the Align Window comes forward, without its load button
+  // once both sources are there.
+  void ShowAlignAfterOpen();
+  CMdiChild* MakeTarget();
+  CMdiChild* MakeAlign();
+  static int DisplayColours();
+
+  std::unique_ptr<CQtSettingsStore> m_pSettings;
+  std::unique_ptr<CQtUserInterface> m_pUi;
+  std::unique_ptr<CMainFrame> m_pMainFrame;
+  std::unique_ptr<QPrinter> m_pPrinter;
+  CRecentFileList m_recent;
+  // Whether the last source load was stopped by the user (not a failure).
+  bool m_bLastLoadStopped = false;
+  int m_nPreviewPages = 0;
+  std::unique_ptr<CDocTemplate> m_pSourceTemplate;
+  std::unique_ptr<CDocTemplate> m_pTargetTemplate;
+  std::unique_ptr<CDocTemplate> m_pAlignTemplate;
+  static int s_nDisplayColours;
+};
+
+extern CTessaraApp* g_pApp;
+
+// The program's printer (shared by print, preview and print setup) and the
+// number of pages the preview shows.
+QPrinter& ProgramPrinter();
+int ProgramPreviewPages();
+
+}  // namespace tessara

@@ -1,0 +1,274 @@
+#include "ui/views/destview.h"
+
+#include <QMouseEvent>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QTimer>
+
+#include "engine/align_doc.h"
+#include "engine/destdoc.h"
+#include "framework/registry.h"
+#include "ui/common/qt_user_interface.h"
+#include "ui/common/ui_registry.h"
+#include "ui/views/target_commands.h"
+
+namespace tessara {
+
+namespace {
+
+// A dotted line as the platform's dotted pen draws it by default: black dots
+// with white between them, visible on any picture.
+void DrawDottedOutline(QPainter& painter, ZonePoint a, ZonePoint c) {
+  const QPoint points[5] = {{a.x, a.y}, {c.x, a.y}, {c.x, c.y}, {a.x, c.y}, {a.x, a.y}};
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+  painter.drawPolyline(points, 5);
+  QPen dots(Qt::black, 1, Qt::CustomDashLine);
+  dots.setDashPattern({1, 1});
+  painter.setPen(dots);
+  painter.drawPolyline(points, 5);
+  painter.restore();
+}
+
+}  // namespace
+
+int GuideBandHeight(int clientHeight) { return (clientHeight - 100) / 128 + 1; }
+
+CDestview::CDestview(CDestdoc* doc, QWidget* parent) : CScrollView(parent), m_pDoc(doc) {
+  g_pTargetView = this;
+  viewport()->setMouseTracking(true);
+  viewport()->setContextMenuPolicy(Qt::NoContextMenu);
+  m_nListener = m_pDoc->AddListener([this](DocumentEvent e) {
+    switch (e) {
+      case DocumentEvent::kUpdateViews:
+        m_image.Invalidate();
+        OnUpdate();
+        break;
+      case DocumentEvent::kRedrawNow:
+        m_image.Invalidate();
+        RedrawNow();
+        break;
+      case DocumentEvent::kShowGenerateButton:
+        EnsureGenerateButton();
+        break;
+      case DocumentEvent::kHideGenerateButton:
+        // The button may be the one whose click is running: let it finish.
+        if (m_pGenerateButton) {
+          m_pGenerateButton->hide();
+          m_pGenerateButton->deleteLater();
+          m_pGenerateButton = nullptr;
+        }
+        break;
+      case DocumentEvent::kTitleChanged:
+        break;
+    }
+  });
+}
+
+CDestview::~CDestview() {
+  if (m_pTimer) m_pTimer->stop();
+  m_pDoc->RemoveListener(m_nListener);
+  delete m_pGenerateButton;
+  if (g_pTargetView == this) g_pTargetView = nullptr;
+}
+
+void CDestview::OnInitialUpdate() {
+  if (!m_pTimer) {
+    m_pTimer = new QTimer(this);
+    connect(m_pTimer, &QTimer::timeout, this, &CDestview::OnAutoScrollTimer);
+  }
+  m_pTimer->stop();
+  m_pTimer->start(50);
+  m_pDoc->SetTitle(target_text::kTitle);
+  SetScrollSizes(QSize(m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight));
+}
+
+void CDestview::OnUpdate() { SetScrollSizes(QSize(m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight)); }
+
+void CDestview::RedrawNow() {
+  m_bRubberBand = false;
+  viewport()->repaint();
+}
+
+void CDestview::EnsureGenerateButton() {
+  if (m_pGenerateButton) return;
+  m_pGenerateButton = new CBitmapButton(cmd::kGenerateTarget, destview_text::kGenerate, QColor(150, 205, 150), viewport());
+  m_pGenerateButton->setObjectName(QStringLiteral("generateButton"));
+  m_pGenerateButton->move(30, 100);
+  m_pGenerateButton->show();
+  connect(m_pGenerateButton, &QAbstractButton::clicked, this, &CDestview::OnGenerateTarget);
+}
+
+void CDestview::OnGenerateTarget() {
+  CLongWork work;
+  m_pDoc->GenerateTarget();
+}
+
+void CDestview::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  Draw(painter);
+}
+
+void CDestview::Draw(QPainter& painter) {
+  if (!m_pDoc->m_pTarget) {
+    DrawGuidance(painter);
+    return;
+  }
+  const QPoint scroll = ScrollPosition();
+  painter.save();
+  painter.translate(-scroll.x(), -scroll.y());
+  const Dib& target = *m_pDoc->m_pTarget;
+  PaintImage(painter, QRect(0, 0, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight), m_image.Get(&target),
+             QRect(0, 0, target.Width(), target.Height()));
+  if (HasOutline(m_pDoc->m_bZoneOnly)) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptZoneCorner);
+  if (m_bRubberBand) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptDragCorner);
+  painter.restore();
+}
+
+void CDestview::DrawGuidance(QPainter& painter) {
+  const QRect client = viewport()->rect();
+  const QColor c(kGuideRed, kGuideGreen, kGuideBlue);
+  painter.fillRect(QRect(0, 0, client.width(), 100), c);
+  const int band = GuideBandHeight(client.height());
+  for (int k = 0, y = 100; y < client.height(); ++k, y += band)
+    painter.fillRect(QRect(0, y, client.width(), band),
+                     QColor(qMax(0, kGuideRed - k), qMax(0, kGuideGreen - k), qMax(0, kGuideBlue - k)));
+  painter.setPen(Qt::black);
+  TextOutOpaque(painter, 30, 20, destview_text::kEmpty, c);
+  if (g_nSourcesLoaded == 2) {
+    if (g_pAlignDoc && g_pAlignDoc->m_bAlignValid) {
+      TextOutOpaque(painter, 30, 50, destview_text::kSelectItem, c);
+      TextOutOpaque(painter, 30, 70, destview_text::kPressButton, c);
+    } else {
+      TextOutOpaque(painter, 30, 20, destview_text::kAlignNotValid, c);
+    }
+  } else {
+    TextOutOpaque(painter, 30, 50,
+                  QString::fromUtf8(destview_text::kSwitchToAlign) +
+                      (g_nSourcesLoaded == 1 ? destview_text::kLoadSecond : destview_text::kLoadTwo),
+                  c);
+  }
+}
+
+void CDestview::DrawPrinted(QPainter& painter, QPagedPaintDevice& device) {
+  const int pageWidth = device.width();
+  DibPtr out = m_pDoc->PrepareOutput(0);
+  if (out) {
+    const int w = out->Width(), h = out->Height();
+    const int height = PrintDestinationHeight(w, h, pageWidth, device.logicalDpiX(), device.logicalDpiY());
+    PaintDib(painter, QRect(0, 0, pageWidth, height), *out, QRect(0, 0, w, h));
+    out.reset();
+  }
+  // The output image took the prepared sources' place; they are made again
+  // even when there was no room for it, so that the Target can still be built.
+  m_pDoc->RefreshSources();
+}
+
+ZonePoint CDestview::LogicalPoint(const QPoint& windowPoint) const {
+  const QPoint p = DeviceToLogical(windowPoint);
+  return {p.x(), p.y()};
+}
+
+void CDestview::PassZoneToDocument() { m_pDoc->SetZone(m_ptZoneAnchor, m_ptZoneCorner); }
+
+void CDestview::mousePressEvent(QMouseEvent* event) {
+  const ZonePoint p = LogicalPoint(event->position().toPoint());
+  if (event->button() == Qt::LeftButton) {
+    m_bCaptured = true;
+    LeftDown(p, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight, m_pDoc->m_bUpToDate, m_pDoc->m_bZoneOnly);
+    PassZoneToDocument();
+    if (m_pDoc->m_bUpToDate == 1) RedrawNow();
+  } else if (event->button() == Qt::RightButton) {
+    m_bCaptured = true;
+    RightDown(m_pDoc->m_bZoneOnly);
+    PassZoneToDocument();
+    RedrawNow();
+  }
+  event->accept();
+}
+
+void CDestview::mouseMoveEvent(QMouseEvent* event) {
+  const ZonePoint p = LogicalPoint(event->position().toPoint());
+  if (!m_bCaptured) {
+    if (auto text = HoverText(p, m_pDoc->m_nTargetHeight, m_pDoc->m_bUpToDate, m_pDoc->m_nViewScaleX,
+                              m_pDoc->m_nViewScaleY))
+      m_pDoc->SetStageText(*text);
+    return;
+  }
+  const bool leftAlone = event->buttons() == Qt::LeftButton &&
+                         !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+  if (!DragTo(p, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight, leftAlone)) return;
+  if (m_pDoc->m_pTarget) {
+    // The picture, then the rubber band over it.
+    m_bRubberBand = true;
+    viewport()->repaint();
+  }
+}
+
+void CDestview::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    m_bCaptured = false;
+    return;
+  }
+  if (event->button() != Qt::LeftButton) return;
+  m_bCaptured = false;
+  const ZonePoint p = LogicalPoint(event->position().toPoint());
+  const Dib* target = m_pDoc->m_pTarget.get();
+  const Release result = LeftUp(p, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight, target != nullptr,
+                                target ? target->Width() : 0, target ? target->Height() : 0, m_pDoc->m_bZoneOnly);
+  PassZoneToDocument();
+  switch (result) {
+    case Release::kNotDown:
+    case Release::kNoTarget:
+      return;
+    case Release::kRefused:
+      ShowMessage(target_text::kZoneTooSmall);
+      break;
+    case Release::kAccepted:
+    case Release::kRefusedSilently:
+      break;
+  }
+  RedrawNow();
+}
+
+void CDestview::OnAutoScrollTimer() {
+  if (m_bAutoScroll != 1) return;
+  const QPoint s = ScrollPosition();
+  const QSize client = ClientSize();
+  const ScrollPos next = AutoScroll({s.x(), s.y()}, client.width(), client.height(), m_pDoc->m_nTargetWidth,
+                                         m_pDoc->m_nTargetHeight);
+  if (next.x != s.x() || next.y != s.y()) ScrollToPosition(QPoint(next.x, next.y));
+}
+
+bool CDestview::OnUpdateCommand(int id, bool& enabled) {
+  switch (id) {
+    case cmd::kSnap1:
+    case cmd::kSnap5:
+    case cmd::kSnap10:
+    case cmd::kSnap16:
+      enabled = true;
+      return true;
+    case cmd::kFilePrint:
+    case cmd::kFilePrintPreview:
+      enabled = m_pDoc->m_bUpToDate == 1;
+      return true;
+    default:
+      return UpdateToolCommand(id, *m_pDoc, enabled);
+  }
+}
+
+void CDestview::OnCommand(int id) {
+  switch (id) {
+    case cmd::kSnap1: m_nSnap = 1; break;
+    case cmd::kSnap5: m_nSnap = 5; break;
+    case cmd::kSnap10: m_nSnap = 10; break;
+    case cmd::kSnap16: m_nSnap = 16; break;
+    case cmd::kFilePrint: PrintTarget(*this); break;
+    case cmd::kFilePrintPreview: PreviewTarget(*this); break;
+    default: RunToolCommand(id, *this); break;
+  }
+}
+
+}  // namespace tessara

@@ -320,6 +320,148 @@ AutoAlignPlacement SettingsForSimilarity(const PrepareGeometry& g1, const Prepar
   return SettingsForAffine(g1, g2, FromSimilarity(t), refX, refY);
 }
 
+namespace {
+
+// Reports how far the estimate has come and reads the stop keys: true when the
+// user chose to stop.
+class AlignProgress {
+ public:
+  explicit AlignProgress(CDestdoc& session) : m_session(session) {}
+  bool operator()(int percent) const {
+    m_session.ShowProgress(kProgressGreen, percent);
+    return m_session.CheckAbort() == 1;
+  }
+
+ private:
+  CDestdoc& m_session;
+};
+
+// Matched feature positions on the reduced copies and the similarity most of
+// them agree on (the model maps source 2 onto source 1).
+struct FeatureFit {
+  std::vector<cv::Point2f> pts1, pts2;
+  std::vector<uchar> mask;
+  cv::Mat model;
+  int inliers = 0;
+};
+
+cv::Mat Reduced(const cv::Mat& m, double f) {
+  if (f == 1.0) return m;
+  cv::Mat out;
+  cv::resize(m, out, cv::Size(), f, f, f < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+  return out;
+}
+
+// Features and ratio-tested matches (each match's best candidate clearly
+// better than its second best), then the similarity most of them agree on.
+// Progress runs from `from` to `to`; false when stopped.
+bool MatchAndFit(cv::ORB& orb, const cv::Mat& small1, const cv::Mat& small2, const cv::Mat& mask1,
+                 const cv::Mat& mask2, int from, int to, const AlignProgress& step, FeatureFit& out) {
+  std::vector<cv::KeyPoint> kp1, kp2;
+  cv::Mat d1, d2;
+  orb.detectAndCompute(small1, mask1, kp1, d1);
+  if (step(from + (to - from) / 3)) return false;
+  orb.detectAndCompute(small2, mask2, kp2, d2);
+  if (step(from + 2 * (to - from) / 3)) return false;
+  if (kp1.size() >= 2 && kp2.size() >= 2) {
+    std::vector<std::vector<cv::DMatch>> knn;
+    cv::BFMatcher(cv::NORM_HAMMING).knnMatch(d2, d1, knn, 2);
+    for (const auto& m : knn) {
+      if (m.size() < 2 || m[0].distance >= 0.8f * m[1].distance) continue;
+      out.pts2.push_back(kp2[m[0].queryIdx].pt);
+      out.pts1.push_back(kp1[m[0].trainIdx].pt);
+    }
+  }
+  if (out.pts1.size() >= 3) {
+    out.model = cv::estimateAffinePartial2D(out.pts2, out.pts1, out.mask, cv::RANSAC, 3.0, 4000, 0.995, 10);
+    if (!out.model.empty()) out.inliers = cv::countNonZero(out.mask);
+  }
+  return !step(to);
+}
+
+// A fit is a candidate only at a scale a join can have: matches of unrelated
+// pictures "agree" most easily on a model that shrinks everything to a point.
+bool Plausible(const FeatureFit& f) {
+  if (f.model.empty()) return false;
+  const double k = std::hypot(f.model.at<double>(0, 0), f.model.at<double>(1, 0));
+  return k > 0.25 && k < 4.0;
+}
+
+// Marks in `into` where a picture the size of `of` lands under `m`, widened a
+// little.
+void MarkOutline(const cv::Mat& m, const cv::Mat& of, cv::Mat& into) {
+  const cv::Point2d corners[4] = {{0, 0}, {of.cols - 1.0, 0}, {of.cols - 1.0, of.rows - 1.0}, {0, of.rows - 1.0}};
+  std::vector<cv::Point> poly;
+  for (const cv::Point2d& c : corners)
+    poly.emplace_back(cvRound(m.at<double>(0, 0) * c.x + m.at<double>(0, 1) * c.y + m.at<double>(0, 2)),
+                      cvRound(m.at<double>(1, 0) * c.x + m.at<double>(1, 1) * c.y + m.at<double>(1, 2)));
+  cv::fillConvexPoly(into, poly, cv::Scalar(255));
+  cv::dilate(into, into, cv::Mat(), cv::Point(-1, -1), 16);
+}
+
+// A second look only where the pictures overlap by the first estimate: more
+// features there and fewer look-alikes elsewhere, which matters when the
+// overlap is a narrow strip. False when stopped.
+bool LookAgainInOverlap(cv::ORB& orb, const cv::Mat& small1, const cv::Mat& small2, const FeatureFit& first,
+                        const AlignProgress& step, FeatureFit& second) {
+  if (!Plausible(first) || first.inliers < kMinInliersToLookAgain) return true;
+  cv::Mat mask1 = cv::Mat::zeros(small1.size(), CV_8U), mask2 = cv::Mat::zeros(small2.size(), CV_8U);
+  cv::Mat inverse;
+  cv::invertAffineTransform(first.model, inverse);
+  MarkOutline(first.model, small2, mask1);
+  MarkOutline(inverse, small1, mask2);
+  if (cv::countNonZero(mask1) == 0 || cv::countNonZero(mask2) == 0) return true;
+  return MatchAndFit(orb, small1, small2, mask1, mask2, 60, 75, step, second);
+}
+
+// The second look counts only where it confirms the first: the same turn,
+// scale and place (at the centre of source 2) within a few pixels.
+bool FitsAgree(const FeatureFit& a, const FeatureFit& b, const cv::Mat& small2) {
+  if (!Plausible(a) || !Plausible(b)) return false;
+  const double cx = small2.cols / 2.0, cy = small2.rows / 2.0;
+  const cv::Mat& m = a.model;
+  const cv::Mat& n = b.model;
+  const double dx = (m.at<double>(0, 0) - n.at<double>(0, 0)) * cx + (m.at<double>(0, 1) - n.at<double>(0, 1)) * cy +
+                    m.at<double>(0, 2) - n.at<double>(0, 2);
+  const double dy = (m.at<double>(1, 0) - n.at<double>(1, 0)) * cx + (m.at<double>(1, 1) - n.at<double>(1, 1)) * cy +
+                    m.at<double>(1, 2) - n.at<double>(1, 2);
+  return std::hypot(dx, dy) < 8 &&
+         std::hypot(m.at<double>(0, 0) - n.at<double>(0, 0), m.at<double>(1, 0) - n.at<double>(1, 0)) < 0.03;
+}
+
+// From reduced-copy pixels (x' = (x + 0.5) f - 0.5) back to full pictures.
+Similarity FullSizeSimilarity(const cv::Mat& fit, double f) {
+  Similarity t;
+  t.a = fit.at<double>(0, 0);
+  t.b = fit.at<double>(1, 0);
+  const double c = (0.5 * f - 0.5);
+  const double tx = fit.at<double>(0, 2), ty = fit.at<double>(1, 2);
+  t.tx = (t.a * c - t.b * c + tx + 0.5) / f - 0.5;
+  t.ty = (t.b * c + t.a * c + ty + 0.5) / f - 0.5;
+  return t;
+}
+
+// The inlier matches at full size: their places on source 1 under `t`, and
+// the mean of their places on source 2 (the point the placement is fitted at).
+std::vector<cv::Point2d> FullSizeInliers(const FeatureFit& fit, const Similarity& t, double f, double& refX,
+                                         double& refY) {
+  std::vector<cv::Point2d> inliers1;
+  double rx = 0, ry = 0;
+  for (size_t i = 0; i < fit.mask.size(); ++i) {
+    if (!fit.mask[i]) continue;
+    const double x2 = (fit.pts2[i].x + 0.5) / f - 0.5, y2 = (fit.pts2[i].y + 0.5) / f - 0.5;
+    rx += x2, ry += y2;
+    double x1, y1;
+    t.Apply(x2, y2, x1, y1);
+    inliers1.push_back({x1, y1});
+  }
+  refX = rx / fit.inliers;
+  refY = ry / fit.inliers;
+  return inliers1;
+}
+
+}  // namespace
+
 AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestdoc& session, bool mirrored) {
   AutoAlignResult result;
   session.SetStatusText(target_text::kPressSpaceToQuit);
@@ -331,10 +473,7 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestd
     result.status = status;
     return result;
   };
-  auto step = [&](int percent) {
-    session.ShowProgress(kProgressGreen, percent);
-    return session.CheckAbort() == 1;
-  };
+  const AlignProgress step(session);
   const cv::Mat grey1 = GreyCopy(source1, false);
   if (step(10)) return finish(kAutoAlignStopped);
   const cv::Mat grey2 = GreyCopy(source2, mirrored);
@@ -345,125 +484,26 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestd
   // so that detail near their edges still counts).
   const int longest = std::max({grey1.cols, grey1.rows, grey2.cols, grey2.rows});
   const double f = std::min(2.0, 1200.0 / longest);
-  auto reduce = [&](const cv::Mat& m) {
-    if (f == 1.0) return m;
-    cv::Mat out;
-    cv::resize(m, out, cv::Size(), f, f, f < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
-    return out;
-  };
-  const cv::Mat small1 = reduce(grey1), small2 = reduce(grey2);
+  const cv::Mat small1 = Reduced(grey1, f), small2 = Reduced(grey2, f);
   if (step(30)) return finish(kAutoAlignStopped);
 
-  // Features and ratio-tested matches (each match's best candidate clearly
-  // better than its second best), then the similarity most of them agree on.
   cv::Ptr<cv::ORB> orb = cv::ORB::create(5000, 1.2f, 8, 12, 0, 2, cv::ORB::HARRIS_SCORE, 31, 7);
-  struct Fit {
-    std::vector<cv::Point2f> pts1, pts2;
-    std::vector<uchar> mask;
-    cv::Mat model;
-    int inliers = 0;
-  };
-  auto matchAndFit = [&](const cv::Mat& mask1, const cv::Mat& mask2, int from, int to, Fit& out) {
-    std::vector<cv::KeyPoint> kp1, kp2;
-    cv::Mat d1, d2;
-    orb->detectAndCompute(small1, mask1, kp1, d1);
-    if (step(from + (to - from) / 3)) return false;
-    orb->detectAndCompute(small2, mask2, kp2, d2);
-    if (step(from + 2 * (to - from) / 3)) return false;
-    if (kp1.size() >= 2 && kp2.size() >= 2) {
-      std::vector<std::vector<cv::DMatch>> knn;
-      cv::BFMatcher(cv::NORM_HAMMING).knnMatch(d2, d1, knn, 2);
-      for (const auto& m : knn) {
-        if (m.size() < 2 || m[0].distance >= 0.8f * m[1].distance) continue;
-        out.pts2.push_back(kp2[m[0].queryIdx].pt);
-        out.pts1.push_back(kp1[m[0].trainIdx].pt);
-      }
-    }
-    if (out.pts1.size() >= 3) {
-      out.model = cv::estimateAffinePartial2D(out.pts2, out.pts1, out.mask, cv::RANSAC, 3.0, 4000, 0.995, 10);
-      if (!out.model.empty()) out.inliers = cv::countNonZero(out.mask);
-    }
-    return !step(to);
-  };
-  Fit first;
-  if (!matchAndFit(cv::Mat(), cv::Mat(), 30, 60, first)) return finish(kAutoAlignStopped);
-  // A second look only where the pictures overlap by the first estimate: more
-  // features there and fewer look-alikes elsewhere, which matters when the
-  // overlap is a narrow strip.
-  // A fit is a candidate only at a scale a join can have: matches of unrelated
-  // pictures "agree" most easily on a model that shrinks everything to a point.
-  auto plausible = [](const Fit& f) {
-    if (f.model.empty()) return false;
-    const double k = std::hypot(f.model.at<double>(0, 0), f.model.at<double>(1, 0));
-    return k > 0.25 && k < 4.0;
-  };
-  Fit second;
-  if (plausible(first) && first.inliers >= kMinInliersToLookAgain) {
-    cv::Mat mask1 = cv::Mat::zeros(small1.size(), CV_8U), mask2 = cv::Mat::zeros(small2.size(), CV_8U);
-    cv::Mat inverse;
-    cv::invertAffineTransform(first.model, inverse);
-    auto outline = [](const cv::Mat& m, const cv::Mat& of, cv::Mat& into) {
-      const cv::Point2d corners[4] = {{0, 0}, {of.cols - 1.0, 0}, {of.cols - 1.0, of.rows - 1.0}, {0, of.rows - 1.0}};
-      std::vector<cv::Point> poly;
-      for (const cv::Point2d& c : corners)
-        poly.emplace_back(cvRound(m.at<double>(0, 0) * c.x + m.at<double>(0, 1) * c.y + m.at<double>(0, 2)),
-                          cvRound(m.at<double>(1, 0) * c.x + m.at<double>(1, 1) * c.y + m.at<double>(1, 2)));
-      cv::fillConvexPoly(into, poly, cv::Scalar(255));
-      cv::dilate(into, into, cv::Mat(), cv::Point(-1, -1), 16);
-    };
-    outline(first.model, small2, mask1);
-    outline(inverse, small1, mask2);
-    if (cv::countNonZero(mask1) > 0 && cv::countNonZero(mask2) > 0 &&
-        !matchAndFit(mask1, mask2, 60, 75, second))
-      return finish(kAutoAlignStopped);
-  }
-  // The second look counts only where it confirms the first: the same turn,
-  // scale and place within a few pixels.
-  auto agree = [&](const Fit& a, const Fit& b) {
-    if (!plausible(a) || !plausible(b)) return false;
-    const double cx = small2.cols / 2.0, cy = small2.rows / 2.0;
-    const cv::Mat& m = a.model;
-    const cv::Mat& n = b.model;
-    const double dx = (m.at<double>(0, 0) - n.at<double>(0, 0)) * cx + (m.at<double>(0, 1) - n.at<double>(0, 1)) * cy +
-                      m.at<double>(0, 2) - n.at<double>(0, 2);
-    const double dy = (m.at<double>(1, 0) - n.at<double>(1, 0)) * cx + (m.at<double>(1, 1) - n.at<double>(1, 1)) * cy +
-                      m.at<double>(1, 2) - n.at<double>(1, 2);
-    return std::hypot(dx, dy) < 8 && std::hypot(m.at<double>(0, 0) - n.at<double>(0, 0), m.at<double>(1, 0) - n.at<double>(1, 0)) < 0.03;
-  };
-  const Fit& best = agree(first, second) && second.inliers > first.inliers ? second : first;
-  if (!plausible(best)) return finish(kAutoAlignNotFound);
+  FeatureFit first, second;
+  if (!MatchAndFit(*orb, small1, small2, cv::Mat(), cv::Mat(), 30, 60, step, first) ||
+      !LookAgainInOverlap(*orb, small1, small2, first, step, second))
+    return finish(kAutoAlignStopped);
+  const FeatureFit& best = FitsAgree(first, second, small2) && second.inliers > first.inliers ? second : first;
+  if (!Plausible(best)) return finish(kAutoAlignNotFound);
   result.matches = static_cast<int>(best.pts1.size());
   result.inliers = best.inliers;
   if (result.inliers < kMinInliers || result.inliers < kMinInlierShare * result.matches)
     return finish(kAutoAlignNotFound);
-  const cv::Mat& fit = best.model;
-  const std::vector<cv::Point2f>& pts2 = best.pts2;
-  const std::vector<uchar>& mask = best.mask;
   if (step(80)) return finish(kAutoAlignStopped);
 
-  // From reduced-copy pixels (x' = (x + 0.5) f - 0.5) back to full pictures.
-  Similarity t;
-  t.a = fit.at<double>(0, 0);
-  t.b = fit.at<double>(1, 0);
-  const double c = (0.5 * f - 0.5);
-  const double tx = fit.at<double>(0, 2), ty = fit.at<double>(1, 2);
-  t.tx = (t.a * c - t.b * c + tx + 0.5) / f - 0.5;
-  t.ty = (t.b * c + t.a * c + ty + 0.5) / f - 0.5;
+  Similarity t = FullSizeSimilarity(best.model, f);
   const double scale = t.Scale();
   if (!(scale > 0.2 && scale < 5.0)) return finish(kAutoAlignNotFound);
-
-  std::vector<cv::Point2d> inliers1;
-  double rx = 0, ry = 0;
-  for (size_t i = 0; i < mask.size(); ++i) {
-    if (!mask[i]) continue;
-    const double x2 = (pts2[i].x + 0.5) / f - 0.5, y2 = (pts2[i].y + 0.5) / f - 0.5;
-    rx += x2, ry += y2;
-    double x1, y1;
-    t.Apply(x2, y2, x1, y1);
-    inliers1.push_back({x1, y1});
-  }
-  result.refX = rx / result.inliers;
-  result.refY = ry / result.inliers;
+  std::vector<cv::Point2d> inliers1 = FullSizeInliers(best, t, f, result.refX, result.refY);
   for (int pass = 0; pass < 2; ++pass) {
     RefineAtFullResolution(grey1, grey2, inliers1, t);
     if (step(pass == 0 ? 90 : 95)) return finish(kAutoAlignStopped);

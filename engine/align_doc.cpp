@@ -59,6 +59,53 @@ bool CAlignDoc::CanCloseDocument(bool mainFrameClosing) {
   return false;
 }
 
+namespace {
+
+// Source 1 on the preview, every r-th pixel of every r-th row, from (x0, y0).
+// Black becomes 1, so that it is told apart from where no picture lies.
+void DrawFirstSource(PixelCursor& cursor, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
+  for (int v = 0; v < height; ++v) {
+    uint8_t* row = preview.Row(v + y0);
+    for (int u = 0; u < width; ++u) {
+      cursor.MoveTo(u * r, v * r);
+      uint8_t* p = row + 3 * (u + x0);
+      if (mono) {
+        p[0] = p[1] = p[2] = g_bMonoBlack == 1 ? 1 : 255;
+      } else if ((g_CurPixel.blue | g_CurPixel.green | g_CurPixel.red) == 0) {
+        p[0] = p[1] = p[2] = 1;
+      } else {
+        p[0] = g_CurPixel.blue, p[1] = g_CurPixel.green, p[2] = g_CurPixel.red;
+      }
+    }
+  }
+}
+
+// Source 2 over it: itself where source 1 does not lie, else half of each (a
+// black-and-white source 2 lightens or darkens source 1 by half).
+void DrawSecondSource(PixelCursor& cursor, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
+  for (int v = 0; v < height; ++v) {
+    uint8_t* row = preview.Row(v + y0);
+    for (int u = 0; u < width; ++u) {
+      cursor.MoveTo(u * r, v * r);
+      uint8_t* p = row + 3 * (u + x0);
+      const bool empty = (p[0] | p[1] | p[2]) == 0;
+      if (mono) {
+        const bool white = g_bMonoBlack != 1;
+        if (empty) {
+          p[0] = p[1] = p[2] = white ? 255 : 0;
+        } else {
+          for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(white ? (p[c] + 255) >> 1 : p[c] >> 1);
+        }
+      } else {
+        const uint8_t s[3] = {g_CurPixel.blue, g_CurPixel.green, g_CurPixel.red};
+        for (int c = 0; c < 3; ++c) p[c] = empty ? s[c] : static_cast<uint8_t>((p[c] + s[c]) / 2);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void CAlignDoc::RebuildPreview(int failCode) {
   RedrawViewsNow();
   FreePreview();
@@ -116,41 +163,10 @@ void CAlignDoc::RebuildPreview(int failCode) {
   m_pPreview = CreateDib(0, 24, Wp, Hp, align_text::kNoMemoryPreview);
   if (!m_pPreview) return;
   Dib& preview = *m_pPreview;
-  const int r = m_nReduction;
-  const bool mono1 = s1.BitCount() == 1, mono2 = s2.BitCount() == 1;
-  for (int v = 0; v < m_nPrev1Height; ++v) {
-    uint8_t* row = preview.Row(v + m_nPrev1Y);
-    for (int u = 0; u < m_nPrev1Width; ++u) {
-      c1.m_pCursor->MoveTo(u * r, v * r);
-      uint8_t* p = row + 3 * (u + m_nPrev1X);
-      if (mono1) {
-        p[0] = p[1] = p[2] = g_bMonoBlack == 1 ? 1 : 255;
-      } else if ((g_CurPixel.blue | g_CurPixel.green | g_CurPixel.red) == 0) {
-        p[0] = p[1] = p[2] = 1;
-      } else {
-        p[0] = g_CurPixel.blue, p[1] = g_CurPixel.green, p[2] = g_CurPixel.red;
-      }
-    }
-  }
-  for (int v = 0; v < m_nPrev2Height; ++v) {
-    uint8_t* row = preview.Row(v + m_nPrev2Y);
-    for (int u = 0; u < m_nPrev2Width; ++u) {
-      c2.m_pCursor->MoveTo(u * r, v * r);
-      uint8_t* p = row + 3 * (u + m_nPrev2X);
-      const bool empty = (p[0] | p[1] | p[2]) == 0;
-      if (mono2) {
-        const bool white = g_bMonoBlack != 1;
-        if (empty) {
-          p[0] = p[1] = p[2] = white ? 255 : 0;
-        } else {
-          for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(white ? (p[c] + 255) >> 1 : p[c] >> 1);
-        }
-      } else {
-        const uint8_t s[3] = {g_CurPixel.blue, g_CurPixel.green, g_CurPixel.red};
-        for (int c = 0; c < 3; ++c) p[c] = empty ? s[c] : static_cast<uint8_t>((p[c] + s[c]) / 2);
-      }
-    }
-  }
+  DrawFirstSource(*c1.m_pCursor, s1.BitCount() == 1, m_nReduction, m_nPrev1X, m_nPrev1Y, m_nPrev1Width,
+                  m_nPrev1Height, preview);
+  DrawSecondSource(*c2.m_pCursor, s2.BitCount() == 1, m_nReduction, m_nPrev2X, m_nPrev2Y, m_nPrev2Width,
+                   m_nPrev2Height, preview);
   UpdateAllViews();
   m_bAlignValid = 1;
   session.RedrawViewsNow();

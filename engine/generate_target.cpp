@@ -434,7 +434,7 @@ TargetPlan PlanTarget(const Dib& s1, const Dib& s2, const TargetSettings& settin
 }
 
 DibPtr CreateTargetCanvas(const TargetPlan& plan) {
-  return CreateDib(plan.background, plan.depth, plan.width, plan.height, target_text::kNoMemoryTarget);
+  return NewDib(plan.background, plan.depth, plan.width, plan.height);
 }
 
 int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
@@ -525,6 +525,7 @@ int CDestdoc::GenerateTarget() {
   // while it is being laid.
   m_pTarget = CreateTargetCanvas(plan);
   if (!m_pTarget) {
+    ShowMessage(target_text::kNoMemoryTarget);
     ClearTarget();
     return 0;
   }

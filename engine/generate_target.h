@@ -59,8 +59,8 @@ struct TargetPlan {
 
 // The canvas for two prepared sources of these sizes and depths.
 TargetPlan PlanTarget(const Dib& source1, const Dib& source2, const TargetSettings& settings);
-// The canvas filled with its background byte; null (CreateDib has told the
-// user) when it cannot be made.
+// The canvas filled with its background byte; null when it cannot be made (the
+// caller tells the user).
 DibPtr CreateTargetCanvas(const TargetPlan& plan);
 // Lays both sources onto the canvas by the path of the plan's depth, and for
 // 24-bit Targets draws the grid. kGenerateDone, or the source during which the

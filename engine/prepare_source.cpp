@@ -340,9 +340,10 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   if (prepared.result == kPrepareDone) prepared.result = PlanCopy(src, settings, plan, prepared.tooLarge);
   if (prepared.result != kPrepareDone) return prepared;
 
-  DibPtr out = CreateDib(0, plan.outBits, plan.nw, plan.nh, target_text::kNoMemorySource);
+  DibPtr out = NewDib(0, plan.outBits, plan.nw, plan.nh);
   if (!out) {
     prepared.result = kPrepareNoMemory;
+    prepared.tooLarge = true;
     return prepared;
   }
   SetCopyColorTable(src, *out);

@@ -37,9 +37,8 @@ struct PreparedSource {
   // The copy and the record of its sampled pixels, when result is kPrepareDone.
   DibPtr picture;
   SampleCoverage coverage;
-  // Set when the copy was refused for being larger than any picture can be,
-  // which the user is told as a lack of memory. (A failed allocation is told by
-  // CreateDib itself.)
+  // Set when the copy was refused for being larger than any picture can be, or
+  // its memory could not be had: the user is told of a lack of memory.
   bool tooLarge = false;
 };
 

@@ -46,7 +46,7 @@ void ZeroRowPadding(Dib& dib) {
   for (int y = 0; y < h; ++y) std::memset(dib.Row(y) + used, 0, stride - used);
 }
 
-DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage) {
+DibPtr NewDib(int fill, int bitCount, int width, int height) {
   BITMAPINFOHEADER h{};
   h.biSize = 40;
   h.biWidth = width;
@@ -57,23 +57,26 @@ DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::strin
   h.biClrImportant = 0;
   if (bitCount <= 8) h.biClrUsed = 1u << bitCount;
   if (width > kDibMaxSide || height > kDibMaxSide || width < 0 || height < 0) {
-    ShowMessage(failMessage);
     return nullptr;
   }
   const int64_t image = DibRowStride(width, bitCount) * height;
   const int64_t block = 40 + 4 * int64_t{h.biClrUsed} + image + static_cast<int64_t>(kDibSpareBytes);
   if (block > static_cast<int64_t>(kDibMaxBlockBytes)) {
-    ShowMessage(failMessage);
     return nullptr;
   }
   h.biSizeImage = static_cast<uint32_t>(image);
   DibPtr dib = Dib::Allocate(static_cast<size_t>(block));
   if (!dib) {
-    ShowMessage(failMessage);
     return nullptr;
   }
   std::memset(dib->Data(), fill & 0xFF, dib->Size());
   std::memcpy(dib->Data(), &h, sizeof h);
+  return dib;
+}
+
+DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage) {
+  DibPtr dib = NewDib(fill, bitCount, width, height);
+  if (!dib) ShowMessage(failMessage);
   return dib;
 }
 

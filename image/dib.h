@@ -94,7 +94,9 @@ void ZeroRowPadding(Dib& dib);
 
 // Makes a picture: header filled in, every other byte set to the low byte of
 // `fill`. Refuses more than 20000 pixels a side or more than 200,000,000 bytes
-// (and a failed allocation) by showing `failMessage` and returning null.
+// (and a failed allocation) by returning null, telling nobody.
+DibPtr NewDib(int fill, int bitCount, int width, int height);
+// NewDib that shows `failMessage` when it refuses.
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage);
 
 // Reads a bitmap file: checks the 14-byte file header's "BM" and returns a block

@@ -209,5 +209,24 @@ TEST_F(EngineOperations, GenerationStoppedInEitherSourceLeavesNoTarget) {
   }
 }
 
+TEST_F(EngineOperations, GenerationRefusesAnImpossibleCanvasWithoutMessages) {
+  // An offset that puts source 2 far beyond any picture's size.
+  const DibPtr s1 = Coordinates24(30, 3), s2 = Coordinates24(30, 3);
+  const SampleCoverage none;
+  TargetSettings t;
+  t.offsetX = 30000;
+  RecordingObserver observer;
+  const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, t, observer);
+  EXPECT_EQ(made.result, kGenerateNoMemory);
+  EXPECT_EQ(made.target, nullptr);
+  EXPECT_TRUE(ui.Messages().empty());
+  // The document tells the user, once.
+  Prepared(Coordinates24(30, 3), Coordinates24(30, 3));
+  doc->m_nOffsetX = 30000;
+  EXPECT_EQ(doc->GenerateTarget(), 0);
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{target_text::kNoMemoryTarget});
+  EXPECT_EQ(doc->m_pTarget, nullptr);
+}
+
 }  // namespace
 }  // namespace tessara

@@ -137,6 +137,95 @@ bool ParseDegrees(const std::string& text, double& out) {
   return true;
 }
 
+bool Fail(std::string& error, const std::string& message) {
+  error = message;
+  return false;
+}
+
+// One option that takes a value ("--name value" or "--name=value", given as
+// `arg`) into `o`; false with `error` set when the value is not one it takes.
+bool ApplyValueOption(const std::string& arg, const std::string& name, const std::string& value, JoinOptions& o,
+                      std::string& error) {
+  std::vector<int> v;
+  if (name == "--offset") {
+    if (!ParseInts(value, 2, -1000000, 1000000, v)) return Fail(error, "--offset takes DX,DY: two integers");
+    o.offsetX = v[0], o.offsetY = v[1];
+    o.hasOffset = true;
+  } else if (name == "--scale1" || name == "--scale2") {
+    int& sx = name == "--scale1" ? o.scale1X : o.scale2X;
+    int& sy = name == "--scale1" ? o.scale1Y : o.scale2Y;
+    if (!ParseScalePair(value, sx, sy))
+      return Fail(error, name + " takes SX,SY in 1/1024 (1..32767) or percentages such as 150%");
+    if (name == "--scale2") o.hasScale2 = true;
+  } else if (name == "--rotate1" || name == "--rotate2") {
+    if (!ParseDegrees(value, name == "--rotate1" ? o.rotate1 : o.rotate2))
+      return Fail(error, name + " takes an angle in degrees, such as 1.5");
+    if (name == "--rotate2") o.hasRotate2 = true;
+  } else if (name == "--cut-corners1" || name == "--cut-corners2") {
+    if (!ParseInt(value, 0, 1, name == "--cut-corners1" ? o.cutCorners1 : o.cutCorners2))
+      return Fail(error, name + " takes 0 or 1");
+  } else if (name == "--merge") {
+    if (value == "average") o.mergeRule = 0;
+    else if (value == "greatest") o.mergeRule = 1;
+    else if (value == "least") o.mergeRule = 2;
+    else return Fail(error, "--merge takes average, greatest or least");
+  } else if (name == "--bias") {
+    if (!ParseInt(value, 0, 255, o.bias)) return Fail(error, "--bias takes an integer from 0 to 255");
+  } else if (name == "--mono") {
+    if (value == "or") o.monoAnd = 0;
+    else if (value == "and") o.monoAnd = 1;
+    else return Fail(error, "--mono takes or or and");
+  } else if (name == "--contrast") {
+    if (!ParseInt(value, 0, 32, o.contrast)) return Fail(error, "--contrast takes an integer from 0 to 32");
+  } else if (name == "--brightness") {
+    if (!ParseInt(value, 0, 255, o.brightness)) return Fail(error, "--brightness takes an integer from 0 to 255");
+  } else if (name == "--swing") {
+    if (!ParseInt(value, 0, 180, o.swing)) return Fail(error, "--swing takes an integer from 0 to 180");
+  } else if (name == "--solid-grid" || name == "--dotted-grid") {
+    if (!ParseInt(value, 2, 1000, name == "--solid-grid" ? o.solidGrid : o.dottedGrid))
+      return Fail(error, name + " takes a spacing from 2 to 1000");
+  } else if (name == "--grid-colour" || name == "--grid-color") {
+    if (value == "black") o.gridWhite = 0;
+    else if (value == "white") o.gridWhite = 1;
+    else return Fail(error, "--grid-colour takes black or white");
+  } else if (name == "--jobs") {
+    if (value.empty()) return Fail(error, "--jobs takes the name of a list of jobs");
+    o.jobs = value;
+  } else if (name == "--zone") {
+    if (!ParseCorners(value, v)) return Fail(error, "--zone takes X1,Y1,X2,Y2: four integers");
+    o.zone = true;
+    o.zoneX1 = v[0], o.zoneY1 = v[1], o.zoneX2 = v[2], o.zoneY2 = v[3];
+  } else {
+    return Fail(error, "unknown option " + arg);
+  }
+  return true;
+}
+
+// The sources and the output (or the job list) once every option is read.
+bool TakePositional(const std::vector<std::string>& positional, JoinOptions& o, std::string& error) {
+  if (o.fade1 && o.fade2) return Fail(error, "--fade1 and --fade2 cannot be used together");
+  if (!o.jobs.empty()) {
+    if (!positional.empty()) return Fail(error, "with --jobs, SOURCE1 SOURCE2 OUTPUT are given in the list");
+    return true;
+  }
+  if (o.printAlignment && positional.size() == 2) {
+    o.source1 = positional[0];
+    o.source2 = positional[1];
+    return true;
+  }
+  if (positional.size() != 3) return Fail(error, "expected SOURCE1 SOURCE2 OUTPUT");
+  o.source1 = positional[0];
+  o.source2 = positional[1];
+  o.output = positional[2];
+  std::string ending = std::filesystem::path(o.output).extension().string();
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  static const char* const kEndings[] = {".bmp", ".jpg", ".png", ".tif", ".tga", ".pcx", ".wmf"};
+  for (int i = 0; i < 7; ++i)
+    if (ending == kEndings[i]) o.filterIndex = i + 1;
+  if (o.filterIndex == 0) return Fail(error, "OUTPUT must end in .bmp, .jpg, .png, .tif, .tga or .pcx");
+  return true;
+}
+
 }  // namespace
 
 std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args, std::string& error) {
@@ -188,81 +277,11 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
         if (i + 1 >= args.size()) return fail(name + " needs a value");
         value = args[++i];
       }
-      std::vector<int> v;
-      if (name == "--offset") {
-        if (!ParseInts(value, 2, -1000000, 1000000, v)) return fail("--offset takes DX,DY: two integers");
-        o.offsetX = v[0], o.offsetY = v[1];
-        o.hasOffset = true;
-      } else if (name == "--scale1" || name == "--scale2") {
-        int& sx = name == "--scale1" ? o.scale1X : o.scale2X;
-        int& sy = name == "--scale1" ? o.scale1Y : o.scale2Y;
-        if (!ParseScalePair(value, sx, sy))
-          return fail(name + " takes SX,SY in 1/1024 (1..32767) or percentages such as 150%");
-        if (name == "--scale2") o.hasScale2 = true;
-      } else if (name == "--rotate1" || name == "--rotate2") {
-        if (!ParseDegrees(value, name == "--rotate1" ? o.rotate1 : o.rotate2))
-          return fail(name + " takes an angle in degrees, such as 1.5");
-        if (name == "--rotate2") o.hasRotate2 = true;
-      } else if (name == "--cut-corners1" || name == "--cut-corners2") {
-        if (!ParseInt(value, 0, 1, name == "--cut-corners1" ? o.cutCorners1 : o.cutCorners2))
-          return fail(name + " takes 0 or 1");
-      } else if (name == "--merge") {
-        if (value == "average") o.mergeRule = 0;
-        else if (value == "greatest") o.mergeRule = 1;
-        else if (value == "least") o.mergeRule = 2;
-        else return fail("--merge takes average, greatest or least");
-      } else if (name == "--bias") {
-        if (!ParseInt(value, 0, 255, o.bias)) return fail("--bias takes an integer from 0 to 255");
-      } else if (name == "--mono") {
-        if (value == "or") o.monoAnd = 0;
-        else if (value == "and") o.monoAnd = 1;
-        else return fail("--mono takes or or and");
-      } else if (name == "--contrast") {
-        if (!ParseInt(value, 0, 32, o.contrast)) return fail("--contrast takes an integer from 0 to 32");
-      } else if (name == "--brightness") {
-        if (!ParseInt(value, 0, 255, o.brightness)) return fail("--brightness takes an integer from 0 to 255");
-      } else if (name == "--swing") {
-        if (!ParseInt(value, 0, 180, o.swing)) return fail("--swing takes an integer from 0 to 180");
-      } else if (name == "--solid-grid" || name == "--dotted-grid") {
-        if (!ParseInt(value, 2, 1000, name == "--solid-grid" ? o.solidGrid : o.dottedGrid))
-          return fail(name + " takes a spacing from 2 to 1000");
-      } else if (name == "--grid-colour" || name == "--grid-color") {
-        if (value == "black") o.gridWhite = 0;
-        else if (value == "white") o.gridWhite = 1;
-        else return fail("--grid-colour takes black or white");
-      } else if (name == "--jobs") {
-        if (value.empty()) return fail("--jobs takes the name of a list of jobs");
-        o.jobs = value;
-      } else if (name == "--zone") {
-        if (!ParseCorners(value, v)) return fail("--zone takes X1,Y1,X2,Y2: four integers");
-        o.zone = true;
-        o.zoneX1 = v[0], o.zoneY1 = v[1], o.zoneX2 = v[2], o.zoneY2 = v[3];
-      } else {
-        return fail("unknown option " + a);
-      }
+      if (!ApplyValueOption(a, name, value, o, error)) return std::nullopt;
     }
   }
   if (o.help || o.version) return o;
-  if (o.fade1 && o.fade2) return fail("--fade1 and --fade2 cannot be used together");
-  if (!o.jobs.empty()) {
-    if (!positional.empty()) return fail("with --jobs, SOURCE1 SOURCE2 OUTPUT are given in the list");
-    return o;
-  }
-  if (o.printAlignment && positional.size() == 2) {
-    o.source1 = positional[0];
-    o.source2 = positional[1];
-    return o;
-  }
-  if (positional.size() != 3) return fail("expected SOURCE1 SOURCE2 OUTPUT");
-  o.source1 = positional[0];
-  o.source2 = positional[1];
-  o.output = positional[2];
-  std::string ending = std::filesystem::path(o.output).extension().string();
-  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
-  static const char* const kEndings[] = {".bmp", ".jpg", ".png", ".tif", ".tga", ".pcx", ".wmf"};
-  for (int i = 0; i < 7; ++i)
-    if (ending == kEndings[i]) o.filterIndex = i + 1;
-  if (o.filterIndex == 0) return fail("OUTPUT must end in .bmp, .jpg, .png, .tif, .tga or .pcx");
+  if (!TakePositional(positional, o, error)) return std::nullopt;
   return o;
 }
 

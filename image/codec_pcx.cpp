@@ -183,8 +183,9 @@ bool Decode(ByteReader& in, CxImage& img) {
 
 // Run-length codes one line: runs of up to 63 equal bytes as a count byte and
 // the value; single bytes as themselves, unless they look like a count byte.
-// Writes at most 2 x n bytes at `out` and returns the end.
-uint8_t* EncodeLine(const uint8_t* src, size_t n, uint8_t* out) {
+// Writes at most 2 x n bytes at `out` and returns the end. Out of line: one
+// copy serves the lines of every depth (inlined into each, it cost more).
+[[gnu::noinline]] uint8_t* EncodeLine(const uint8_t* src, size_t n, uint8_t* out) {
   size_t i = 0;
   while (i < n) {
     const uint8_t v = src[i];
@@ -256,10 +257,11 @@ class LineCoder {
   LineCoder(ByteWriter& out, const LineLayout& l)
       : m_out(out), m_bPadOdd(!l.packed), m_nBytesPerLine(l.bytesPerLine), m_coded(2 * l.bytesPerLine + 2) {}
   void Put(const uint8_t* line, size_t n) {
-    uint8_t* end = EncodeLine(line, n, m_coded.data());
+    uint8_t* const coded = m_coded.data();
+    uint8_t* end = EncodeLine(line, n, coded);
     // Odd 8- and 24-bit lines are padded to the even line length with a 0.
     if (m_bPadOdd && n < m_nBytesPerLine) *end++ = 0;
-    m_out.Write(m_coded.data(), static_cast<size_t>(end - m_coded.data()));
+    m_out.Write(coded, static_cast<size_t>(end - coded));
   }
 
  private:
@@ -270,10 +272,10 @@ class LineCoder {
 };
 
 // A 24-bit row as its red, green and blue planes.
-void PutRgbRow(const uint8_t* row, size_t width, std::vector<uint8_t>& plane, LineCoder& lines) {
+void PutRgbRow(const uint8_t* row, size_t width, uint8_t* plane, LineCoder& lines) {
   for (int c = 2; c >= 0; --c) {
     for (size_t x = 0; x < width; ++x) plane[x] = row[3 * x + c];
-    lines.Put(plane.data(), width);
+    lines.Put(plane, width);
   }
 }
 
@@ -346,7 +348,7 @@ bool Encode(ByteWriter& out, CxImage& img) {
     const uint8_t* row = img.GetBits(y);
     switch (l.bpp) {
       case 24:
-        PutRgbRow(row, l.width, plane, lines);
+        PutRgbRow(row, l.width, plane.data(), lines);
         break;
       case 8:
         lines.Put(row, l.width);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "image/bytes.h"
@@ -127,6 +129,32 @@ inline bool Fail(CxImage& img, const char* text) {
 // Appends n bytes; false when memory runs out (never throws into a C library's
 // callback).
 bool AppendToWriter(ByteWriter* out, const uint8_t* data, size_t n);
+// For the codecs over C libraries that leave a failing call by longjmp
+// (libpng, libjpeg): their state is owned outside the frame the library jumps
+// to, and their buffers are allocated without an exception reaching that frame.
+//
+// A value-initialised T (plain members zero, as calloc left them), or null when
+// memory runs out.
+template <typename T>
+std::unique_ptr<T> MakeZeroed() noexcept {
+  try {
+    return std::make_unique<T>();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+// Replaces `p` with n elements left uninitialised; false when memory runs out.
+// The caller then reports the failure through its library, outside any
+// exception handler.
+template <typename T>
+bool AllocateArray(std::unique_ptr<T[]>& p, size_t n) noexcept {
+  try {
+    p = std::make_unique_for_overwrite<T[]>(n);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
 // Two-bit indices become four-bit ones in place, working from the end of the
 // row so that nothing is overwritten before it is read. Grey values are
 // stretched (x 5) so that the four-bit grey ramp shows them at their level.

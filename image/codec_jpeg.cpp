@@ -2,14 +2,15 @@
 //
 // libjpeg reports fatal errors by calling error_exit, which must not return; we
 // leave through longjmp. To keep that well defined, the functions that call
-// setjmp keep every piece of their state in plain structs (no C++ objects with
-// destructors are alive between setjmp and a longjmp), and the callbacks that
-// reach C++ code catch everything before control goes back into the library.
+// setjmp, and the helpers they call, keep every piece of their state in a
+// struct owned by the caller one frame up (no C++ objects with destructors are
+// alive in a frame between setjmp and a longjmp), and the callbacks that reach
+// C++ code catch everything before control goes back into the library.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 // jpeglib.h needs size_t and FILE declared first; jerror.h follows it.
 // clang-format off
@@ -159,6 +160,8 @@ void OnProgress(j_common_ptr cinfo) {
   if (!KeepDecoding(*hook->img, std::min(done, passes * 1000), passes * 1000)) ERREXIT(cinfo, JERR_BAD_STATE);
 }
 
+// Value-initialised (all zero) by its owner, DecodeJpeg, which frees the
+// buffer when it returns, whether libjpeg jumped or not.
 struct DecodeState {
   ErrorManager err;
   ProgressHook progress;
@@ -167,8 +170,10 @@ struct DecodeState {
   const uint8_t* data;
   size_t size;
   CxImage* img;
-  uint8_t* cmykRow;   // malloc'd, for four-component files
+  bool grey;          // one component: an 8-bit grey picture
+  bool cmyk;          // four inks, turned into colours row by row
   bool createFailed;  // CxImage::Create has put its own message
+  std::unique_ptr<uint8_t[]> cmykRow;
 };
 
 // CMYK (and YCCK, which libjpeg turns into CMYK) to blue, green, red. Adobe
@@ -186,17 +191,11 @@ void CmykRowToBgr(const uint8_t* src, uint8_t* dst, unsigned width, bool inverte
   }
 }
 
-// Holds only plain data in its frame; everything it needs is in *s.
-bool DecodeCore(DecodeState* s) {
-  jpeg_decompress_struct* cinfo = &s->cinfo;
-  if (setjmp(s->err.jump)) {
-    jpeg_destroy_decompress(cinfo);
-    return false;
-  }
-  jpeg_create_decompress(cinfo);
+// Hooks the progress watch and the in-memory source to the decompressor.
+void AttachSource(DecodeState* s) {
   s->progress.pub.progress_monitor = OnProgress;
   s->progress.img = s->img;
-  cinfo->progress = &s->progress.pub;
+  s->cinfo.progress = &s->progress.pub;
   s->src.init_source = SourceInit;
   s->src.fill_input_buffer = SourceFill;
   s->src.skip_input_data = SourceSkip;
@@ -204,16 +203,19 @@ bool DecodeCore(DecodeState* s) {
   s->src.term_source = SourceTerm;
   s->src.next_input_byte = s->data;
   s->src.bytes_in_buffer = s->size;
-  cinfo->src = &s->src;
+  s->cinfo.src = &s->src;
+}
 
-  jpeg_read_header(cinfo, TRUE);
-
+// Refuses, with a message in s->err, a header whose picture the file cannot
+// hold or whose coefficient buffer would be too big; then holds libjpeg to
+// that working memory.
+bool CheckSizes(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
   uint64_t pixels = static_cast<uint64_t>(cinfo->image_width) * cinfo->image_height;
   const uint64_t perByte = cinfo->arith_code ? kMaxArithmeticPixelsPerByte : kMaxPixelsPerByte;
   if (pixels > perByte * static_cast<uint64_t>(s->size)) {
     std::snprintf(s->err.message, sizeof s->err.message, "Corrupt JPEG data: %ux%u pixels cannot be held in %zu bytes",
                   cinfo->image_width, cinfo->image_height, s->size);
-    jpeg_destroy_decompress(cinfo);
     return false;
   }
   if (jpeg_has_multiple_scans(cinfo)) {
@@ -229,30 +231,34 @@ bool DecodeCore(DecodeState* s) {
                     "Progressive JPEG of %ux%u pixels is too big to decode (it needs %llu MB of working memory)",
                     cinfo->image_width, cinfo->image_height,
                     static_cast<unsigned long long>(coefficients >> 20));
-      jpeg_destroy_decompress(cinfo);
       return false;
     }
   }
   cinfo->mem->max_memory_to_use = static_cast<long>(kMaxCoefficientBytes + (uint64_t{64} << 20));
+  return true;
+}
 
-  bool grey = cinfo->num_components == 1;
-  bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-  if (grey)
+// Grey files give grey rows; CMYK and YCCK files give inks; the rest come
+// straight in the picture's order.
+void ChooseOutputSpace(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  s->grey = cinfo->num_components == 1;
+  s->cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+  if (s->grey)
     cinfo->out_color_space = JCS_GRAYSCALE;
-  else if (cmyk)
+  else if (s->cmyk)
     cinfo->out_color_space = JCS_CMYK;
   else
-    cinfo->out_color_space = JCS_EXT_BGR;  // straight into the picture's order
+    cinfo->out_color_space = JCS_EXT_BGR;
+}
 
-  jpeg_calc_output_dimensions(cinfo);
+// Creates the picture at the output size, with the grey table and the JFIF
+// resolution. False when CxImage::Create refused (it has put its message).
+bool CreatePicture(DecodeState* s) {
+  const jpeg_decompress_struct* cinfo = &s->cinfo;
   CxImage* img = s->img;
-  if (!img->Create(cinfo->output_width, cinfo->output_height, grey ? 8 : 24)) {
-    s->createFailed = true;
-    jpeg_destroy_decompress(cinfo);
-    return false;
-  }
-  if (grey) img->SetGrayPalette();
-
+  if (!img->Create(cinfo->output_width, cinfo->output_height, s->grey ? 8 : 24)) return false;
+  if (s->grey) img->SetGrayPalette();
   if (cinfo->saw_JFIF_marker && cinfo->X_density > 0 && cinfo->Y_density > 0) {
     if (cinfo->density_unit == 1) {
       img->SetXDpi(cinfo->X_density);
@@ -263,32 +269,66 @@ bool DecodeCore(DecodeState* s) {
       img->SetYDpi(static_cast<int>((cinfo->Y_density * 254 + 50) / 100));
     }
   }
+  return true;
+}
 
-  jpeg_start_decompress(cinfo);
-  unsigned width = cinfo->output_width;
-  int height = static_cast<int>(cinfo->output_height);
-
-  if (cmyk) {
-    if (cinfo->output_components != 4) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
-    s->cmykRow = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width) * 4));
-    if (!s->cmykRow) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
-    bool inverted = cinfo->saw_Adobe_marker;
-    JSAMPROW row = s->cmykRow;
-    while (cinfo->output_scanline < cinfo->output_height) {
-      int y = height - 1 - static_cast<int>(cinfo->output_scanline);
-      if (jpeg_read_scanlines(cinfo, &row, 1) != 1) ERREXIT(cinfo, JWRN_JPEG_EOF);
-      CmykRowToBgr(s->cmykRow, img->GetBits(y), width, inverted);
-    }
-  } else {
-    JSAMPROW rows[kRowBatch];
-    while (cinfo->output_scanline < cinfo->output_height) {
-      unsigned first = cinfo->output_scanline;
-      unsigned count = cinfo->output_height - first;
-      if (count > kRowBatch) count = kRowBatch;
-      for (unsigned i = 0; i < count; ++i) rows[i] = img->GetBits(height - 1 - static_cast<int>(first + i));
-      if (jpeg_read_scanlines(cinfo, rows, count) == 0) ERREXIT(cinfo, JWRN_JPEG_EOF);
-    }
+// Four-component rows, one at a time through s->cmykRow, turned into colours.
+void ReadCmykRows(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  const unsigned width = cinfo->output_width;
+  const int height = static_cast<int>(cinfo->output_height);
+  if (cinfo->output_components != 4) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+  if (!AllocateArray(s->cmykRow, static_cast<size_t>(width) * 4)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+  const bool inverted = cinfo->saw_Adobe_marker;
+  JSAMPROW row = s->cmykRow.get();
+  while (cinfo->output_scanline < cinfo->output_height) {
+    int y = height - 1 - static_cast<int>(cinfo->output_scanline);
+    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) ERREXIT(cinfo, JWRN_JPEG_EOF);
+    CmykRowToBgr(row, s->img->GetBits(y), width, inverted);
   }
+}
+
+// Grey and colour rows, straight into the picture in batches.
+void ReadRows(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  const int height = static_cast<int>(cinfo->output_height);
+  JSAMPROW rows[kRowBatch];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    unsigned first = cinfo->output_scanline;
+    unsigned count = cinfo->output_height - first;
+    if (count > kRowBatch) count = kRowBatch;
+    for (unsigned i = 0; i < count; ++i) rows[i] = s->img->GetBits(height - 1 - static_cast<int>(first + i));
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) ERREXIT(cinfo, JWRN_JPEG_EOF);
+  }
+}
+
+// Sets libjpeg's jump point: every step below may leave through it, so this
+// frame and the helpers' frames hold only plain data; the buffer is in *s.
+bool DecodeCore(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  if (setjmp(s->err.jump)) {
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+  jpeg_create_decompress(cinfo);
+  AttachSource(s);
+  jpeg_read_header(cinfo, TRUE);
+  if (!CheckSizes(s)) {
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+  ChooseOutputSpace(s);
+  jpeg_calc_output_dimensions(cinfo);
+  if (!CreatePicture(s)) {
+    s->createFailed = true;
+    jpeg_destroy_decompress(cinfo);
+    return false;
+  }
+  jpeg_start_decompress(cinfo);
+  if (s->cmyk)
+    ReadCmykRows(s);
+  else
+    ReadRows(s);
   jpeg_finish_decompress(cinfo);
   jpeg_destroy_decompress(cinfo);
   return true;
@@ -350,7 +390,9 @@ bool EncodeCore(EncodeState* s) {
 }  // namespace
 
 bool DecodeJpeg(ByteReader& in, CxImage& img) {
-  DecodeState* s = static_cast<DecodeState*>(std::calloc(1, sizeof(DecodeState)));
+  // Owned here, outside the frame libjpeg jumps to, so the state and its buffer
+  // are freed by scope whichever way the decode ends.
+  std::unique_ptr<DecodeState> s = MakeZeroed<DecodeState>();
   if (!s) {
     img.SetError("Insufficient memory for the JPEG decoder");
     return false;
@@ -360,13 +402,11 @@ bool DecodeJpeg(ByteReader& in, CxImage& img) {
   s->data = in.Current();
   s->size = in.Remaining();
   s->img = &img;
-  bool ok = DecodeCore(s);
-  std::free(s->cmykRow);
+  bool ok = DecodeCore(s.get());
   if (!ok) {
     if (!s->createFailed) img.SetError(s->err.message[0] ? s->err.message : "JPEG decoding failed");
     img.Destroy();
   }
-  std::free(s);
   return ok;
 }
 
@@ -380,7 +420,7 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
     img.SetError("JPEG can save only RGB or GreyScale images");
     return false;
   }
-  EncodeState* s = static_cast<EncodeState*>(std::calloc(1, sizeof(EncodeState)));
+  std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
   if (!s) {
     img.SetError("Insufficient memory for the JPEG encoder");
     return false;
@@ -389,9 +429,8 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
   s->cinfo.err = &s->err.pub;
   s->dest.out = &out;
   s->img = &img;
-  bool ok = EncodeCore(s);
+  bool ok = EncodeCore(s.get());
   if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
-  std::free(s);
   return ok;
 }
 

@@ -183,8 +183,9 @@ bool Decode(ByteReader& in, CxImage& img) {
 
 // Run-length codes one line: runs of up to 63 equal bytes as a count byte and
 // the value; single bytes as themselves, unless they look like a count byte.
-// Writes at most 2 x n bytes at `out` and returns the end.
-uint8_t* EncodeLine(const uint8_t* src, size_t n, uint8_t* out) {
+// Writes at most 2 x n bytes at `out` and returns the end. Out of line: one
+// copy serves the lines of every depth (inlined into each, it cost more).
+[[gnu::noinline]] uint8_t* EncodeLine(const uint8_t* src, size_t n, uint8_t* out) {
   size_t i = 0;
   while (i < n) {
     const uint8_t v = src[i];
@@ -201,43 +202,135 @@ uint8_t* EncodeLine(const uint8_t* src, size_t n, uint8_t* out) {
 // darker one.
 int Brightness(const RGBQUAD& q) { return (117 * q.rgbBlue + 601 * q.rgbGreen + 306 * q.rgbRed) / 1024; }
 
-bool Encode(ByteWriter& out, CxImage& img) {
-  const int bpp = img.GetBpp();
-  const size_t width = static_cast<size_t>(img.GetWidth());
-  const int height = img.GetHeight();
-  const bool packed = bpp == 1 || bpp == 4;
-  const int planes = bpp == 24 ? 3 : bpp == 4 ? 4 : 1;
-  size_t bytesPerLine = packed ? (width + 7) / 8 : width;
-  bytesPerLine += bytesPerLine & 1;
-  // The header holds the window and the line length in 16 bits.
-  if (width > 0x10000 || height > 0x10000 || bytesPerLine > 0xFFFF) return Fail(img, "Image too large for PCX");
+// How a picture's rows become lines of the file.
+struct LineLayout {
+  int bpp;
+  size_t width;
+  int height;
+  bool packed;  // 1- and 4-bit pictures: planes of one bit
+  int planes;
+  size_t bytesPerLine;  // of each plane, always even
+};
 
-  uint8_t h[kHeaderSize] = {};
+LineLayout PlanLines(const CxImage& img) {
+  LineLayout l;
+  l.bpp = img.GetBpp();
+  l.width = static_cast<size_t>(img.GetWidth());
+  l.height = img.GetHeight();
+  l.packed = l.bpp == 1 || l.bpp == 4;
+  l.planes = l.bpp == 24 ? 3 : l.bpp == 4 ? 4 : 1;
+  l.bytesPerLine = l.packed ? (l.width + 7) / 8 : l.width;
+  l.bytesPerLine += l.bytesPerLine & 1;
+  return l;
+}
+
+// The 128-byte header, with the 16-entry colour table of 4-bit pictures (and
+// white as entry 1 of 1-bit ones).
+void FillHeader(const CxImage& img, const LineLayout& l, uint8_t* h) {
   h[0] = 10;  // ZSoft
   h[1] = 5;   // version 3.0 and later
   h[2] = 1;   // run-length coded
-  h[3] = packed ? 1 : 8;
-  StoreU16(h + 8, static_cast<uint16_t>(width - 1));
-  StoreU16(h + 10, static_cast<uint16_t>(height - 1));
+  h[3] = l.packed ? 1 : 8;
+  StoreU16(h + 8, static_cast<uint16_t>(l.width - 1));
+  StoreU16(h + 10, static_cast<uint16_t>(l.height - 1));
   StoreU16(h + 12, static_cast<uint16_t>(std::clamp(img.m_nXDpi, 0, 0xFFFF)));
   StoreU16(h + 14, static_cast<uint16_t>(std::clamp(img.m_nYDpi, 0, 0xFFFF)));
   const RGBQUAD* pal = img.GetPalette();
-  if (bpp == 1) {
+  if (l.bpp == 1) {
     std::memset(h + 19, 255, 3);
-  } else if (bpp == 4) {
+  } else if (l.bpp == 4) {
     for (int i = 0; i < 16; ++i) {
       h[16 + 3 * i] = pal[i].rgbRed;
       h[16 + 3 * i + 1] = pal[i].rgbGreen;
       h[16 + 3 * i + 2] = pal[i].rgbBlue;
     }
   }
-  h[65] = static_cast<uint8_t>(planes);
-  StoreU16(h + 66, static_cast<uint16_t>(bytesPerLine));
+  h[65] = static_cast<uint8_t>(l.planes);
+  StoreU16(h + 66, static_cast<uint16_t>(l.bytesPerLine));
   StoreU16(h + 68, img.GetNumColors() == 0 ? 1 : 0);
+}
+
+// Run-length codes lines straight into the writer's memory, through one
+// buffer of coded bytes.
+class LineCoder {
+ public:
+  LineCoder(ByteWriter& out, const LineLayout& l)
+      : m_out(out), m_bPadOdd(!l.packed), m_nBytesPerLine(l.bytesPerLine), m_coded(2 * l.bytesPerLine + 2) {}
+  void Put(const uint8_t* line, size_t n) {
+    uint8_t* const coded = m_coded.data();
+    uint8_t* end = EncodeLine(line, n, coded);
+    // Odd 8- and 24-bit lines are padded to the even line length with a 0.
+    if (m_bPadOdd && n < m_nBytesPerLine) *end++ = 0;
+    m_out.Write(coded, static_cast<size_t>(end - coded));
+  }
+
+ private:
+  ByteWriter& m_out;
+  bool m_bPadOdd;
+  size_t m_nBytesPerLine;
+  std::vector<uint8_t> m_coded;
+};
+
+// A 24-bit row as its red, green and blue planes.
+void PutRgbRow(const uint8_t* row, size_t width, uint8_t* plane, LineCoder& lines) {
+  for (int c = 2; c >= 0; --c) {
+    for (size_t x = 0; x < width; ++x) plane[x] = row[3 * x + c];
+    lines.Put(plane, width);
+  }
+}
+
+// A 1-bit row, inverted when asked, with the bits beyond the picture clear.
+void PutMonoRow(const uint8_t* row, const LineLayout& l, bool invert, std::vector<uint8_t>& plane,
+                LineCoder& lines) {
+  const size_t used = (l.width + 7) / 8;
+  std::memcpy(plane.data(), row, used);
+  if (invert)
+    for (size_t k = 0; k < used; ++k) plane[k] = static_cast<uint8_t>(~plane[k]);
+  std::fill(plane.begin() + static_cast<std::ptrdiff_t>(used), plane.end(), 0);
+  ClearTail(plane.data(), l.width, 1);
+  lines.Put(plane.data(), l.bytesPerLine);
+}
+
+// A 4-bit row as four planes: bit k of every index goes to plane k, eight
+// pixels to a byte.
+void PutPlanarRow(const uint8_t* row, const LineLayout& l, std::vector<uint8_t>& plane, LineCoder& lines) {
+  const size_t bytesPerLine = l.bytesPerLine;
+  std::fill(plane.begin(), plane.end(), 0);
+  for (size_t x = 0; x < l.width; ++x) {
+    const unsigned index = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    const unsigned bit = 0x80u >> (x & 7);
+    uint8_t* p = plane.data() + (x >> 3);
+    if (index & 1) p[0] |= bit;
+    if (index & 2) p[bytesPerLine] |= bit;
+    if (index & 4) p[2 * bytesPerLine] |= bit;
+    if (index & 8) p[3 * bytesPerLine] |= bit;
+  }
+  for (int k = 0; k < 4; ++k) lines.Put(plane.data() + k * bytesPerLine, bytesPerLine);
+}
+
+// The 256-entry colour table that follows the data of an 8-bit picture.
+void PutColourTable(ByteWriter& out, const RGBQUAD* pal) {
+  uint8_t map[769];
+  map[0] = kPaletteMarker;
+  for (int i = 0; i < 256; ++i) {
+    map[1 + 3 * i] = pal[i].rgbRed;
+    map[2 + 3 * i] = pal[i].rgbGreen;
+    map[3 + 3 * i] = pal[i].rgbBlue;
+  }
+  out.Write(map, sizeof map);
+}
+
+bool Encode(ByteWriter& out, CxImage& img) {
+  const LineLayout l = PlanLines(img);
+  // The header holds the window and the line length in 16 bits.
+  if (l.width > 0x10000 || l.height > 0x10000 || l.bytesPerLine > 0xFFFF) return Fail(img, "Image too large for PCX");
+  uint8_t h[kHeaderSize] = {};
+  FillHeader(img, l, h);
 
   // A 1-bit picture is written as black on white: when its entry 0 is the
   // brighter colour, the indices are inverted so that 0 stays the darker one.
-  const bool invert = bpp == 1 && Brightness(pal[0]) > Brightness(pal[1]);
+  const RGBQUAD* pal = img.GetPalette();
+  const bool invert = l.bpp == 1 && Brightness(pal[0]) > Brightness(pal[1]);
 
   try {
     out.Write(h, sizeof h);
@@ -247,60 +340,28 @@ bool Encode(ByteWriter& out, CxImage& img) {
 
   // The coded lines go straight into the writer's memory, which is written to
   // the file in one piece.
-  const size_t lineCount = static_cast<size_t>(height) * planes;
-  out.Reserve(kHeaderSize + lineCount * (bytesPerLine + bytesPerLine / 8) + 769);
-  std::vector<uint8_t> plane(static_cast<size_t>(planes) * bytesPerLine);
-  std::vector<uint8_t> coded(2 * bytesPerLine + 2);
-  auto append = [&](const uint8_t* line, size_t n) {
-    uint8_t* end = EncodeLine(line, n, coded.data());
-    // Odd 8- and 24-bit lines are padded to the even line length with a 0.
-    if (!packed && n < bytesPerLine) *end++ = 0;
-    out.Write(coded.data(), static_cast<size_t>(end - coded.data()));
-  };
-
-  for (int y = height - 1; y >= 0; --y) {
+  const size_t lineCount = static_cast<size_t>(l.height) * l.planes;
+  out.Reserve(kHeaderSize + lineCount * (l.bytesPerLine + l.bytesPerLine / 8) + 769);
+  std::vector<uint8_t> plane(static_cast<size_t>(l.planes) * l.bytesPerLine);
+  LineCoder lines(out, l);
+  for (int y = l.height - 1; y >= 0; --y) {
     const uint8_t* row = img.GetBits(y);
-    if (bpp == 24) {
-      for (int c = 2; c >= 0; --c) {  // red, green, blue planes
-        for (size_t x = 0; x < width; ++x) plane[x] = row[3 * x + c];
-        append(plane.data(), width);
-      }
-    } else if (bpp == 8) {
-      append(row, width);
-    } else if (bpp == 1) {
-      const size_t used = (width + 7) / 8;
-      std::memcpy(plane.data(), row, used);
-      if (invert)
-        for (size_t k = 0; k < used; ++k) plane[k] = static_cast<uint8_t>(~plane[k]);
-      std::fill(plane.begin() + static_cast<std::ptrdiff_t>(used), plane.end(), 0);
-      ClearTail(plane.data(), width, 1);
-      append(plane.data(), bytesPerLine);
-    } else {
-      // Bit k of every index goes to plane k, eight pixels to a byte.
-      std::fill(plane.begin(), plane.end(), 0);
-      for (size_t x = 0; x < width; ++x) {
-        const unsigned index = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-        const unsigned bit = 0x80u >> (x & 7);
-        uint8_t* p = plane.data() + (x >> 3);
-        if (index & 1) p[0] |= bit;
-        if (index & 2) p[bytesPerLine] |= bit;
-        if (index & 4) p[2 * bytesPerLine] |= bit;
-        if (index & 8) p[3 * bytesPerLine] |= bit;
-      }
-      for (int k = 0; k < 4; ++k) append(plane.data() + k * bytesPerLine, bytesPerLine);
+    switch (l.bpp) {
+      case 24:
+        PutRgbRow(row, l.width, plane.data(), lines);
+        break;
+      case 8:
+        lines.Put(row, l.width);
+        break;
+      case 1:
+        PutMonoRow(row, l, invert, plane, lines);
+        break;
+      default:
+        PutPlanarRow(row, l, plane, lines);
+        break;
     }
   }
-
-  if (bpp == 8) {
-    uint8_t map[769];
-    map[0] = kPaletteMarker;
-    for (int i = 0; i < 256; ++i) {
-      map[1 + 3 * i] = pal[i].rgbRed;
-      map[2 + 3 * i] = pal[i].rgbGreen;
-      map[3 + 3 * i] = pal[i].rgbBlue;
-    }
-    out.Write(map, sizeof map);
-  }
+  if (l.bpp == 8) PutColourTable(out, pal);
   return true;
 }
 

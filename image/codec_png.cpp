@@ -1,18 +1,19 @@
 // PNG decoder and encoder over libpng 1.6.
 //
 // libpng leaves a failing call through longjmp to the point set with
-// setjmp(png_jmpbuf(...)). The functions that set that point keep their state in
-// plain structs reached through a pointer, so no C++ object with a destructor
-// lives in a frame that a longjmp skips, and the callbacks never let a C++
-// exception into the library.
+// setjmp(png_jmpbuf(...)). The functions that set that point, and the helpers
+// they call, keep their state in a struct reached through a pointer and owned
+// by the caller one frame up (buffers included), so no C++ object with a
+// destructor lives in a frame that a longjmp skips, and the callbacks never let
+// a C++ exception into the library.
 #include <algorithm>
 #include <png.h>
 
 #include <zlib.h>
 
 #include <csetjmp>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "image/codec.h"
@@ -41,18 +42,52 @@ void WarningHandler(png_structp, png_const_charp) {}
 
 // --- decoding -----------------------------------------------------------------
 
+// What the chunks before the image data say, as the file has it.
+struct PngHeader {
+  png_uint_32 width;
+  png_uint_32 height;
+  int bitDepth;
+  int colorType;
+  png_colorp palette;  // PLTE of a palette file
+  int paletteSize;
+  bool hasTrns;
+  png_bytep transAlpha;  // tRNS of a palette file: an alpha per entry
+  int transCount;
+  png_color_16p transColour;  // tRNS of a grey or true-colour file: the transparent value
+};
+
+// The colour transparent parts are laid over.
+struct Background {
+  unsigned red;
+  unsigned green;
+  unsigned blue;
+};
+
+// The picture's depth and how rows reach it.
+struct RowPlan {
+  int depth;
+  bool withAlpha;  // rows come as grey+alpha or BGRA and are composited
+  bool greyAlpha;
+  bool greyLow;  // grey of fewer than eight bits
+};
+
+// Value-initialised (all zero) by its owner, DecodePng, which frees the
+// buffers when it returns, whether libpng jumped or not.
 struct DecodeState {
-  char message[kMessageSize];  // first member: the error pointer
+  char message[kMessageSize];  // the error pointer
   const uint8_t* data;
   size_t size;
   size_t pos;
   CxImage* img;
   png_structp png;
   png_infop info;
-  png_bytepp rowPointers;  // malloc'd
-  png_bytep pixels;        // malloc'd: rows with alpha before they are laid over the background
   bool createFailed;
   int passes;  // of the interlacing, 1 without
+  PngHeader header;
+  Background background;
+  RowPlan plan;
+  std::unique_ptr<png_bytep[]> rowPointers;
+  std::unique_ptr<png_byte[]> pixels;  // rows with alpha before they are laid over the background
 };
 
 // Called by libpng after each row it reads, in every pass: reports to the
@@ -77,198 +112,225 @@ uint8_t Blend(unsigned colour, unsigned alpha, unsigned background) {
   return static_cast<uint8_t>((colour * alpha + background * (255 - alpha) + 127) / 255);
 }
 
-bool DecodeCore(DecodeState* s) {
-  if (setjmp(png_jmpbuf(s->png))) return false;
+// Reads the chunks before the image data into s->header.
+void ReadHeader(DecodeState* s) {
   png_structp png = s->png;
   png_infop info = s->info;
-  CxImage* img = s->img;
-
   png_set_read_fn(png, s, ReadFromMemory);
   // CxImage::Create caps the picture's size; libpng's default of a million
   // pixels a side would refuse long thin pictures that fit.
   png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
   png_read_info(png, info);
 
-  png_uint_32 width = 0, height = 0;
-  int bitDepth = 0, colorType = 0, interlace = 0;
-  png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+  PngHeader& h = s->header;
+  int interlace = 0;
+  png_get_IHDR(png, info, &h.width, &h.height, &h.bitDepth, &h.colorType, &interlace, nullptr, nullptr);
+  if (h.colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &h.palette, &h.paletteSize);
+  h.hasTrns = png_get_tRNS(png, info, &h.transAlpha, &h.transCount, &h.transColour) != 0;
+}
 
-  png_colorp filePalette = nullptr;
-  int paletteSize = 0;
-  if (colorType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &filePalette, &paletteSize);
-  png_bytep transAlpha = nullptr;
-  int transCount = 0;
-  png_color_16p transColour = nullptr;
-  bool hasTrns = png_get_tRNS(png, info, &transAlpha, &transCount, &transColour) != 0;
-  png_color_16p fileBackground = nullptr;
-  bool hasBkgd = png_get_bKGD(png, info, &fileBackground) != 0;
-
-  // The colour transparent parts are laid over: the file's bKGD, else light grey.
-  unsigned bgRed = 192, bgGreen = 192, bgBlue = 192;
-  if (hasBkgd) {
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      if (fileBackground->index < paletteSize) {
-        bgRed = filePalette[fileBackground->index].red;
-        bgGreen = filePalette[fileBackground->index].green;
-        bgBlue = filePalette[fileBackground->index].blue;
-      }
-    } else if (colorType & PNG_COLOR_MASK_COLOR) {
-      unsigned shift = bitDepth == 16 ? 8 : 0;
-      bgRed = (fileBackground->red >> shift) & 0xFF;
-      bgGreen = (fileBackground->green >> shift) & 0xFF;
-      bgBlue = (fileBackground->blue >> shift) & 0xFF;
-    } else {
-      unsigned maxGrey = (1u << bitDepth) - 1;
-      unsigned g = fileBackground->gray & maxGrey;
-      bgRed = bgGreen = bgBlue = bitDepth == 16 ? g >> 8 : g * 255 / maxGrey;
+// The file's bKGD, else light grey.
+Background FindBackground(png_structp png, png_infop info, const PngHeader& h) {
+  Background bg{192, 192, 192};
+  png_color_16p file = nullptr;
+  if (!png_get_bKGD(png, info, &file)) return bg;
+  if (h.colorType == PNG_COLOR_TYPE_PALETTE) {
+    if (file->index < h.paletteSize) {
+      const png_color& entry = h.palette[file->index];
+      bg = Background{entry.red, entry.green, entry.blue};
     }
+  } else if (h.colorType & PNG_COLOR_MASK_COLOR) {
+    const unsigned shift = h.bitDepth == 16 ? 8 : 0;
+    bg = Background{(file->red >> shift) & 0xFFu, (file->green >> shift) & 0xFFu, (file->blue >> shift) & 0xFFu};
+  } else {
+    const unsigned maxGrey = (1u << h.bitDepth) - 1;
+    const unsigned g = file->gray & maxGrey;
+    const unsigned level = h.bitDepth == 16 ? g >> 8 : g * 255 / maxGrey;
+    bg = Background{level, level, level};
   }
+  return bg;
+}
 
-  // The picture's depth and how rows reach it.
-  int depth = 24;
-  bool withAlpha = false;  // rows come as grey+alpha or BGRA and are composited
-  bool greyAlpha = false;
-  bool greyLow = colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8;
-  if (bitDepth == 16) png_set_strip_16(png);
-  switch (colorType) {
+// Sets libpng's transformations for the file's colour type and depth, and
+// says what the rows will be like.
+RowPlan PlanRows(png_structp png, const PngHeader& h) {
+  RowPlan plan{24, false, false, h.colorType == PNG_COLOR_TYPE_GRAY && h.bitDepth < 8};
+  if (h.bitDepth == 16) png_set_strip_16(png);
+  switch (h.colorType) {
     case PNG_COLOR_TYPE_PALETTE:
-      depth = bitDepth;
+      plan.depth = h.bitDepth;
       break;
     case PNG_COLOR_TYPE_GRAY:
-      depth = bitDepth > 8 ? 8 : bitDepth;
-      if (bitDepth == 16 && hasTrns) {
+      plan.depth = h.bitDepth > 8 ? 8 : h.bitDepth;
+      if (h.bitDepth == 16 && h.hasTrns) {
         png_set_tRNS_to_alpha(png);
-        withAlpha = greyAlpha = true;
+        plan.withAlpha = plan.greyAlpha = true;
       }
       break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
-      if (bitDepth == 8) {
-        depth = 8;
-        withAlpha = greyAlpha = true;
+      if (h.bitDepth == 8) {
+        plan.depth = 8;
+        plan.withAlpha = plan.greyAlpha = true;
       } else {
         // Thirty-two bits a pixel: a true-colour picture like every file of
         // more than sixteen.
         png_set_gray_to_rgb(png);
         png_set_bgr(png);
-        withAlpha = true;
+        plan.withAlpha = true;
       }
       break;
     case PNG_COLOR_TYPE_RGB:
       png_set_bgr(png);
-      if (hasTrns) {
+      if (h.hasTrns) {
         png_set_tRNS_to_alpha(png);
-        withAlpha = true;
+        plan.withAlpha = true;
       }
       break;
     case PNG_COLOR_TYPE_RGB_ALPHA:
       png_set_bgr(png);
-      withAlpha = true;
+      plan.withAlpha = true;
       break;
     default:
       png_error(png, "Unknown PNG colour type");
   }
-  int passes = png_set_interlace_handling(png);
-  s->passes = passes;
-  png_read_update_info(png, info);
+  return plan;
+}
 
-  // Deflate never makes more than 1032 bytes of one: rows (with their filter
-  // bytes) beyond that many times the file's length cannot be in it, and the
-  // header lies. Refused before the picture is allocated.
-  {
-    const int channels = colorType == PNG_COLOR_TYPE_RGB         ? 3
-                         : colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+// Deflate never makes more than 1032 bytes of one: rows (with their filter
+// bytes) beyond that many times the file's length cannot be in it, and the
+// header lies. Checked before the picture is allocated.
+void CheckDataCanFill(png_structp png, const PngHeader& h, size_t fileSize) {
+  const int channels = h.colorType == PNG_COLOR_TYPE_RGB         ? 3
+                       : h.colorType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                       : h.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                                                                   : 1;
-    const uint64_t rowBits = uint64_t{width} * static_cast<uint64_t>(bitDepth) * static_cast<uint64_t>(channels);
-    const uint64_t filtered = (1 + (rowBits + 7) / 8) * uint64_t{height};
-    if (filtered / 1032 > s->size) png_error(png, "Not enough image data");
-  }
+  const uint64_t rowBits = uint64_t{h.width} * static_cast<uint64_t>(h.bitDepth) * static_cast<uint64_t>(channels);
+  const uint64_t filtered = (1 + (rowBits + 7) / 8) * uint64_t{h.height};
+  if (filtered / 1032 > fileSize) png_error(png, "Not enough image data");
+}
 
-  if (!img->Create(width, height, depth)) {
-    s->createFailed = true;
-    return false;
-  }
-  int h = static_cast<int>(height);
-  png_set_read_status_fn(png, OnRowRead);
-
-  // Colour table.
-  if (colorType == PNG_COLOR_TYPE_PALETTE) {
-    RGBQUAD* pal = img->GetPalette();
-    int n = paletteSize < img->GetNumColors() ? paletteSize : img->GetNumColors();
+// The picture's colour table: the file's palette with transparent entries
+// laid over the background, or the grey ramp with a transparent level showing
+// the background.
+void FillColourTable(CxImage& img, const PngHeader& h, const Background& bg, int depth) {
+  if (h.colorType == PNG_COLOR_TYPE_PALETTE) {
+    RGBQUAD* pal = img.GetPalette();
+    int n = h.paletteSize < img.GetNumColors() ? h.paletteSize : img.GetNumColors();
     for (int i = 0; i < n; ++i) {
-      unsigned r = filePalette[i].red, g = filePalette[i].green, b = filePalette[i].blue;
-      if (hasTrns && transAlpha && i < transCount) {
-        unsigned a = transAlpha[i];
-        r = Blend(r, a, bgRed), g = Blend(g, a, bgGreen), b = Blend(b, a, bgBlue);
+      unsigned r = h.palette[i].red, g = h.palette[i].green, b = h.palette[i].blue;
+      if (h.hasTrns && h.transAlpha && i < h.transCount) {
+        unsigned a = h.transAlpha[i];
+        r = Blend(r, a, bg.red), g = Blend(g, a, bg.green), b = Blend(b, a, bg.blue);
       }
       pal[i] = RGBQUAD{static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r), 0};
     }
   } else if (depth <= 8) {
-    img->SetGrayPalette();
-    if (hasTrns && transColour && bitDepth <= 8) {
+    img.SetGrayPalette();
+    if (h.hasTrns && h.transColour && h.bitDepth <= 8) {
       // One grey level is transparent: its entry shows the background.
-      unsigned g = transColour->gray & ((1u << bitDepth) - 1);
-      unsigned index = bitDepth == 2 ? g * 5 : g;
-      img->GetPalette()[index] =
-          RGBQUAD{static_cast<uint8_t>(bgBlue), static_cast<uint8_t>(bgGreen), static_cast<uint8_t>(bgRed), 0};
+      unsigned g = h.transColour->gray & ((1u << h.bitDepth) - 1);
+      unsigned index = h.bitDepth == 2 ? g * 5 : g;
+      img.GetPalette()[index] =
+          RGBQUAD{static_cast<uint8_t>(bg.blue), static_cast<uint8_t>(bg.green), static_cast<uint8_t>(bg.red), 0};
     }
   }
+}
 
-  // The resolution: only metres give a physical size.
+// The resolution: only metres give a physical size.
+void ReadResolution(png_structp png, png_infop info, CxImage& img) {
   png_uint_32 resX = 0, resY = 0;
   int unit = 0;
   if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER) {
-    if (resX > 0) img->SetXDpi(DpmToDpi(resX));
-    if (resY > 0) img->SetYDpi(DpmToDpi(resY));
+    if (resX > 0) img.SetXDpi(DpmToDpi(resX));
+    if (resY > 0) img.SetYDpi(DpmToDpi(resY));
   }
+}
 
-  size_t rowBytes = png_get_rowbytes(png, info);
-  size_t stride = img->GetEffWidth();
-  if (!withAlpha) {
-    // Rows go straight into the picture (two-bit rows take half of theirs
-    // until they are widened).
-    if (rowBytes > stride) png_error(png, "PNG row does not fit the picture");
-    s->rowPointers = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * height));
-    if (!s->rowPointers) png_error(png, "Insufficient memory for the PNG rows");
-    for (int y = 0; y < h; ++y) s->rowPointers[y] = img->GetBits(h - 1 - y);
-    png_read_image(png, s->rowPointers);
-    if (bitDepth == 2) {
-      for (int y = 0; y < h; ++y) ExpandTwoBitRow(img->GetBits(y), width, greyLow);
-    }
-    return true;
+// Rows without alpha go straight into the picture (two-bit rows take half of
+// theirs until they are widened).
+void ReadRowsIntoPicture(DecodeState* s) {
+  png_structp png = s->png;
+  CxImage* img = s->img;
+  const int h = static_cast<int>(s->header.height);
+  const size_t stride = img->GetEffWidth();
+  if (png_get_rowbytes(png, s->info) > stride) png_error(png, "PNG row does not fit the picture");
+  if (!AllocateArray(s->rowPointers, s->header.height)) png_error(png, "Insufficient memory for the PNG rows");
+  for (int y = 0; y < h; ++y) s->rowPointers[y] = img->GetBits(h - 1 - y);
+  png_read_image(png, s->rowPointers.get());
+  if (s->header.bitDepth == 2) {
+    for (int y = 0; y < h; ++y) ExpandTwoBitRow(img->GetBits(y), s->header.width, s->plan.greyLow);
   }
+}
 
-  unsigned channels = greyAlpha ? 2 : 4;
+// Lays one row of grey+alpha or BGRA pixels over the background.
+void CompositeRow(const png_byte* src, uint8_t* dst, png_uint_32 width, bool greyAlpha, Background bg) {
+  const unsigned red = bg.red, green = bg.green, blue = bg.blue;
+  if (greyAlpha) {
+    for (png_uint_32 x = 0; x < width; ++x, src += 2) dst[x] = Blend(src[0], src[1], red);
+    return;
+  }
+  for (png_uint_32 x = 0; x < width; ++x, src += 4, dst += 3) {
+    unsigned a = src[3];
+    dst[0] = Blend(src[0], a, blue);
+    dst[1] = Blend(src[1], a, green);
+    dst[2] = Blend(src[2], a, red);
+  }
+}
+
+// Rows with alpha are read into a buffer and laid over the background.
+// Interlaced rows are completed over several passes, so the whole picture is
+// needed before compositing; otherwise one row at a time will do.
+void ReadRowsComposited(DecodeState* s) {
+  png_structp png = s->png;
+  const png_uint_32 width = s->header.width;
+  const int h = static_cast<int>(s->header.height);
+  const bool interlaced = s->passes > 1;
+  const size_t rowBytes = png_get_rowbytes(png, s->info);
+  const unsigned channels = s->plan.greyAlpha ? 2 : 4;
   if (rowBytes != static_cast<size_t>(width) * channels) png_error(png, "Unexpected PNG row layout");
-  // Interlaced rows are completed over several passes, so the whole picture
-  // is needed before compositing; otherwise one row at a time will do.
-  size_t bufferRows = passes > 1 ? height : 1;
-  s->pixels = static_cast<png_bytep>(std::malloc(rowBytes * bufferRows));
-  if (!s->pixels) png_error(png, "Insufficient memory for the PNG rows");
-  if (passes > 1) {
-    s->rowPointers = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * height));
-    if (!s->rowPointers) png_error(png, "Insufficient memory for the PNG rows");
-    for (int y = 0; y < h; ++y) s->rowPointers[y] = s->pixels + rowBytes * static_cast<size_t>(y);
-    png_read_image(png, s->rowPointers);
+  const size_t bufferRows = interlaced ? s->header.height : 1;
+  if (!AllocateArray(s->pixels, rowBytes * bufferRows)) png_error(png, "Insufficient memory for the PNG rows");
+  if (interlaced) {
+    if (!AllocateArray(s->rowPointers, s->header.height)) png_error(png, "Insufficient memory for the PNG rows");
+    for (int y = 0; y < h; ++y) s->rowPointers[y] = s->pixels.get() + rowBytes * static_cast<size_t>(y);
+    png_read_image(png, s->rowPointers.get());
   }
   for (int y = 0; y < h; ++y) {
-    png_bytep src = s->pixels;
-    if (passes > 1)
+    png_bytep src = s->pixels.get();
+    if (interlaced)
       src += rowBytes * static_cast<size_t>(y);
     else
       png_read_row(png, src, nullptr);
-    uint8_t* dst = img->GetBits(h - 1 - y);
-    if (greyAlpha) {
-      for (png_uint_32 x = 0; x < width; ++x, src += 2) dst[x] = Blend(src[0], src[1], bgRed);
-    } else {
-      for (png_uint_32 x = 0; x < width; ++x, src += 4, dst += 3) {
-        unsigned a = src[3];
-        dst[0] = Blend(src[0], a, bgBlue);
-        dst[1] = Blend(src[1], a, bgGreen);
-        dst[2] = Blend(src[2], a, bgRed);
-      }
-    }
+    CompositeRow(src, s->img->GetBits(h - 1 - y), width, s->plan.greyAlpha, s->background);
   }
+}
+
+// Sets libpng's jump point: every step below may leave through it, so this
+// frame and the helpers' frames hold only plain data; the buffers are in *s.
+bool DecodeCore(DecodeState* s) {
+  if (setjmp(png_jmpbuf(s->png))) return false;
+  png_structp png = s->png;
+  png_infop info = s->info;
+  CxImage* img = s->img;
+
+  ReadHeader(s);
+  s->background = FindBackground(png, info, s->header);
+  s->plan = PlanRows(png, s->header);
+  s->passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  CheckDataCanFill(png, s->header, s->size);
+
+  if (!img->Create(s->header.width, s->header.height, s->plan.depth)) {
+    s->createFailed = true;
+    return false;
+  }
+  png_set_read_status_fn(png, OnRowRead);
+  FillColourTable(*img, s->header, s->background, s->plan.depth);
+  ReadResolution(png, info, *img);
+  if (s->plan.withAlpha)
+    ReadRowsComposited(s);
+  else
+    ReadRowsIntoPicture(s);
   return true;
 }
 
@@ -523,7 +585,9 @@ bool EncodeCore(EncodeState* s) {
 }  // namespace
 
 bool DecodePng(ByteReader& in, CxImage& img) {
-  DecodeState* s = static_cast<DecodeState*>(std::calloc(1, sizeof(DecodeState)));
+  // Owned here, outside the frame libpng jumps to, so the state and its buffers
+  // are freed by scope whichever way the decode ends.
+  std::unique_ptr<DecodeState> s = MakeZeroed<DecodeState>();
   if (!s) {
     img.SetError("Failed to create PNG structure");
     return false;
@@ -538,13 +602,10 @@ bool DecodePng(ByteReader& in, CxImage& img) {
   } else if (!(s->info = png_create_info_struct(s->png))) {
     img.SetError("Failed to initialize PNG info structure");
   } else {
-    ok = DecodeCore(s);
+    ok = DecodeCore(s.get());
     if (!ok && !s->createFailed) img.SetError(s->message[0] ? s->message : "PNG decoding failed");
   }
   if (s->png) png_destroy_read_struct(&s->png, s->info ? &s->info : nullptr, nullptr);
-  std::free(s->rowPointers);
-  std::free(s->pixels);
-  std::free(s);
   if (!ok) img.Destroy();
   return ok;
 }
@@ -554,7 +615,7 @@ bool EncodePng(ByteWriter& out, CxImage& img) {
     img.SetError("null image!!!");
     return false;
   }
-  EncodeState* s = static_cast<EncodeState*>(std::calloc(1, sizeof(EncodeState)));
+  std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
   if (!s) {
     img.SetError("Failed to create PNG structure");
     return false;
@@ -568,11 +629,10 @@ bool EncodePng(ByteWriter& out, CxImage& img) {
   } else if (!(s->info = png_create_info_struct(s->png))) {
     img.SetError("Failed to initialize PNG info structure");
   } else {
-    ok = EncodeCore(s);
+    ok = EncodeCore(s.get());
     if (!ok) img.SetError(s->message[0] ? s->message : "PNG encoding failed");
   }
   if (s->png) png_destroy_write_struct(&s->png, s->info ? &s->info : nullptr);
-  std::free(s);
   return ok;
 }
 

@@ -220,16 +220,14 @@ void PixelCursor32::WriteMono(int x, int y, int black) {
 DibCursor::DibCursor(Dib* dib) {
   if (!dib) return;
   switch (dib->BitCount()) {
-    case 1: m_pCursor = new PixelCursor1(*dib); break;
-    case 4: m_pCursor = new PixelCursor4(*dib); break;
-    case 8: m_pCursor = new PixelCursor8(*dib); break;
-    case 16: m_pCursor = new PixelCursor16(*dib); break;
-    case 24: m_pCursor = new PixelCursor24(*dib); break;
-    case 32: m_pCursor = new PixelCursor32(*dib); break;
+    case 1: m_pCursor = std::make_unique<PixelCursor1>(*dib); break;
+    case 4: m_pCursor = std::make_unique<PixelCursor4>(*dib); break;
+    case 8: m_pCursor = std::make_unique<PixelCursor8>(*dib); break;
+    case 16: m_pCursor = std::make_unique<PixelCursor16>(*dib); break;
+    case 24: m_pCursor = std::make_unique<PixelCursor24>(*dib); break;
+    case 32: m_pCursor = std::make_unique<PixelCursor32>(*dib); break;
     default: break;
   }
 }
-
-DibCursor::~DibCursor() { delete m_pCursor; }
 
 }  // namespace tessara

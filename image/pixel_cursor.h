@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "image/dib.h"
 
@@ -155,13 +156,12 @@ class PixelCursor32 : public PixelCursorMoves {
 class DibCursor {
  public:
   explicit DibCursor(Dib* dib);
-  ~DibCursor();
   DibCursor(const DibCursor&) = delete;
   DibCursor& operator=(const DibCursor&) = delete;
 
   void WritePixel(int x, int y, const PixelValue* value) { m_pCursor->WritePixel(x, y, value); }
 
-  PixelCursor* m_pCursor = nullptr;
+  std::unique_ptr<PixelCursor> m_pCursor;
 };
 
 }  // namespace tessara

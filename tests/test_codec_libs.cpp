@@ -217,14 +217,17 @@ std::vector<std::pair<std::string, Bytes>> PngChunks(const Bytes& png) {
 }
 
 TEST(JpegDecode, CutFilesFail) {
-  // A JPEG file needs every byte up to its end marker.
-  for (const char* name : {"jpg_rgb_420.jpg", "jpg_rgb_progressive.jpg", "jpg_grey.jpg"})
+  // A JPEG file needs every byte up to its end marker. The CMYK file fails with
+  // its row buffer allocated.
+  for (const char* name : {"jpg_rgb_420.jpg", "jpg_rgb_progressive.jpg", "jpg_grey.jpg", "jpg_cmyk.jpg"})
     CutAtEveryLength(name, ReadBytes(TestData("formats") / name).size());
 }
 
 TEST(PngDecode, CutFilesFail) {
-  // Only the chunks after the picture data may be missing.
-  for (const char* name : {"png_24bit.png", "png_24bit_interlaced.png", "png_2bit_pal.png", "png_32bit_rgba.png"}) {
+  // Only the chunks after the picture data may be missing. The files with
+  // alpha fail with their row buffer allocated.
+  for (const char* name : {"png_24bit.png", "png_24bit_interlaced.png", "png_2bit_pal.png", "png_32bit_rgba.png",
+                           "png_grey_alpha.png"}) {
     Bytes bytes = ReadBytes(TestData("formats") / name);
     size_t pos = 8, end = 0;
     for (const auto& [type, data] : PngChunks(bytes)) {

@@ -30,7 +30,7 @@ TEST(PixelCursor, OneBitReadsBitsFromTheLeftAndTheMonoFlag) {
   dib->Row(1)[0] = 0x40;  // x = 1 set
   dib->Row(1)[1] = 0x80;  // x = 8 set
   DibCursor c(dib.get());
-  PixelCursor* p = c.m_pCursor;
+  PixelCursor* p = c.m_pCursor.get();
   EXPECT_EQ(p->MoveTo(0, 1), 0);
   EXPECT_EQ(g_bMonoBlack, 1);
   EXPECT_EQ(g_CurPixel.red, 3);
@@ -199,7 +199,7 @@ TEST(PixelCursor, UnknownDepthHasNoCursor) {
   DibPtr dib = Make(8, 2, 2);
   dib->Header().biBitCount = 2;
   DibCursor c(dib.get());
-  EXPECT_EQ(c.m_pCursor, nullptr);
+  EXPECT_EQ(c.m_pCursor.get(), nullptr);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "bench/bench_support.h"
 #include "engine/auto_align.h"
 #include "engine/destdoc.h"
+#include "engine/documents.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "image/ximage.h"
@@ -47,14 +48,11 @@ DibPtr FromMat(const cv::Mat& m) {
   return dib;
 }
 
-void Load(DibPtr a, DibPtr b) {
-  while (g_nSourcesLoaded > 0) {
-    delete g_pSourceDocs[g_nSourcesLoaded - 1];
-    SourceFrameDestroyed();
-  }
+void Load(CDocuments& documents, DibPtr a, DibPtr b) {
+  for (int n = 2; n >= 1; --n)
+    if (CTessaraDoc* old = documents.Source(n)) documents.CloseSource(*old);
   for (DibPtr* d : {&a, &b}) {
-    auto* doc = new CTessaraDoc();
-    SourceFrameCreated();
+    CTessaraDoc* doc = documents.OpenSource();
     doc->m_pDib = std::move(*d);
     doc->InitDibData();
   }
@@ -98,8 +96,9 @@ int main(int argc, char** argv) {
 
   HeadlessUserInterface ui;
   SetUserInterface(&ui);
-  CDestdoc doc;
-  Load(FromMat(wide(cv::Rect(0, 0, width, height))), FromMat(wide(cv::Rect(off, 0, width, height))));
+  CDocuments documents;
+  CDestdoc& doc = documents.MakeTarget();
+  Load(documents, FromMat(wide(cv::Rect(0, 0, width, height))), FromMat(wide(cv::Rect(off, 0, width, height))));
   if (haveVips) {
     WritePpm(*g_pSourceDocs[0]->m_pDib, dir / "a.ppm");
     WritePpm(*g_pSourceDocs[1]->m_pDib, dir / "b.ppm");
@@ -140,16 +139,12 @@ int main(int argc, char** argv) {
   cv::Mat turned;
   cv::warpAffine(wide, turned, cv::Mat(2, 3, CV_64F, const_cast<double*>(m)), cv::Size(width, height),
                  cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REFLECT_101);
-  Load(FromMat(wide(cv::Rect(0, 0, width, height))), FromMat(turned));
+  Load(documents, FromMat(wide(cv::Rect(0, 0, width, height))), FromMat(turned));
   const double oursTurned = TimeOurs(doc, runs, found);
   std::printf("tessara, source 2 turned 1.5 degrees and scaled 99 %%  %.3f s  found %s\n", oursTurned,
               found.status == kAutoAlignFound ? AlignmentOptions(found.settings).c_str() : "nothing");
   std::printf("goal: 1.5 s or less; %s\n", std::max(ours, oursTurned) <= 1.5 ? "met" : "NOT met");
 
-  while (g_nSourcesLoaded > 0) {
-    delete g_pSourceDocs[g_nSourcesLoaded - 1];
-    SourceFrameDestroyed();
-  }
   fs::remove_all(dir);
   return 0;
 }

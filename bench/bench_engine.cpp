@@ -22,7 +22,7 @@
 #include "bench/bench_support.h"
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
-#include "framework/registry.h"
+#include "engine/documents.h"
 
 namespace fs = std::filesystem;
 using namespace tessara;
@@ -59,13 +59,12 @@ int main(int argc, char** argv) {
 
   HeadlessUserInterface ui;
   SetUserInterface(&ui);
-  CDestdoc doc;
-  auto* s1 = new CTessaraDoc();
-  SourceFrameCreated();
+  CDocuments documents;
+  CDestdoc& doc = documents.MakeTarget();
+  CTessaraDoc* s1 = documents.OpenSource();
   s1->m_pDib = MakePicture(width, height, 0);
   s1->InitDibData();
-  auto* s2 = new CTessaraDoc();
-  SourceFrameCreated();
+  CTessaraDoc* s2 = documents.OpenSource();
   s2->m_pDib = MakePicture(width, height, 1);
   s2->InitDibData();
   if (haveVips) {
@@ -127,8 +126,6 @@ int main(int argc, char** argv) {
   const double pictureMb = 3.0 * width * height / 1e6;
   std::printf("peak memory %.0f MB (one picture is %.0f MB: 2 sources + 2 prepared + Target %.0f MB)\n",
               usage.ru_maxrss / 1024.0, pictureMb, pictureMb * 4 + 3.0 * (width * 17 / 10) * height / 1e6);
-  delete g_pSourceDocs[1];
-  delete g_pSourceDocs[0];
   fs::remove_all(dir);
   return 0;
 }

@@ -25,8 +25,8 @@
 #include "engine/align_doc.h"
 #include "engine/auto_align.h"
 #include "engine/destdoc.h"
+#include "engine/documents.h"
 #include "engine/tessara_doc.h"
-#include "framework/registry.h"
 #include "framework/user_interface.h"
 
 using namespace tessara;
@@ -89,23 +89,15 @@ int Usage(const std::string& error) {
   return 2;
 }
 
-bool Load(const std::string& path) {
+bool Load(CDocuments& documents, const std::string& path) {
   // Shown with a progress bar only when the picture is large enough to be
   // watched while it loads.
   UserInterface().SetPaneText(kPaneProcess, "Loading " + std::filesystem::path(path).filename().string());
-  auto* doc = new CTessaraDoc();
-  SourceFrameCreated();
+  CTessaraDoc* doc = documents.OpenSource();
+  if (!doc) return false;
   if (doc->OnOpenDocument(path)) return true;
-  delete doc;
-  SourceFrameDestroyed();
+  documents.CloseSource(*doc);
   return false;
-}
-
-void Unload() {
-  while (g_nSourcesLoaded > 0) {
-    delete g_pSourceDocs[g_nSourcesLoaded - 1];
-    SourceFrameDestroyed();
-  }
 }
 
 constexpr int kStoppedStatus = 130;
@@ -142,10 +134,10 @@ int RunJobs(const std::vector<std::string>& args, const JoinOptions& options) {
   return RunJobList(program, jobs, cores, !options.quiet && isatty(STDERR_FILENO), &g_bInterrupted);
 }
 
-int Run(const JoinOptions& o, TerminalInterface& ui) {
-  CDestdoc doc;
-  CAlignDoc align;
-  if (!Load(o.source1) || !Load(o.source2)) return g_bInterrupted ? kStoppedStatus : 1;
+int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
+  CDestdoc& doc = documents.MakeTarget();
+  documents.MakeAlign();
+  if (!Load(documents, o.source1) || !Load(documents, o.source2)) return g_bInterrupted ? kStoppedStatus : 1;
 
   doc.m_nOffsetX = o.offsetX;
   doc.m_nOffsetY = o.offsetY;
@@ -192,7 +184,7 @@ int Run(const JoinOptions& o, TerminalInterface& ui) {
     if (result == kPrepareDone) {
       // Nothing prepares this source again: its picture goes now, and leaves
       // its memory to the next prepared copy and the Target.
-      g_pSourceDocs[n - 1]->m_pDib.reset();
+      documents.Source(n)->m_pDib.reset();
       continue;
     }
     if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
@@ -243,16 +235,19 @@ int main(int argc, char** argv) {
   TerminalInterface ui(!options->quiet && isatty(STDERR_FILENO));
   SetUserInterface(&ui);
   int status;
-  try {
-    status = Run(*options, ui);
-  } catch (const std::bad_alloc&) {
-    // Whatever part of the work ran out of memory, the user hears it in the
-    // program's words and nothing half-made is written.
-    ui.EndLine();
-    std::fputs("Not enough memory to finish the join.\n", stderr);
-    status = 1;
+  {
+    // The documents go at the end of this block, before the interface.
+    CDocuments documents;
+    try {
+      status = Run(documents, *options, ui);
+    } catch (const std::bad_alloc&) {
+      // Whatever part of the work ran out of memory, the user hears it in the
+      // program's words and nothing half-made is written.
+      ui.EndLine();
+      std::fputs("Not enough memory to finish the join.\n", stderr);
+      status = 1;
+    }
   }
-  Unload();
   ui.EndLine();
   if (status == kStoppedStatus) std::fprintf(stderr, "tessara-join: stopped; nothing was written\n");
   SetUserInterface(nullptr);

@@ -38,14 +38,7 @@ const char* const* FailCodeLines(int code) {
   return code >= 1 && code <= 4 ? kLines[code - 1] : nullptr;
 }
 
-CAlignDoc::CAlignDoc() {
-  g_pAlignDoc = this;
-  SetTitle(align_text::kTitle);
-}
-
-CAlignDoc::~CAlignDoc() {
-  if (g_pAlignDoc == this) g_pAlignDoc = nullptr;
-}
+CAlignDoc::CAlignDoc() { SetTitle(align_text::kTitle); }
 
 void CAlignDoc::FreePreview() {
   m_pPreview.reset();

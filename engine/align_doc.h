@@ -27,7 +27,6 @@ const char* const* FailCodeLines(int code);
 class CAlignDoc : public CDocument {
  public:
   CAlignDoc();
-  ~CAlignDoc() override;
 
   // Rebuilds the preview and its layout from the session; `failCode` is what
   // the preparation before it returned (recorded when a source is missing).

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "framework/registry.h"
 
 namespace tessara {
 
@@ -21,7 +20,6 @@ int g_nDotGridY = 10;
 GridColour g_GridColour;
 
 CDestdoc::CDestdoc() {
-  g_pDestDoc = this;
   m_nTargetWidth = 1;
   m_nTargetHeight = 1;
   m_bUpToDate = 0;
@@ -29,7 +27,6 @@ CDestdoc::CDestdoc() {
 }
 
 CDestdoc::~CDestdoc() {
-  if (g_pDestDoc == this) g_pDestDoc = nullptr;
   ClearTarget();
   m_pSource1.reset();
   m_pSource2.reset();

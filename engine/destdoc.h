@@ -1,6 +1,7 @@
 // The target document: the whole working state of a session (prepared sources,
 // placement, scales, rotations, merge and adjustment settings, the Target), and
-// the operations that fill it. There is exactly one, reached through g_pDestDoc.
+// the operations that fill it. There is exactly one, owned by CDocuments
+// (engine/documents.h) and reached through g_pDestDoc.
 //
 // Coordinates: pixel (x, y) of every picture here is column x of stored row y,
 // row 0 being the bottom of the picture; a positive m_nOffsetY moves source 2 up.

@@ -1,4 +1,4 @@
-// Loading a source picture and keeping the two-slot registry of sources.
+// Loading a source picture.
 #include "engine/tessara_doc.h"
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <new>
 #include <optional>
 
-#include "framework/registry.h"
 #include "framework/user_interface.h"
 
 namespace tessara {
@@ -52,24 +51,17 @@ class LoadWatch final : public DecodeWatch {
   int m_nPercent = -1;
 };
 
-}  // namespace
-
-CTessaraDoc::CTessaraDoc() {
-  const int slot = std::clamp(g_nSourcesLoaded, 0, 1);
-  g_pSourceDocs[slot] = this;
-}
-
-CTessaraDoc::~CTessaraDoc() {
-  m_pDib.reset();
-  delete m_pImage;
-  m_pImage = nullptr;
-  if (g_pSourceDocs[0] == this) {
-    g_pSourceDocs[0] = g_pSourceDocs[1];
-    g_pSourceDocs[1] = nullptr;
-  } else if (g_pSourceDocs[1] == this) {
-    g_pSourceDocs[1] = nullptr;
+// The picture decoded from the file; null when there is no memory even for
+// the picture object (the decoders report their own shortages as errors).
+std::unique_ptr<CxImage> MakeImage(const std::string& path, int format) {
+  try {
+    return std::make_unique<CxImage>(path, format);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
 }
+
+}  // namespace
 
 bool CTessaraDoc::OnOpenDocument(const std::string& path) {
   m_bLoadStopped = false;
@@ -123,12 +115,9 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
   {
     LoadWatch watch;
     ScopedDecodeWatch watching(&watch);
-    m_pImage = new (std::nothrow) CxImage(path, format);
+    m_pImage = MakeImage(path, format);
   }
-  auto drop = [this]() {
-    delete m_pImage;
-    m_pImage = nullptr;
-  };
+  auto drop = [this]() { m_pImage.reset(); };
   if (!m_pImage) {
     ShowMessage(source_text::kTooBig);
     return 0;
@@ -211,11 +200,6 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
   }
   std::memcpy(dst + at, data + layout.rowsAt, static_cast<size_t>(rowBytes));
   dib = std::move(out);
-}
-
-void SourceFrameCreated() { ++g_nSourcesLoaded; }
-void SourceFrameDestroyed() {
-  if (g_nSourcesLoaded > 0) --g_nSourcesLoaded;
 }
 
 }  // namespace tessara

@@ -4,6 +4,7 @@
 // The picture is never changed after loading.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "framework/document.h"
@@ -20,14 +21,9 @@ inline constexpr const char* kTooBig = "Image is too big to load";
 inline constexpr const char* kFailedToOpen = "Failed to open document.";
 }  // namespace source_text
 
+// Made, kept in its slot and closed by CDocuments (engine/documents.h).
 class CTessaraDoc : public CDocument {
  public:
-  // Enters the registry at slot g_nSourcesLoaded.
-  CTessaraDoc();
-  // Frees the picture and leaves the registry: leaving slot 0 moves a source 2
-  // up to become source 1.
-  ~CTessaraDoc() override;
-
   // Loads the picture by the last three characters of the path, lower-cased.
   // False (after telling the user why) when nothing was loaded.
   bool OnOpenDocument(const std::string& path);
@@ -40,7 +36,8 @@ class CTessaraDoc : public CDocument {
   // Set when the user stopped the load with a stop key.
   bool m_bLoadStopped = false;
   DibPtr m_pDib;
-  CxImage* m_pImage = nullptr;
+  // The decoded picture while its block is taken over; null otherwise.
+  std::unique_ptr<CxImage> m_pImage;
 };
 
 // Brings a bitmap block read from a file to the form the rest of the program
@@ -51,10 +48,5 @@ class CTessaraDoc : public CDocument {
 // block that cannot be normalised (rows outside the file) is otherwise left as
 // it is; the preparation of the sources refuses it later.
 void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset);
-
-// The frame side of a source window's life: its creation raises the count of
-// loaded sources and its end lowers it.
-void SourceFrameCreated();
-void SourceFrameDestroyed();
 
 }  // namespace tessara

@@ -26,7 +26,8 @@ inline int WorkerCount() {
 }
 
 // Calls fn(begin, end) on contiguous parts of [begin, end), one per core; small
-// ranges stay on the calling thread.
+// ranges stay on the calling thread. The workers are joined when the call
+// ends, also when the calling thread's part throws.
 template <typename Fn>
 void ParallelRanges(int begin, int end, int minPerThread, Fn&& fn) {
   const int total = end - begin;
@@ -35,7 +36,7 @@ void ParallelRanges(int begin, int end, int minPerThread, Fn&& fn) {
     if (total > 0) fn(begin, end);
     return;
   }
-  std::vector<std::thread> threads;
+  std::vector<std::jthread> threads;
   threads.reserve(static_cast<size_t>(parts - 1));
   const int step = (total + parts - 1) / parts;
   for (int i = 1; i < parts; ++i) {
@@ -43,7 +44,6 @@ void ParallelRanges(int begin, int end, int minPerThread, Fn&& fn) {
     if (b < e) threads.emplace_back([&fn, b, e] { fn(b, e); });
   }
   fn(begin, std::min(end, begin + step));
-  for (std::thread& t : threads) t.join();
 }
 
 }  // namespace tessara

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/destdoc.h"
+#include "engine/documents.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
@@ -18,7 +19,7 @@ class EngineTest : public testing::Test {
  protected:
   void SetUp() override {
     SetUserInterface(&ui);
-    doc = std::make_unique<CDestdoc>();
+    doc = &documents.MakeTarget();
   }
   void TearDown() override {
     DropSession();
@@ -29,17 +30,17 @@ class EngineTest : public testing::Test {
   void Restart() {
     DropSession();
     ui.Clear();
-    doc = std::make_unique<CDestdoc>();
+    doc = &documents.MakeTarget();
   }
   void DropSession() {
-    doc.reset();
-    while (g_nSourcesLoaded > 0) RemoveSource(g_nSourcesLoaded);
-    g_pSourceDocs[0] = g_pSourceDocs[1] = nullptr;
+    documents.CloseTarget();
+    doc = nullptr;
+    for (int n = 2; n >= 1; --n)
+      if (CTessaraDoc* src = documents.Source(n)) documents.CloseSource(*src);
   }
   // Registers `dib` as the next source, as a load would.
   CTessaraDoc* AddSource(DibPtr dib) {
-    auto* src = new CTessaraDoc();
-    SourceFrameCreated();
+    CTessaraDoc* src = documents.OpenSource();
     src->m_pDib = std::move(dib);
     src->InitDibData();
     return src;
@@ -53,13 +54,11 @@ class EngineTest : public testing::Test {
     doc->m_cover1.Clear();
     doc->m_cover2.Clear();
   }
-  void RemoveSource(int n) {
-    delete g_pSourceDocs[n - 1];
-    SourceFrameDestroyed();
-  }
+  void RemoveSource(int n) { documents.CloseSource(*documents.Source(n)); }
 
   HeadlessUserInterface ui;
-  std::unique_ptr<CDestdoc> doc;
+  CDocuments documents;
+  CDestdoc* doc = nullptr;
 };
 
 // A 24-bit picture whose pixel (x, y) has blue = x, green = y and red = x + y

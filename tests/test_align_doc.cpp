@@ -20,14 +20,14 @@ class Align : public test::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    align = std::make_unique<CAlignDoc>();
+    align = &documents.MakeAlign();
   }
   void TearDown() override {
-    align.reset();
+    documents.CloseAlign();
     EngineTest::TearDown();
   }
   const uint8_t* PreviewAt(int x, int y) { return align->m_pPreview->Row(y) + 3 * x; }
-  std::unique_ptr<CAlignDoc> align;
+  CAlignDoc* align = nullptr;
 };
 
 TEST_F(Align, LayoutForLargeAndSmallPictures) {

@@ -49,10 +49,10 @@ class AlignCommands : public test::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    align = std::make_unique<CAlignDoc>();
+    align = &documents.MakeAlign();
   }
   void TearDown() override {
-    align.reset();
+    documents.CloseAlign();
     EngineTest::TearDown();
   }
   void Load(int w1, int h1, int w2, int h2) {
@@ -65,7 +65,7 @@ class AlignCommands : public test::EngineTest {
     align->RebuildPreview(0);
     ASSERT_EQ(align->m_bAlignValid, 1);
   }
-  std::unique_ptr<CAlignDoc> align;
+  CAlignDoc* align = nullptr;
 };
 
 TEST_F(AlignCommands, FrameFollowsTheSourceAndAppliesStretches) {

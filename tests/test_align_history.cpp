@@ -20,7 +20,7 @@ class AlignHistory : public test::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    align = std::make_unique<CAlignDoc>();
+    align = &documents.MakeAlign();
     AddSource(Coordinates24(120, 90));
     AddSource(Coordinates24(100, 70));
     ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
@@ -31,7 +31,7 @@ class AlignHistory : public test::EngineTest {
     ASSERT_EQ(align->m_bAlignValid, 1);
   }
   void TearDown() override {
-    align.reset();
+    documents.CloseAlign();
     EngineTest::TearDown();
   }
   std::vector<uint8_t> Preview() const {
@@ -42,7 +42,7 @@ class AlignHistory : public test::EngineTest {
     const Dib& p = n == 1 ? *doc->m_pSource1 : *doc->m_pSource2;
     return {p.Data(), p.Data() + p.Size()};
   }
-  std::unique_ptr<CAlignDoc> align;
+  CAlignDoc* align = nullptr;
 };
 
 TEST_F(AlignHistory, EveryFieldIsTakenAndPutBack) {

@@ -17,8 +17,7 @@ class JoinPair : public test::EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     for (const char* name : {"pairs/coffee_left.png", "pairs/coffee_right.png"}) {
-      auto* src = new CTessaraDoc();
-      SourceFrameCreated();
+      CTessaraDoc* src = documents.OpenSource();
       ASSERT_TRUE(src->OnOpenDocument(TestData(name).string())) << ui.LastMessage();
     }
     left = test::ToRgb(CxImage(TestData("pairs/coffee_left.png").string(), CXIMAGE_FORMAT_PNG));

@@ -186,7 +186,8 @@ TEST_F(EngineOperations, GenerationKeepsTheSettingsItStartedWith) {
   t.merge.bias = 0;
   const DibPtr s1 = CreateDib(200, 24, 300, 2, "x"), s2 = CreateDib(10, 24, 300, 2, "x");
   const SampleCoverage none;
-  doc.reset();
+  documents.CloseTarget();
+  doc = nullptr;
   RecordingObserver observer;
   const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, t, observer);
   ASSERT_EQ(made.result, kGenerateDone);

@@ -16,13 +16,12 @@ using test::TestData;
 
 class SourceDoc : public test::EngineTest {
  protected:
-  // Opens a file as a load does: document, frame count, then the file.
+  // Opens a file as a load does: the counted document, then the file.
   CTessaraDoc* Open(const fs::path& path) {
-    auto* src = new CTessaraDoc();
-    SourceFrameCreated();
+    CTessaraDoc* src = documents.OpenSource();
+    if (!src) return nullptr;
     if (!src->OnOpenDocument(path.string())) {
-      delete src;
-      SourceFrameDestroyed();
+      documents.CloseSource(*src);
       return nullptr;
     }
     return src;
@@ -160,8 +159,8 @@ TEST_F(SourceDoc, DeletingSourceOneMovesSourceTwoUp) {
   // Leaving slot 1 leaves slot 0 alone, whatever order the frame goes in.
   CTessaraDoc* d = Open(TestData("formats/png_8bit_pal.png"));
   ASSERT_TRUE(d);
-  SourceFrameDestroyed();
-  delete d;
+  documents.StopCountingSource(*d);
+  documents.CloseSource(*d);
   EXPECT_EQ(g_pSourceDocs[0], c);
   EXPECT_EQ(g_pSourceDocs[1], nullptr);
 }

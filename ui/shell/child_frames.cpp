@@ -1,9 +1,11 @@
 #include "ui/shell/child_frames.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
+#include "engine/documents.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "ui/common/align_undo.h"
@@ -40,18 +42,17 @@ CMdiChild::CMdiChild(QWidget* parent) : QMdiSubWindow(parent) {}
 
 // Source Window ------------------------------------------------------------
 
-CChildFrame::CChildFrame(std::unique_ptr<CTessaraDoc> doc) : m_pDoc(std::move(doc)) {
+CChildFrame::CChildFrame(CDocuments& documents, CTessaraDoc& doc) : m_documents(documents), m_pDoc(&doc) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(SourceIcon());
-  const int slot = g_nSourcesLoaded < 2 ? g_nSourcesLoaded : 1;
-  g_pSourceFrames[slot] = this;
-  SourceFrameCreated();
+  // The frame's slot is its document's; the source counts from its opening.
+  g_pSourceFrames[std::max(documents.SlotOf(doc), 0)] = this;
   // The steps taken so far aligned other sources.
   ClearAlignHistory();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
   if (g_pDestDoc) g_pDestDoc->UpdateAllViews();
   RedrawTargetWindowNow();
-  m_pView = new CTessaraView(m_pDoc.get(), this);
+  m_pView = new CTessaraView(m_pDoc, this);
   setWidget(m_pView);
   m_nTitleListener = m_pDoc->AddListener([this](DocumentEvent e) {
     if (e == DocumentEvent::kTitleChanged) UpdateCaption();
@@ -65,7 +66,7 @@ CChildFrame::~CChildFrame() {
   // The view's teardown runs while this frame still counts.
   delete m_pView;
   m_pView = nullptr;
-  SourceFrameDestroyed();
+  m_documents.StopCountingSource(*m_pDoc);
   ClearAlignHistory();
   if (g_pAlignView) g_pAlignView->EnsureLoadButton();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
@@ -76,7 +77,8 @@ CChildFrame::~CChildFrame() {
   RedrawTargetWindowNow();
   for (CChildFrame*& slot : g_pSourceFrames)
     if (slot == this) slot = nullptr;
-  m_pDoc.reset();
+  m_documents.CloseSource(*m_pDoc);
+  m_pDoc = nullptr;
   if (g_pMainFrame) g_pMainFrame->UpdateFrameTitle();
 }
 
@@ -94,12 +96,12 @@ void CChildFrame::UpdateCaption() {
 
 // Target Window ------------------------------------------------------------
 
-CDestchild::CDestchild(std::unique_ptr<CDestdoc> doc) : m_pDoc(std::move(doc)) {
+CDestchild::CDestchild(CDocuments& documents, CDestdoc& doc) : m_documents(documents), m_pDoc(&doc) {
   g_pTargetFrame = this;
   setWindowIcon(TargetIcon());
-  m_pView = new CDestview(m_pDoc.get(), this);
+  m_pView = new CDestview(m_pDoc, this);
   setWidget(m_pView);
-  m_pDocCommands = std::make_unique<CTargetDocCommands>(m_pDoc.get());
+  m_pDocCommands = std::make_unique<CTargetDocCommands>(m_pDoc);
   FollowTitle(*m_pDoc, this);
 }
 
@@ -108,7 +110,8 @@ CDestchild::~CDestchild() {
   delete m_pView;
   m_pView = nullptr;
   m_pDocCommands.reset();
-  m_pDoc.reset();
+  m_documents.CloseTarget();
+  m_pDoc = nullptr;
   if (g_pTargetFrame == this) g_pTargetFrame = nullptr;
 }
 
@@ -126,10 +129,10 @@ void CDestchild::closeEvent(QCloseEvent* event) {
 
 // Align Window -------------------------------------------------------------
 
-CAlignChildWnd::CAlignChildWnd(std::unique_ptr<CAlignDoc> doc) : m_pDoc(std::move(doc)) {
+CAlignChildWnd::CAlignChildWnd(CDocuments& documents, CAlignDoc& doc) : m_documents(documents), m_pDoc(&doc) {
   g_pAlignFrame = this;
   setWindowIcon(AlignIcon());
-  m_pView = new CAlignview(m_pDoc.get(), this);
+  m_pView = new CAlignview(m_pDoc, this);
   setWidget(m_pView);
   FollowTitle(*m_pDoc, this);
 }
@@ -138,7 +141,8 @@ CAlignChildWnd::~CAlignChildWnd() {
   if (g_pMainFrame) g_pMainFrame->ChildGoing(this);
   delete m_pView;
   m_pView = nullptr;
-  m_pDoc.reset();
+  m_documents.CloseAlign();
+  m_pDoc = nullptr;
   if (g_pAlignFrame == this) g_pAlignFrame = nullptr;
 }
 

@@ -1,7 +1,8 @@
-// The child windows of the main frame. Each frame owns its document and its
-// one view, and is the third stop of a command's route (after the view and the
-// document). A source window counts itself in the number of loaded sources; the
-// Target and Align windows cannot be closed while the program runs.
+// The child windows of the main frame. Each frame shows one document, owned by
+// the program's CDocuments, which the frame asks to close it when it goes; it
+// owns its one view, and is the third stop of a command's route (after the view
+// and the document). A source stops counting as loaded when its window starts
+// to go; the Target and Align windows cannot be closed while the program runs.
 #pragma once
 
 #include <QMdiSubWindow>
@@ -11,6 +12,7 @@
 
 namespace tessara {
 
+class CDocuments;
 class CTessaraDoc;
 class CTessaraView;
 class CDestdoc;
@@ -35,13 +37,13 @@ class CMdiChild : public QMdiSubWindow, public CCmdTarget {
 class CChildFrame : public CMdiChild {
   Q_OBJECT
  public:
-  // Takes the document; counts the new source and makes the view.
-  explicit CChildFrame(std::unique_ptr<CTessaraDoc> doc);
+  // Shows a source just opened in `documents`, and makes the view.
+  CChildFrame(CDocuments& documents, CTessaraDoc& doc);
   // The view goes first (it resets the session and renumbers), then the count,
   // then the document.
   ~CChildFrame() override;
   CTessaraView* View() const { return m_pView; }
-  CTessaraDoc* Document() const { return m_pDoc.get(); }
+  CTessaraDoc* Document() const { return m_pDoc; }
   CCmdTarget* ViewTarget() override;
   void ActivateView(bool activate) override;
   QString HelpAnchor() const override { return QStringLiteral("source-windows"); }
@@ -49,7 +51,8 @@ class CChildFrame : public CMdiChild {
   void UpdateCaption();
 
  private:
-  std::unique_ptr<CTessaraDoc> m_pDoc;
+  CDocuments& m_documents;
+  CTessaraDoc* m_pDoc;
   CTessaraView* m_pView = nullptr;
   int m_nTitleListener = 0;
 };
@@ -58,7 +61,7 @@ class CChildFrame : public CMdiChild {
 class CDestchild : public CMdiChild {
   Q_OBJECT
  public:
-  explicit CDestchild(std::unique_ptr<CDestdoc> doc);
+  CDestchild(CDocuments& documents, CDestdoc& doc);
   ~CDestchild() override;
   CDestview* View() const { return m_pView; }
   CCmdTarget* ViewTarget() override;
@@ -70,7 +73,8 @@ class CDestchild : public CMdiChild {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  std::unique_ptr<CDestdoc> m_pDoc;
+  CDocuments& m_documents;
+  CDestdoc* m_pDoc;
   CDestview* m_pView = nullptr;
   std::unique_ptr<CCmdTarget> m_pDocCommands;
 };
@@ -79,7 +83,7 @@ class CDestchild : public CMdiChild {
 class CAlignChildWnd : public CMdiChild {
   Q_OBJECT
  public:
-  explicit CAlignChildWnd(std::unique_ptr<CAlignDoc> doc);
+  CAlignChildWnd(CDocuments& documents, CAlignDoc& doc);
   ~CAlignChildWnd() override;
   CAlignview* View() const { return m_pView; }
   CCmdTarget* ViewTarget() override;
@@ -90,7 +94,8 @@ class CAlignChildWnd : public CMdiChild {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  std::unique_ptr<CAlignDoc> m_pDoc;
+  CDocuments& m_documents;
+  CAlignDoc* m_pDoc;
   CAlignview* m_pView = nullptr;
 };
 

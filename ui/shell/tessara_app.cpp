@@ -47,8 +47,7 @@ CTessaraApp::~CTessaraApp() {
   m_pUi.reset();
   SetSettingsStore(nullptr);
   m_pSettings.reset();
-  g_nSourcesLoaded = 0;
-  for (int i = 0; i < 2; ++i) g_pSourceViews[i] = nullptr, g_pSourceFrames[i] = nullptr, g_pSourceDocs[i] = nullptr;
+  for (int i = 0; i < 2; ++i) g_pSourceViews[i] = nullptr, g_pSourceFrames[i] = nullptr;
   if (g_pApp == this) g_pApp = nullptr;
 }
 
@@ -90,8 +89,7 @@ bool CTessaraApp::InitInstance() {
 
   if (DisplayColours() > 0) ShowMessage(app_text::kTrueColourNote);
 
-  for (int i = 0; i < 2; ++i) g_pSourceViews[i] = nullptr, g_pSourceFrames[i] = nullptr, g_pSourceDocs[i] = nullptr;
-  g_nSourcesLoaded = 0;
+  for (int i = 0; i < 2; ++i) g_pSourceViews[i] = nullptr, g_pSourceFrames[i] = nullptr;
 
   if (!m_pTargetTemplate->OpenDocumentFile(QString())) return false;
   if (!m_pAlignTemplate->OpenDocumentFile(QString())) return false;
@@ -100,23 +98,25 @@ bool CTessaraApp::InitInstance() {
 }
 
 CMdiChild* CTessaraApp::MakeTarget() {
-  auto* frame = new CDestchild(std::make_unique<CDestdoc>());
+  auto* frame = new CDestchild(m_documents, m_documents.MakeTarget());
   m_pMainFrame->AddChild(frame);
   frame->View()->OnInitialUpdate();
   return frame;
 }
 
 CMdiChild* CTessaraApp::MakeAlign() {
-  auto* frame = new CAlignChildWnd(std::make_unique<CAlignDoc>());
+  auto* frame = new CAlignChildWnd(m_documents, m_documents.MakeAlign());
   m_pMainFrame->AddChild(frame);
   frame->View()->OnInitialUpdate();
   return frame;
 }
 
 CMdiChild* CTessaraApp::MakeSource(const QString& path) {
-  // Document, then frame (which counts the source), then view; only then is
-  // the file read, and a failed read takes all three down again.
-  auto* frame = new CChildFrame(std::make_unique<CTessaraDoc>());
+  // Document (counted as a source from here), then frame, then view; only
+  // then is the file read, and a failed read takes all three down again.
+  CTessaraDoc* doc = m_documents.OpenSource();
+  if (!doc) return nullptr;  // both slots taken: the callers never ask for a third
+  auto* frame = new CChildFrame(m_documents, *doc);
   bool loaded;
   {
     CLongWork work;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/documents.h"
 #include "ui/common/commands.h"
 #include "ui/shell/recent_files.h"
 
@@ -84,6 +85,8 @@ class CTessaraApp : public QObject, public CCmdTarget {
   CMdiChild* MakeAlign();
   static int DisplayColours();
 
+  // Declared first, so it outlasts the windows that show its documents.
+  CDocuments m_documents;
   std::unique_ptr<CQtSettingsStore> m_pSettings;
   std::unique_ptr<CQtUserInterface> m_pUi;
   std::unique_ptr<CMainFrame> m_pMainFrame;

@@ -393,17 +393,33 @@ void CxImage::Flip() {
 
 void CxImage::Mirror() {
   if (!IsValid()) return;
-  int w = GetWidth();
+  const int w = GetWidth(), bpp = GetBpp();
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return;
+  // Packed rows are mirrored from a copy, one pixel at a time with plain bit
+  // arithmetic; the pad bits after the last pixel stay as they are.
+  std::vector<uint8_t> copy(bpp < 8 ? static_cast<size_t>((int64_t{w} * bpp + 7) / 8) : 0);
   for (int y = 0; y < GetHeight(); ++y) {
-    if (GetBpp() == 24) {
-      uint8_t* row = GetBits(y);
+    uint8_t* row = GetBits(y);
+    if (bpp == 24) {
       for (int a = 0, b = w - 1; a < b; ++a, --b)
         for (int c = 0; c < 3; ++c) std::swap(row[3 * a + c], row[3 * b + c]);
+    } else if (bpp == 8) {
+      std::reverse(row, row + w);
+    } else if (bpp == 4) {
+      std::memcpy(copy.data(), row, copy.size());
+      for (int x = 0, from = w - 1; x < w; ++x, --from) {
+        const uint8_t v = (from & 1) ? (copy[from >> 1] & 0x0F) : (copy[from >> 1] >> 4);
+        uint8_t& to = row[x >> 1];
+        to = (x & 1) ? static_cast<uint8_t>((to & 0xF0) | v) : static_cast<uint8_t>((to & 0x0F) | (v << 4));
+      }
     } else {
-      for (int a = 0, b = w - 1; a < b; ++a, --b) {
-        uint8_t ia = GetPixelIndex(a, y), ib = GetPixelIndex(b, y);
-        SetPixelIndex(a, y, ib);
-        SetPixelIndex(b, y, ia);
+      std::memcpy(copy.data(), row, copy.size());
+      for (int x = 0, from = w - 1; x < w; ++x, --from) {
+        const uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
+        if ((copy[from >> 3] >> (7 - (from & 7))) & 1)
+          row[x >> 3] |= mask;
+        else
+          row[x >> 3] &= static_cast<uint8_t>(~mask);
       }
     }
   }

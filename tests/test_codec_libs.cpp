@@ -433,6 +433,36 @@ TEST(TiffDecode, LayoutsMadeWithLibtiff) {
   EXPECT_LE(MaxDifference(DecodeAs(WriteTiff(ycbcr, flat), CXIMAGE_FORMAT_TIF, 24), RgbImage{24, 20, flat}), 3);
 }
 
+TEST(TiffDecode, RightToLeftRowsAreMirroredAtEveryDepth) {
+  // Each layout once left to right and once right to left: the second decodes
+  // to the first turned about its vertical axis. Widths leave part of the last
+  // byte unused, and several rows make sure each row is mirrored on its own.
+  struct Case {
+    TiffLayout layout;
+    int bpp;
+  };
+  const Case cases[] = {{{13, 3, 1, 1, PHOTOMETRIC_MINISBLACK}, 1},
+                        {{5, 3, 4, 1, PHOTOMETRIC_MINISBLACK}, 4},
+                        {{7, 3, 8, 1, PHOTOMETRIC_MINISBLACK}, 8},
+                        {{6, 3, 8, 3, PHOTOMETRIC_RGB}, 24}};
+  for (const Case& c : cases) {
+    const size_t line = (size_t(c.layout.w) * c.layout.bps * c.layout.spp + 7) / 8;
+    Bytes rows(line * c.layout.h);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = uint8_t(i * 37 + 11);
+    const RgbImage plain = DecodeAs(WriteTiff(c.layout, rows), CXIMAGE_FORMAT_TIF, c.bpp);
+    TiffLayout turned = c.layout;
+    turned.orientation = ORIENTATION_TOPRIGHT;
+    const RgbImage mirrored = DecodeAs(WriteTiff(turned, rows), CXIMAGE_FORMAT_TIF, c.bpp);
+    ASSERT_EQ(mirrored.rgb.size(), plain.rgb.size()) << c.bpp;
+    const int w = int(c.layout.w);
+    for (int y = 0; y < int(c.layout.h); ++y)
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < 3; ++k)
+          ASSERT_EQ(mirrored.rgb[(y * w + x) * 3 + k], plain.rgb[(y * w + w - 1 - x) * 3 + k])
+              << c.bpp << " bits at " << x << "," << y;
+  }
+}
+
 TEST(TiffDecode, UncompressedHeaderLargerThanFileIsRefused) {
   Bytes file = WriteTiff({8, 8, 8, 1, PHOTOMETRIC_MINISBLACK}, Bytes(64, 7));
   ASSERT_EQ(file[0], 'I');

@@ -353,9 +353,12 @@ bool CxImage::IsGrayScale() const {
   return true;
 }
 
-uint8_t CxImage::GetPixelIndex(int x, int y) const {
-  const uint8_t* row = GetBits(y);
-  switch (GetBpp()) {
+namespace {
+
+// The colour index of pixel x in a row of 1, 4 or 8 bits a pixel (0 for other
+// depths), and its setting, which leaves the row's other bits alone.
+uint8_t IndexAt(const uint8_t* row, int x, int bpp) {
+  switch (bpp) {
     case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
     case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
     case 8: return row[x];
@@ -363,9 +366,8 @@ uint8_t CxImage::GetPixelIndex(int x, int y) const {
   }
 }
 
-void CxImage::SetPixelIndex(int x, int y, uint8_t index) {
-  uint8_t* row = GetBits(y);
-  switch (GetBpp()) {
+void SetIndexAt(uint8_t* row, int x, int bpp, uint8_t index) {
+  switch (bpp) {
     case 1: {
       uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
       row[x >> 3] = (index & 1) ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask);
@@ -379,6 +381,12 @@ void CxImage::SetPixelIndex(int x, int y, uint8_t index) {
     default: break;
   }
 }
+
+}  // namespace
+
+uint8_t CxImage::GetPixelIndex(int x, int y) const { return IndexAt(GetBits(y), x, GetBpp()); }
+
+void CxImage::SetPixelIndex(int x, int y, uint8_t index) { SetIndexAt(GetBits(y), x, GetBpp(), index); }
 
 void CxImage::Flip() {
   if (!IsValid()) return;
@@ -395,8 +403,8 @@ void CxImage::Mirror() {
   if (!IsValid()) return;
   const int w = GetWidth(), bpp = GetBpp();
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return;
-  // Packed rows are mirrored from a copy, one pixel at a time with plain bit
-  // arithmetic; the pad bits after the last pixel stay as they are.
+  // Packed rows are mirrored from a copy of the row, one pixel at a time; the
+  // pad bits after the last pixel stay as they are.
   std::vector<uint8_t> copy(bpp < 8 ? static_cast<size_t>((int64_t{w} * bpp + 7) / 8) : 0);
   for (int y = 0; y < GetHeight(); ++y) {
     uint8_t* row = GetBits(y);
@@ -405,22 +413,9 @@ void CxImage::Mirror() {
         for (int c = 0; c < 3; ++c) std::swap(row[3 * a + c], row[3 * b + c]);
     } else if (bpp == 8) {
       std::reverse(row, row + w);
-    } else if (bpp == 4) {
-      std::memcpy(copy.data(), row, copy.size());
-      for (int x = 0, from = w - 1; x < w; ++x, --from) {
-        const uint8_t v = (from & 1) ? (copy[from >> 1] & 0x0F) : (copy[from >> 1] >> 4);
-        uint8_t& to = row[x >> 1];
-        to = (x & 1) ? static_cast<uint8_t>((to & 0xF0) | v) : static_cast<uint8_t>((to & 0x0F) | (v << 4));
-      }
     } else {
       std::memcpy(copy.data(), row, copy.size());
-      for (int x = 0, from = w - 1; x < w; ++x, --from) {
-        const uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
-        if ((copy[from >> 3] >> (7 - (from & 7))) & 1)
-          row[x >> 3] |= mask;
-        else
-          row[x >> 3] &= static_cast<uint8_t>(~mask);
-      }
+      for (int x = 0, from = w - 1; x < w; ++x, --from) SetIndexAt(row, x, bpp, IndexAt(copy.data(), from, bpp));
     }
   }
 }

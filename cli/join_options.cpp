@@ -32,6 +32,9 @@ const char* const kJoinUsage =
     "  --print-alignment       find them as --auto-align does and print them as options\n"
     "                          (--offset DX,DY --rotate2 A --scale2 S); OUTPUT may then be left\n"
     "                          out. Nothing trustworthy found: exit status 1\n"
+    "  --ignore-orientation    keep the stored pixels of a source whose orientation tag\n"
+    "                          (JPEG and PNG EXIF, TIFF) asks for it to be turned; by\n"
+    "                          default it is turned upright as it loads\n"
     "Merging:\n"
     "  --merge average|greatest|least   rule where the sources overlap (default average)\n"
     "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128)\n"
@@ -48,6 +51,9 @@ const char* const kJoinUsage =
     "  --zone X1,Y1,X2,Y2      save only this rectangle of the Target (corners in Target\n"
     "                          pixels, y down from the top, kept inside the Target; at\n"
     "                          least 64 x 64 inside it)\n"
+    "  --strip-metadata        write none of source 1's camera data (EXIF, XMP, IPTC, GPS\n"
+    "                          included) into OUTPUT; by default a JPEG, PNG or TIFF output\n"
+    "                          carries it, and source 1's colour profile always\n"
     "  --quiet                 no progress display\n"
     "Lists of jobs:\n"
     "  --jobs FILE             one join per line of FILE (- for standard input): options and\n"
@@ -259,6 +265,8 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
     else if (a == "--fade1") o.fade1 = 1;
     else if (a == "--fade2") o.fade2 = 1;
     else if (a == "--auto-align") o.autoAlign = true;
+    else if (a == "--ignore-orientation") o.ignoreOrientation = true;
+    else if (a == "--strip-metadata") o.stripMetadata = true;
     else if (a == "--print-alignment") o.autoAlign = o.printAlignment = true;
     else {
       // Options with a value: "--name value" or "--name=value".

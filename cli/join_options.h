@@ -31,6 +31,10 @@ struct JoinOptions {
   bool printAlignment = false;
   bool hasOffset = false, hasRotate2 = false, hasScale2 = false;
   bool quiet = false;
+  // Keep the stored pixels of a picture with an orientation tag; write no
+  // camera data into the output.
+  bool ignoreOrientation = false;
+  bool stripMetadata = false;
   // --jobs FILE: the list of joins to run instead of one ("-": standard input).
   std::string jobs;
   bool help = false;

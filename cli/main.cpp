@@ -27,6 +27,7 @@
 #include "engine/destdoc.h"
 #include "engine/documents.h"
 #include "engine/tessara_doc.h"
+#include "framework/settings.h"
 #include "framework/user_interface.h"
 
 using namespace tessara;
@@ -89,13 +90,17 @@ int Usage(const std::string& error) {
   return 2;
 }
 
-bool Load(CDocuments& documents, const std::string& path) {
+bool Load(CDocuments& documents, const std::string& path, bool quiet) {
   // Shown with a progress bar only when the picture is large enough to be
   // watched while it loads.
   UserInterface().SetPaneText(kPaneProcess, "Loading " + std::filesystem::path(path).filename().string());
   CTessaraDoc* doc = documents.OpenSource();
   if (!doc) return false;
-  if (doc->OnOpenDocument(path)) return true;
+  if (doc->OnOpenDocument(path)) {
+    if (!quiet && !doc->m_szLoadNote.empty())
+      std::fprintf(stderr, "%s: %s\n", std::filesystem::path(path).filename().string().c_str(), doc->m_szLoadNote.c_str());
+    return true;
+  }
   documents.CloseSource(*doc);
   return false;
 }
@@ -137,7 +142,10 @@ int RunJobs(const std::vector<std::string>& args, const JoinOptions& options) {
 int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   CDestdoc& doc = documents.MakeTarget();
   documents.MakeAlign();
-  if (!Load(documents, o.source1) || !Load(documents, o.source2)) return g_bInterrupted ? kStoppedStatus : 1;
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kTurnByOrientation, o.ignoreOrientation ? 0 : 1);
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
+  if (!Load(documents, o.source1, o.quiet) || !Load(documents, o.source2, o.quiet))
+    return g_bInterrupted ? kStoppedStatus : 1;
 
   doc.m_nOffsetX = o.offsetX;
   doc.m_nOffsetY = o.offsetY;
@@ -208,6 +216,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   if (g_bInterrupted) return kStoppedStatus;
   doc.m_bRefreshAfterSave = false;
   if (doc.SaveTargetToPath(o.output, o.filterIndex) != 1) return 1;
+  if (!doc.m_szSaveNote.empty()) ui.ShowMessage(doc.m_szSaveNote);
   return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "framework/document.h"
 #include "framework/user_interface.h"
 #include "image/dib.h"
+#include "image/ximage.h"
 
 namespace tessara {
 
@@ -77,6 +78,9 @@ class CDestdoc : public CDocument {
   // Makes the prepared copy of source n (1 or 2): scaled, mirrored, rotated.
   // A PrepareResult.
   int PrepareSource(int n);
+  // Converts source 2's prepared copy into source 1's colour space when their
+  // profiles differ, so that the overlap merges like with like.
+  void MatchColoursToSource1(Dib& copy);
   // The settings PrepareSource(n) and GenerateTarget work with, as they stand.
   SourceSettings SourceSettingsOf(int n) const;
   TargetSettings CurrentTargetSettings() const;
@@ -94,6 +98,11 @@ class CDestdoc : public CDocument {
   DibPtr PrepareOutput(int force24);
   int SaveTargetBmp(const std::string& path);
   int SaveTargetFile(const std::string& path, int format);
+  // Gives a picture about to be saved source 1's colour profile and, unless
+  // the user turned it off, its camera data.
+  void AttachSource1Metadata(CxImage& image) const;
+  // What the last save could not write (empty when it wrote everything).
+  std::string m_szSaveNote;
   int SaveTargetToPath(const std::string& path, int filterIndex);
   // The Zone's corners as the Target view set them.
   void SetZone(ZonePoint anchor, ZonePoint corner) {

@@ -7,9 +7,12 @@
 #include <filesystem>
 
 #include "engine/destdoc.h"
+#include "engine/tessara_doc.h"
+#include "framework/registry.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
 #include "image/codec.h"
+#include "image/colour_profile.h"
 #include "image/safe_file.h"
 #include "image/ximage.h"
 
@@ -104,6 +107,19 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
   return ok ? 1 : 0;
 }
 
+void CDestdoc::AttachSource1Metadata(CxImage& image) const {
+  const CTessaraDoc* first = g_pSourceDocs[0];
+  if (!first || !image.IsValid()) return;
+  // The Target is in source 1's colour space: the saved file says so (a grey
+  // profile does not fit the colour picture saved).
+  const IccProfile& icc = first->m_metadata.iccProfile;
+  if (!icc.empty() && CheckProfile(icc, false) == ProfileUse::kUsable) image.m_metadata.iccProfile = icc;
+  if (Settings().GetInt(settings_key::kConfigure, settings_key::kKeepCameraData, 1) != 0) {
+    image.m_metadata.camera = first->m_metadata.camera;
+    image.m_szSoftware = std::string("Tessara ") + TESSARA_VERSION;
+  }
+}
+
 int CDestdoc::SaveTargetFile(const std::string& path, int format) {
   m_pOutput = PrepareOutput(1);
   if (!m_pOutput) return 0;
@@ -111,7 +127,13 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
   {
     // The 24-bit output image becomes the codec layer's picture as it is.
     CxImage image(std::move(m_pOutput));
+    AttachSource1Metadata(image);
     ok = image.IsValid() && image.Save(path, format);
+    m_szSaveNote.clear();
+    if (ok && !image.m_szMetadataWarning.empty()) {
+      m_szSaveNote = "Saved without the camera data of source 1: " + image.m_szMetadataWarning + ".";
+      SetStatusText(m_szSaveNote);
+    }
   }
   if (!ok) ShowMessage(target_text::kFailedSave);
   m_pOutput.reset();

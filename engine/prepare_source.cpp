@@ -15,6 +15,7 @@
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
+#include "image/colour_profile.h"
 #include "image/parallel.h"
 #include "image/pixel_cursor.h"
 
@@ -403,7 +404,21 @@ int CDestdoc::PrepareSource(int n) {
     cover = std::move(prepared.coverage);
   }
   SetStatusText("");
+  if (n == 2 && slot) MatchColoursToSource1(*slot);
   return prepared.result;
+}
+
+void CDestdoc::MatchColoursToSource1(Dib& copy) {
+  const CTessaraDoc* first = g_pSourceDocs[0];
+  const CTessaraDoc* second = g_pSourceDocs[1];
+  if (!first || !second) return;
+  const IccProfile& from = second->m_metadata.iccProfile;
+  const IccProfile& to = first->m_metadata.iccProfile;
+  // Two pictures in one space (two untagged ones among them) merge as they
+  // are, byte for byte.
+  if (SameColourSpace(from, to)) return;
+  if (!ConvertColours(copy, from, to))
+    SetStatusText("Source 2 keeps its colours: its colour profile and source 1's cannot be matched.");
 }
 
 void CDestdoc::RefreshSources() {

@@ -8,7 +8,9 @@
 #include <new>
 #include <optional>
 
+#include "framework/settings.h"
 #include "framework/user_interface.h"
+#include "image/colour_profile.h"
 
 namespace tessara {
 
@@ -65,6 +67,8 @@ std::unique_ptr<CxImage> MakeImage(const std::string& path, int format) {
 
 bool CTessaraDoc::OnOpenDocument(const std::string& path) {
   m_bLoadStopped = false;
+  m_metadata = PictureMetadata();
+  m_szLoadNote.clear();
   if (!CanOpenForReading(path)) {
     ShowMessage(source_text::kFailedToOpen);
     return false;
@@ -87,6 +91,7 @@ bool CTessaraDoc::OnOpenDocument(const std::string& path) {
   }
   SetPathName(path);
   SetTitle(std::filesystem::path(path).filename().string());
+  if (!m_szLoadNote.empty()) UserInterface().SetPaneText(kPaneMessage, m_szLoadNote);
   return true;
 }
 
@@ -132,13 +137,18 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
     drop();
     return 0;
   }
-  const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
   const BITMAPINFOHEADER& hdr = m_pImage->Header();
   if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) {
     ShowMessage(source_text::kCannotHandle);
     drop();
     return 0;
   }
+  if (!TakeMetadata()) {
+    ShowMessage(source_text::kTooBig);
+    drop();
+    return 0;
+  }
+  const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
   // The picture becomes the document's block as it is, with the spare bytes
   // every block carries after its rows.
   DibPtr dib = m_pImage->TakeDib();
@@ -152,6 +162,52 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
   m_nWidth = w;
   m_nHeight = h;
   return 1;
+}
+
+std::string DescribeOrientation(int orientation) {
+  switch (orientation) {
+    case 2: return "mirrored left to right";
+    case 3: return "turned 180 degrees";
+    case 4: return "mirrored top to bottom";
+    case 5: return "turned 90 degrees clockwise and mirrored";
+    case 6: return "turned 90 degrees clockwise";
+    case 7: return "turned 90 degrees counter-clockwise and mirrored";
+    case 8: return "turned 90 degrees counter-clockwise";
+    default: return "left as it is";
+  }
+}
+
+bool CTessaraDoc::TakeMetadata() {
+  CxImage& image = *m_pImage;
+  m_metadata = std::move(image.m_metadata);
+  image.m_metadata = PictureMetadata();
+  std::string note;
+  const int tag = m_metadata.orientation;
+  if (tag >= 2 && tag <= 8) {
+    if (Settings().GetInt(settings_key::kConfigure, settings_key::kTurnByOrientation, 1) != 0) {
+      if (!image.Orient(tag)) return false;
+      m_metadata.orientation = 1;
+      note = "Turned upright by its orientation tag (" + DescribeOrientation(tag) + ").";
+    } else {
+      note = "Shown as stored: its orientation tag asks for it to be " + DescribeOrientation(tag) + ".";
+    }
+  }
+  if (!m_metadata.iccProfile.empty()) {
+    const bool grey = image.GetBpp() <= 8 && image.IsGrayScale();
+    const ProfileUse use = CheckProfile(m_metadata.iccProfile, grey);
+    if (use != ProfileUse::kUsable) {
+      m_metadata.ignored.push_back(use == ProfileUse::kWrongSpace ? "a colour profile of another colour space"
+                                                                  : "a damaged colour profile");
+      m_metadata.iccProfile.clear();
+    }
+  }
+  if (!m_metadata.ignored.empty()) {
+    std::string list;
+    for (const std::string& what : m_metadata.ignored) list += (list.empty() ? "" : ", ") + what;
+    note += (note.empty() ? "" : " ") + std::string("Ignored: ") + list + ".";
+  }
+  m_szLoadNote = note;
+  return true;
 }
 
 void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {

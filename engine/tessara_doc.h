@@ -30,6 +30,11 @@ class CTessaraDoc : public CDocument {
   int LoadBitmapFile(const std::string& path);
   int LoadWithCodec(const std::string& path, int format);
   void InitDibData();
+  // Takes what the decoded picture's file said besides its pixels, turns the
+  // picture upright when its tag asks and the user wants it, drops a colour
+  // profile that cannot be used, and writes the load's note. False when there
+  // was no memory to turn the picture.
+  bool TakeMetadata();
 
   int m_nWidth = 1;
   int m_nHeight = 1;
@@ -38,7 +43,17 @@ class CTessaraDoc : public CDocument {
   DibPtr m_pDib;
   // The decoded picture while its block is taken over; null otherwise.
   std::unique_ptr<CxImage> m_pImage;
+  // What the file said besides its pixels: the colour profile (empty: sRGB),
+  // the camera data, the orientation tag (`orientation` is 1 once the picture
+  // was turned upright; otherwise what the tag asked and was not done).
+  PictureMetadata m_metadata;
+  // What the status line says of this picture when it loads and when its
+  // window is active (empty when there is nothing to say).
+  std::string m_szLoadNote;
 };
+
+// Words for an orientation tag's turn ("turned 90 degrees clockwise").
+std::string DescribeOrientation(int orientation);
 
 // Brings a bitmap block read from a file to the form the rest of the program
 // takes: a 40-byte header, 4-byte colour-table entries and the rows right after

@@ -14,6 +14,10 @@ inline constexpr const char* kLastOpenDirectory = "Last Open Directory";
 inline constexpr const char* kLastOpenExtension = "Last Open Extension";
 inline constexpr const char* kLastSaveDirectory = "Last Save Directory";
 inline constexpr const char* kLastSaveExtension = "Last Save Extension";
+// 1 (the default) or 0: pictures are turned upright by their orientation tag
+// as they load; the saved Target carries source 1's camera data.
+inline constexpr const char* kTurnByOrientation = "Turn pictures by their orientation tag";
+inline constexpr const char* kKeepCameraData = "Keep the camera data of source 1";
 }  // namespace settings_key
 
 class ISettingsStore {

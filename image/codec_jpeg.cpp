@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -19,6 +20,7 @@
 // clang-format on
 
 #include "image/codec.h"
+#include "image/metadata.h"
 
 namespace tessara {
 
@@ -272,6 +274,36 @@ bool CreatePicture(DecodeState* s) {
   return true;
 }
 
+// The orientation tag of the first EXIF segment and the colour profile, which
+// may be split over several segments. A damaged profile is left out.
+void ReadOrientationAndProfile(DecodeState* s) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  PictureMetadata& meta = s->img->m_metadata;
+  static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < sizeof kExif || std::memcmp(m->data, kExif, 6) != 0) continue;
+    meta.taggedOrientation = ExifOrientation(m->data + 6, m->data_length - 6);
+    break;
+  }
+  meta.orientation = meta.taggedOrientation ? meta.taggedOrientation : 1;
+  JOCTET* icc = nullptr;
+  unsigned int length = 0;
+  if (jpeg_read_icc_profile(cinfo, &icc, &length) && icc) {
+    try {
+      meta.iccProfile.assign(icc, icc + length);
+    } catch (...) {
+      meta.ignored.push_back("a colour profile too big to hold");
+    }
+    std::free(icc);
+  } else {
+    bool anyIcc = false;
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
+      if (m->marker == JPEG_APP0 + 2 && m->data_length >= 12 && std::memcmp(m->data, "ICC_PROFILE", 12) == 0)
+        anyIcc = true;
+    if (anyIcc) meta.ignored.push_back("a damaged colour profile");
+  }
+}
+
 // Four-component rows, one at a time through s->cmykRow, turned into colours.
 void ReadCmykRows(DecodeState* s) {
   jpeg_decompress_struct* cinfo = &s->cinfo;
@@ -312,6 +344,10 @@ bool DecodeCore(DecodeState* s) {
   }
   jpeg_create_decompress(cinfo);
   AttachSource(s);
+  // EXIF (for the orientation) and the colour profile's pieces are kept by
+  // the library as it reads the header.
+  jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
   if (!CheckSizes(s)) {
     jpeg_destroy_decompress(cinfo);
@@ -324,6 +360,7 @@ bool DecodeCore(DecodeState* s) {
     jpeg_destroy_decompress(cinfo);
     return false;
   }
+  ReadOrientationAndProfile(s);
   jpeg_start_decompress(cinfo);
   if (s->cmyk)
     ReadCmykRows(s);
@@ -374,6 +411,9 @@ bool EncodeCore(EncodeState* s) {
   cinfo->Y_density = static_cast<UINT16>(ClampDensity(img->m_nYDpi));
 
   jpeg_start_compress(cinfo, TRUE);
+  const std::vector<uint8_t>& icc = img->m_metadata.iccProfile;
+  if (!icc.empty() && icc.size() <= 0xFFFFFFFFu)
+    jpeg_write_icc_profile(cinfo, icc.data(), static_cast<unsigned int>(icc.size()));
   JSAMPROW rows[kRowBatch];
   while (cinfo->next_scanline < cinfo->image_height) {
     unsigned first = cinfo->next_scanline;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "image/codec.h"
+#include "image/metadata.h"
 #include "image/parallel.h"
 
 namespace tessara {
@@ -246,6 +247,28 @@ void ReadResolution(png_structp png, png_infop info, CxImage& img) {
   }
 }
 
+// The colour profile and the orientation tag of an eXIf chunk before the
+// picture data. libpng drops a profile it finds damaged (with a warning).
+void ReadOrientationAndProfile(png_structp png, png_infop info, CxImage& img) {
+  PictureMetadata& meta = img.m_metadata;
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length) {
+    try {
+      meta.iccProfile.assign(profile, profile + length);
+    } catch (...) {
+      meta.ignored.push_back("a colour profile too big to hold");
+    }
+  }
+  png_uint_32 exifLength = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif)
+    meta.taggedOrientation = ExifOrientation(exif, exifLength);
+  meta.orientation = meta.taggedOrientation ? meta.taggedOrientation : 1;
+}
+
 // Rows without alpha go straight into the picture (two-bit rows take half of
 // theirs until they are widened).
 void ReadRowsIntoPicture(DecodeState* s) {
@@ -327,6 +350,7 @@ bool DecodeCore(DecodeState* s) {
   png_set_read_status_fn(png, OnRowRead);
   FillColourTable(*img, s->header, s->background, s->plan.depth);
   ReadResolution(png, info, *img);
+  ReadOrientationAndProfile(png, info, *img);
   if (s->plan.withAlpha)
     ReadRowsComposited(s);
   else
@@ -568,6 +592,13 @@ bool EncodeCore(EncodeState* s) {
   if (ppmX <= 0) ppmX = DpiToDpm(img->m_nXDpi > 0 ? img->m_nXDpi : 96);
   if (ppmY <= 0) ppmY = DpiToDpm(img->m_nYDpi > 0 ? img->m_nYDpi : 96);
   png_set_pHYs(png, info, static_cast<png_uint_32>(ppmX), static_cast<png_uint_32>(ppmY), PNG_RESOLUTION_METER);
+  // The colour profile, when there is one: a profile libpng finds unfit for
+  // the file is left out with a warning rather than failing the save.
+  const std::vector<uint8_t>& icc = img->m_metadata.iccProfile;
+  if (!icc.empty() && icc.size() <= 0x7FFFFFFF) {
+    png_set_benign_errors(png, 1);
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(), static_cast<png_uint_32>(icc.size()));
+  }
 
   // libpng writes the signature and the chunks before the picture data; the
   // data and the end are ours.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "image/codec.h"
+#include "image/metadata.h"
 
 namespace tessara {
 
@@ -226,6 +227,7 @@ class Decoder {
     if (!PlausibleSize()) return Fail("Corrupted TIFF file!");
     if (!m_img.Create(m_page.width, m_page.height, depth)) return Fail("CxImageTIF can't create image");
     SetResolution();
+    ReadOrientationAndProfile();
     bool ok = false;
     switch (layout) {
       case Layout::Bilevel:
@@ -261,6 +263,26 @@ class Decoder {
   bool FailWithLibraryText(const char* fallback) {
     m_img.SetError(m_file.message[0] ? m_file.message : fallback);
     return false;
+  }
+
+  // The rows are placed by the orientations that only flip or mirror (1..4);
+  // the four that turn the picture (5..8) are left to the load, which turns
+  // pictures upright or not as the user chose.
+  void ReadOrientationAndProfile() {
+    PictureMetadata& meta = m_img.m_metadata;
+    uint16_t tagged = 0;
+    if (TIFFGetField(m_tif, TIFFTAG_ORIENTATION, &tagged)) meta.taggedOrientation = tagged >= 1 && tagged <= 8 ? tagged : 0;
+    meta.orientation = meta.taggedOrientation >= 5 ? meta.taggedOrientation : 1;
+    uint32_t length = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(m_tif, TIFFTAG_ICCPROFILE, &length, &profile) && profile && length) {
+      try {
+        const uint8_t* bytes = static_cast<const uint8_t*>(profile);
+        meta.iccProfile.assign(bytes, bytes + length);
+      } catch (...) {
+        meta.ignored.push_back("a colour profile too big to hold");
+      }
+    }
   }
 
   bool ReadPageInfo() {
@@ -517,10 +539,10 @@ class Decoder {
     TIFFRGBAImage rgba;
     std::memset(&rgba, 0, sizeof rgba);
     if (!TIFFRGBAImageBegin(&rgba, m_tif, 1, emsg)) return Fail(emsg[0] ? emsg : "Corrupted TIFF file!");
+    // Rows in the file's own order whatever its orientation: asking for any
+    // other would make libtiff flip or mirror them itself.
     uint16_t o = m_page.orientation;
-    bool known =
-        o == ORIENTATION_TOPLEFT || o == ORIENTATION_TOPRIGHT || o == ORIENTATION_BOTRIGHT || o == ORIENTATION_BOTLEFT;
-    rgba.req_orientation = known ? o : ORIENTATION_TOPLEFT;
+    rgba.req_orientation = o >= ORIENTATION_TOPLEFT && o <= ORIENTATION_LEFTBOT ? o : ORIENTATION_TOPLEFT;
     uint32_t w = m_page.width, h = m_page.height;
     uint32_t band = 0;
     if (TIFFIsTiled(m_tif))
@@ -585,6 +607,9 @@ bool WritePage(TIFF* tif, CxImage& img) {
   TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(img.m_nXDpi > 0 ? img.m_nXDpi : 96));
   TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(img.m_nYDpi > 0 ? img.m_nYDpi : 96));
+  const std::vector<uint8_t>& icc = img.m_metadata.iccProfile;
+  if (!icc.empty() && icc.size() <= 0xFFFFFFFFu)
+    TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.data());
 
   // 1-bit pictures are stored with zero as white; when entry 0 is the darker
   // colour every bit is inverted on the way out (and the entries exchanged,

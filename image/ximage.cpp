@@ -15,6 +15,7 @@
 #include <new>
 
 #include "image/codec.h"
+#include "image/parallel.h"
 #include "image/picture_memory.h"
 #include "image/safe_file.h"
 
@@ -129,8 +130,16 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
   m_bStopped = false;
   auto attempt = [&](bool (*decoder)(ByteReader&, CxImage&)) {
     Destroy();
+    m_metadata = PictureMetadata();
     ByteReader in(buffer, size);
-    if (decoder(in, *this) && !m_bStopped) return true;
+    if (decoder(in, *this) && !m_bStopped) {
+      // The camera data is read only from a file that decoded.
+      if (decoder == DecodeJpeg) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_JPG, m_metadata);
+      else if (decoder == DecodePng) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_PNG, m_metadata);
+      else if (decoder == DecodeTiff) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_TIF, m_metadata);
+      return true;
+    }
+    m_metadata = PictureMetadata();
     Destroy();
     // Whatever the decoder said after it was stopped, the stop is the reason.
     if (m_bStopped) SetError(kDecodeStopped);
@@ -170,6 +179,15 @@ bool CxImage::Save(const std::string& path, int format) {
   } else {
     std::vector<uint8_t> out;
     if (!Encode(out, format)) return false;
+    // The camera data goes into the encoded bytes before they are written, so
+    // the file on disk is whole or not there at all. A failure costs only the
+    // camera data.
+    m_szMetadataWarning.clear();
+    if (!m_metadata.camera.Empty()) {
+      const CameraDataToWrite data{m_metadata.camera, GetWidth(), GetHeight(), m_szSoftware};
+      std::string why;
+      if (!EmbedCameraData(out, format, data, why)) m_szMetadataWarning = why;
+    }
     written = WriteFileReplacing(path, out.data(), out.size());
   }
   if (!written) {
@@ -418,6 +436,64 @@ void CxImage::Mirror() {
       for (int x = 0, from = w - 1; x < w; ++x, --from) SetIndexAt(row, x, bpp, IndexAt(copy.data(), from, bpp));
     }
   }
+}
+
+bool CxImage::Orient(int orientation) {
+  if (!IsValid() || orientation < 2 || orientation > 8) return true;
+  if (orientation == 2) {
+    Mirror();
+    return true;
+  }
+  if (orientation == 3) {
+    Mirror();
+    Flip();
+    return true;
+  }
+  if (orientation == 4) {
+    Flip();
+    return true;
+  }
+  // 5..8 turn the picture a quarter: the upright picture is as high as the
+  // stored one is wide. In top-down coordinates, upright pixel (x, y) is
+  // stored pixel (sx, sy):
+  //   5: (y, x)            6: (y, h - 1 - x)
+  //   7: (w - 1 - y, h - 1 - x)   8: (w - 1 - y, x)
+  const int w = GetWidth(), h = GetHeight(), bpp = GetBpp();
+  CxImage turned;
+  turned.m_nXDpi = m_nYDpi;
+  turned.m_nYDpi = m_nXDpi;
+  if (!turned.Create(h, w, bpp)) {
+    SetError(turned.GetLastError());
+    return false;
+  }
+  std::memcpy(turned.GetPalette(), GetPalette(), 4 * static_cast<size_t>(GetNumColors()));
+  const bool fromRight = orientation == 7 || orientation == 8;  // sx counts from the right
+  const bool fromBottom = orientation == 6 || orientation == 7;  // sy counts from the bottom
+  const int W = h, H = w;
+  ParallelRanges(0, H, 32, [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      // Upright row y (from the top) is stored column sx.
+      const int sx = fromRight ? w - 1 - y : y;
+      uint8_t* dst = turned.GetBits(H - 1 - y);
+      for (int x = 0; x < W; ++x) {
+        const int sy = fromBottom ? h - 1 - x : x;  // from the top
+        const uint8_t* src = GetBits(h - 1 - sy);
+        if (bpp == 24) {
+          std::memcpy(dst + 3 * static_cast<size_t>(x), src + 3 * static_cast<size_t>(sx), 3);
+        } else if (bpp == 8) {
+          dst[x] = src[sx];
+        } else {
+          SetIndexAt(dst, x, bpp, IndexAt(src, sx, bpp));
+        }
+      }
+    }
+  });
+  std::swap(m_pDib, turned.m_pDib);
+  std::swap(m_nDibSize, turned.m_nDibSize);
+  std::swap(m_nCapacity, turned.m_nCapacity);
+  std::swap(m_nXDpi, turned.m_nXDpi);
+  std::swap(m_nYDpi, turned.m_nYDpi);
+  return true;
 }
 
 void CxImage::SetError(const char* text) {

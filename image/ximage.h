@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/dib.h"
+#include "image/metadata.h"
 
 namespace tessara {
 
@@ -138,6 +139,11 @@ class CxImage {
   // Turns the picture upside down / left to right.
   void Flip();
   void Mirror();
+  // Turns and mirrors the picture as an orientation tag of `orientation`
+  // (2..8, as EXIF and TIFF number them) says it must be for viewing; 1 and
+  // other values change nothing. False (the picture as it was) when memory for
+  // the turned picture cannot be had.
+  bool Orient(int orientation);
 
   void SetError(const char* text);
   // True when the last decode was stopped by the thread's watch (not a fault of
@@ -151,6 +157,15 @@ class CxImage {
 
   std::string m_szLastError;
   int m_nFormat = CXIMAGE_FORMAT_UNKNOWN;
+  // What the file held besides its pixels (JPEG, PNG and TIFF decoders fill
+  // it); for a save, the colour profile the encoders write and the camera
+  // data Save writes after them.
+  PictureMetadata m_metadata;
+  // The software tag of a saved file's camera data.
+  std::string m_szSoftware;
+  // Set by Save when the picture was written but its camera data could not
+  // be: why.
+  std::string m_szMetadataWarning;
   int m_nJpegQuality = 90;
   int m_nXDpi = 96;
   int m_nYDpi = 96;

@@ -1,13 +1,18 @@
 // libFuzzer target for one decoder of the codec layer, chosen at build time by
-// TESSARA_FUZZ_FORMAT. Whatever decodes is encoded again in the same format (or
-// as PNG for bitmaps) so the encoders see odd pictures too. For bitmaps the
+// TESSARA_FUZZ_FORMAT. What a JPEG, PNG or TIFF carries besides its pixels is
+// taken as a load takes it: the picture turned by its orientation tag, its
+// colour profile checked, and its camera data written into the encoded copy.
+// Whatever decodes is encoded again in the same format (or as Targa for
+// bitmaps) so the encoders see odd pictures too. For bitmaps the
 // source-document path is exercised as well: the raw block, its check, and a
 // walk over its pixels when the check passes.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "image/colour_profile.h"
 #include "image/dib.h"
+#include "image/metadata.h"
 #include "image/ximage.h"
 
 #ifndef TESSARA_FUZZ_FORMAT
@@ -27,8 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int format = TESSARA_FUZZ_FORMAT;
   CxImage img(data, size, format);
   if (img.IsValid()) {
+    img.Orient(img.m_metadata.orientation);
+    if (!img.m_metadata.iccProfile.empty() &&
+        CheckProfile(img.m_metadata.iccProfile, img.GetBpp() <= 8 && img.IsGrayScale()) != ProfileUse::kUsable)
+      img.m_metadata.iccProfile.clear();
     std::vector<uint8_t> out;
-    img.Encode(out, format == CXIMAGE_FORMAT_BMP ? CXIMAGE_FORMAT_TGA : format);
+    const int as = format == CXIMAGE_FORMAT_BMP ? CXIMAGE_FORMAT_TGA : format;
+    if (img.Encode(out, as) && !img.m_metadata.camera.Empty()) {
+      const CameraDataToWrite camera{img.m_metadata.camera, img.GetWidth(), img.GetHeight(), "fuzz"};
+      std::string why;
+      EmbedCameraData(out, as, camera, why);
+    }
   }
   if (format == CXIMAGE_FORMAT_BMP) {
     if (DibPtr dib = ReadDibMemory(data, size)) {

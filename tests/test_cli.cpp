@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "cli/join_options.h"
+#include "image/metadata.h"
 #include "image/ximage.h"
 #include "tests/test_support.h"
 
@@ -177,6 +178,37 @@ TEST(JoinTool, OptionsReachTheTarget) {
             1);
   EXPECT_EQ(err, "Zone dimensions are too small.\nHeight and width should be at least 64 pixels.\n");
   EXPECT_FALSE(fs::exists(dir / "small.png"));
+}
+
+TEST(JoinTool, OrientationAndCameraDataOptions) {
+  // Source 1 is stored sideways with orientation 6 and carries EXIF, XMP and
+  // a colour profile.
+  const fs::path dir = test::TempDir();
+  const std::string pair = "'" + TestData("metadata/jpg_camera_orientation6.jpg").string() + "' '" +
+                           TestData("formats/jpg_rgb_444.jpg").string() + "'";
+  auto run = [&](const std::string& options, const char* name, std::string* err) {
+    const fs::path out = dir / name;
+    EXPECT_EQ(Join(options + " " + pair + " '" + out.string() + "'", err), 0) << *err;
+    return test::ReadBytes(out);
+  };
+  std::string err;
+  const std::vector<uint8_t> turned = run("", "turned.jpg", &err);
+  EXPECT_NE(err.find("jpg_camera_orientation6.jpg: Turned upright by its orientation tag"), std::string::npos) << err;
+  CxImage a(turned.data(), turned.size(), CXIMAGE_FORMAT_JPG);
+  EXPECT_EQ(a.GetWidth(), 61);  // 47 upright, source 2's 61 beside it at 0,0
+  EXPECT_EQ(a.GetHeight(), 61);
+  EXPECT_EQ(ReadMetadataValue(turned.data(), turned.size(), "Exif.Image.Make"), "Testcam");
+  EXPECT_EQ(ReadMetadataValue(turned.data(), turned.size(), "Exif.Image.Orientation"), "1");
+  EXPECT_FALSE(a.m_metadata.iccProfile.empty());
+
+  const std::vector<uint8_t> kept = run("--ignore-orientation --strip-metadata", "kept.jpg", &err);
+  CxImage b(kept.data(), kept.size(), CXIMAGE_FORMAT_JPG);
+  EXPECT_EQ(b.GetWidth(), 61);
+  EXPECT_EQ(b.GetHeight(), 47);
+  EXPECT_EQ(ReadMetadataValue(kept.data(), kept.size(), "Exif.Image.Make"), "");
+  EXPECT_EQ(ReadMetadataValue(kept.data(), kept.size(), "Xmp.dc.creator"), "");
+  // The colour profile is not camera data: the Target is still in its space.
+  EXPECT_EQ(b.m_metadata.iccProfile, a.m_metadata.iccProfile);
 }
 
 TEST(JoinTool, ZoneCornersOutsideTheTargetAreClamped) {

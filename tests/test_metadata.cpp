@@ -483,5 +483,51 @@ TEST_F(Metadata, BrokenMetadataCostsOnlyTheMetadata) {
   EXPECT_NE(src->m_szLoadNote.find("Ignored: a damaged colour profile"), std::string::npos) << src->m_szLoadNote;
 }
 
+TEST_F(Metadata, FilesMadeByOtherProgramsLoadWithWhatTheyCarry) {
+  // Made by tests/data/metadata/make_files.py (and ImageMagick for the TIFF)
+  // from the 61 x 47 test picture.
+  struct Case {
+    const char* name;
+    int width;
+    bool profile;
+    const char* make;
+  } cases[] = {
+      {"jpg_camera_orientation6.jpg", 47, true, "Testcam"},
+      {"jpg_big_endian_orientation8.jpg", 47, false, "Testcam"},
+      {"png_exif_orientation6_profile.png", 47, true, "Testcam"},
+      {"tif_orientation6_profile.tif", 47, true, ""},
+      {"jpg_orientation9.jpg", 61, false, "Testcam"},
+      {"jpg_thumbnail_past_end.jpg", 61, false, ""},
+      {"jpg_scrambled_exif.jpg", 61, false, ""},
+      {"jpg_garbage_profile_60k.jpg", 61, false, ""},
+      {"jpg_truncated_xmp.jpg", 61, false, ""},
+      {"png_garbage_profile.png", 61, false, ""},
+      {"png_garbage_exif.png", 61, false, ""},
+  };
+  for (const Case& c : cases) {
+    ui.Clear();
+    CTessaraDoc* src = Open(test::ReadBytes(test::TestData(std::string("metadata/") + c.name)), c.name);
+    ASSERT_TRUE(src) << c.name;
+    EXPECT_TRUE(ui.Messages().empty()) << c.name;
+    EXPECT_EQ(src->m_nWidth, c.width) << c.name;
+    EXPECT_EQ(src->m_nHeight, c.width == 47 ? 61 : 47) << c.name;
+    EXPECT_EQ(!src->m_metadata.iccProfile.empty(), c.profile) << c.name;
+    if (c.profile) {
+      EXPECT_EQ(ProfileName(src->m_metadata.iccProfile), "Wide test RGB") << c.name;
+    }
+    if (*c.make) {
+      // What was read is what a save writes.
+      CxImage out(CreateDib(0, 24, 8, 8, "x"));
+      out.m_metadata.camera = src->m_metadata.camera;
+      Bytes file;
+      ASSERT_TRUE(out.Encode(file, CXIMAGE_FORMAT_JPG));
+      std::string why;
+      ASSERT_TRUE(EmbedCameraData(file, CXIMAGE_FORMAT_JPG, {src->m_metadata.camera, 8, 8, "t"}, why)) << why;
+      EXPECT_EQ(ReadMetadataValue(file.data(), file.size(), "Exif.Image.Make"), c.make) << c.name;
+    }
+    RemoveSource(1);
+  }
+}
+
 }  // namespace
 }  // namespace tessara

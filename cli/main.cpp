@@ -187,12 +187,15 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     }
   }
 
+  // Nothing prepares the sources again after this: a source that needs no
+  // turning or scaling becomes its own prepared copy.
+  doc.m_bTakeSourcePictures = true;
   for (int n = 1; n <= 2; ++n) {
     const int result = doc.PrepareSource(n);
     if (result == kPrepareDone) {
       // Nothing prepares this source again: its picture goes now, and leaves
       // its memory to the next prepared copy and the Target.
-      documents.Source(n)->m_pDib.reset();
+      if (documents.Source(n)) documents.Source(n)->m_pDib.reset();
       continue;
     }
     if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);

@@ -61,6 +61,8 @@ inline constexpr ProgressColour kProgressGrey{128, 128, 128};
 // The degree-to-radian factor used throughout, made from 3.14159.
 inline constexpr double kDegToRad = 0.017453277777777776;
 
+class CTessaraDoc;
+
 class CDestdoc : public CDocument {
  public:
   CDestdoc();
@@ -81,6 +83,12 @@ class CDestdoc : public CDocument {
   // Converts source 2's prepared copy into source 1's colour space when their
   // profiles differ, so that the overlap merges like with like.
   void MatchColoursToSource1(Dib& copy);
+  // Set by the batch tool, which drops each source picture once it is
+  // prepared: a source at full size, neither turned nor mirrored, is then its
+  // own prepared copy (taken from its document), which spares a copy as large
+  // as the picture. The desktop program keeps its sources and never sets it.
+  bool m_bTakeSourcePictures = false;
+  bool TakeSourceAsCopy(int n, CTessaraDoc& source, DibPtr& slot);
   // The settings PrepareSource(n) and GenerateTarget work with, as they stand.
   SourceSettings SourceSettingsOf(int n) const;
   TargetSettings CurrentTargetSettings() const;

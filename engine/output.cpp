@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
@@ -121,20 +122,34 @@ void CDestdoc::AttachSource1Metadata(CxImage& image) const {
 }
 
 int CDestdoc::SaveTargetFile(const std::string& path, int format) {
-  m_pOutput = PrepareOutput(1);
-  if (!m_pOutput) return 0;
-  bool ok;
-  {
-    // The 24-bit output image becomes the codec layer's picture as it is.
-    CxImage image(std::move(m_pOutput));
-    AttachSource1Metadata(image);
-    ok = image.IsValid() && image.Save(path, format);
-    m_szSaveNote.clear();
-    if (ok && !image.m_szMetadataWarning.empty()) {
-      m_szSaveNote = "Saved without the camera data of source 1: " + image.m_szMetadataWarning + ".";
-      SetStatusText(m_szSaveNote);
+  // A whole 24-bit Target is its own output image: the encoders read it where
+  // it lies (lent, and left as it was) instead of from a copy as large.
+  std::optional<CxImage> image;
+  if (m_bZoneOnly != 1 && m_pTarget && m_pTarget->BitCount() == 24) {
+    m_pSource1.reset();
+    m_pSource2.reset();
+    image.emplace();
+    if (image->Lend(*m_pTarget)) {
+      m_nOutputWidth = m_pTarget->Width();
+      m_nOutputHeight = m_pTarget->Height();
+    } else {
+      image.reset();
     }
   }
+  if (!image) {
+    m_pOutput = PrepareOutput(1);
+    if (!m_pOutput) return 0;
+    // The 24-bit output image becomes the codec layer's picture as it is.
+    image.emplace(std::move(m_pOutput));
+  }
+  AttachSource1Metadata(*image);
+  bool ok = image->IsValid() && image->Save(path, format);
+  m_szSaveNote.clear();
+  if (ok && !image->m_szMetadataWarning.empty()) {
+    m_szSaveNote = "Saved without the camera data of source 1: " + image->m_szMetadataWarning + ".";
+    SetStatusText(m_szSaveNote);
+  }
+  image.reset();
   if (!ok) ShowMessage(target_text::kFailedSave);
   m_pOutput.reset();
   if (m_bRefreshAfterSave) RefreshSources();

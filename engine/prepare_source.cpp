@@ -396,6 +396,11 @@ int CDestdoc::PrepareSource(int n) {
   cover.Clear();
   SetStageText(n == 1 ? target_text::kLoadingSource1 : target_text::kLoadingSource2);
 
+  if (m_bTakeSourcePictures && TakeSourceAsCopy(n, *doc, slot)) {
+    SetStatusText("");
+    if (n == 2) MatchColoursToSource1(*slot);
+    return kPrepareDone;
+  }
   StatusLineObserver observer(*this, kProgressGreen);
   PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, SourceSettingsOf(n), observer);
   if (prepared.tooLarge) ShowMessage(target_text::kNoMemorySource);
@@ -406,6 +411,27 @@ int CDestdoc::PrepareSource(int n) {
   SetStatusText("");
   if (n == 2 && slot) MatchColoursToSource1(*slot);
   return prepared.result;
+}
+
+bool CDestdoc::TakeSourceAsCopy(int n, CTessaraDoc& source, DibPtr& slot) {
+  const SourceSettings s = SourceSettingsOf(n);
+  if (static_cast<int16_t>(s.scaleX) != 1024 || static_cast<int16_t>(s.scaleY) != 1024 || s.rotation != 0.0 ||
+      s.mirror)
+    return false;
+  Dib& dib = *source.m_pDib;
+  if (dib.Size() < sizeof(BITMAPINFOHEADER) || !DibFitsBlock(dib)) return false;
+  BITMAPINFOHEADER& h = dib.Header();
+  const uint64_t stride = DibRowStride(h.biWidth, 24);
+  if (h.biSize != 40 || h.biBitCount != 24 || h.biCompression != BI_RGB || h.biClrUsed != 0 || h.biWidth <= 0 ||
+      h.biHeight <= 0 || h.biSizeImage != stride * static_cast<uint64_t>(h.biHeight))
+    return false;
+  // The header and row padding the preparation would have given its copy.
+  h.biPlanes = 1;
+  h.biXPelsPerMeter = h.biYPelsPerMeter = 0;
+  h.biClrImportant = 0;
+  ZeroRowPadding(dib);
+  slot = std::move(source.m_pDib);
+  return true;
 }
 
 void CDestdoc::MatchColoursToSource1(Dib& copy) {

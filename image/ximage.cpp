@@ -302,13 +302,18 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
 }
 
 void CxImage::Destroy() {
-  FreePictureMemory(m_pDib, m_nCapacity);
+  if (m_bLent) {
+    if (m_pDib) std::memcpy(m_pDib, &m_lentHeader, sizeof m_lentHeader);
+    m_bLent = false;
+  } else {
+    FreePictureMemory(m_pDib, m_nCapacity);
+  }
   m_pDib = nullptr;
   m_nDibSize = m_nCapacity = 0;
 }
 
 DibPtr CxImage::TakeDib() {
-  if (!m_pDib) return nullptr;
+  if (!m_pDib || m_bLent) return nullptr;
   std::memset(m_pDib + m_nDibSize, 0, m_nCapacity - m_nDibSize);
   DibPtr dib = Dib::Adopt(m_pDib, m_nCapacity, m_nCapacity);
   if (!dib) return nullptr;
@@ -317,21 +322,47 @@ DibPtr CxImage::TakeDib() {
   return dib;
 }
 
+namespace {
+// A block whose rows the codec layer can take as they are: a 40-byte header,
+// 24 bits, no compression, no colour table, every row inside the block.
+bool IsPlainTrueColourBlock(const Dib& dib) {
+  if (dib.Size() < 40) return false;
+  const BITMAPINFOHEADER& h = dib.Header();
+  const uint64_t stride = static_cast<uint64_t>(DibRowStride(h.biWidth, 24));
+  return h.biSize == 40 && h.biBitCount == 24 && h.biCompression == BI_RGB && h.biWidth > 0 && h.biHeight > 0 &&
+         h.biSizeImage == stride * static_cast<uint64_t>(h.biHeight) && 40 + uint64_t{h.biSizeImage} <= dib.Size();
+}
+}  // namespace
+
+bool CxImage::Lend(Dib& dib) {
+  Destroy();
+  if (!IsPlainTrueColourBlock(dib)) return false;
+  std::memcpy(&m_lentHeader, dib.Data(), sizeof m_lentHeader);
+  m_bLent = true;
+  m_nFormat = CXIMAGE_FORMAT_BMP;
+  m_nDibSize = 40 + dib.Header().biSizeImage;
+  m_nCapacity = 0;
+  m_pDib = dib.Data();
+  AdoptedHeader();
+  return true;
+}
+
 CxImage::CxImage(DibPtr dib) : m_nFormat(CXIMAGE_FORMAT_BMP) {
   if (!dib || dib->Size() < 40) return;
-  const BITMAPINFOHEADER& h = dib->Header();
-  const uint64_t stride = static_cast<uint64_t>(DibRowStride(h.biWidth, 24));
-  if (h.biSize != 40 || h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight <= 0 ||
-      h.biSizeImage != stride * static_cast<uint64_t>(h.biHeight) || 40 + uint64_t{h.biSizeImage} > dib->Size()) {
+  if (!IsPlainTrueColourBlock(*dib)) {
     // Anything else goes through the bitmap decoder.
     Decode(dib->Data(), dib->Size(), CXIMAGE_FORMAT_BMP);
     return;
   }
-  // What the decoder would set: the header's resolution from ours when it
-  // carries none, a full (empty) colour table at 24 bits.
-  m_nDibSize = 40 + h.biSizeImage;
+  m_nDibSize = 40 + dib->Header().biSizeImage;
   m_nCapacity = dib->Capacity();
   m_pDib = dib->ReleaseData();
+  AdoptedHeader();
+}
+
+void CxImage::AdoptedHeader() {
+  // What the decoder would set: the header's resolution from ours when it
+  // carries none, a full (empty) colour table at 24 bits.
   BITMAPINFOHEADER& mine = Header();
   if (mine.biXPelsPerMeter > 0) m_nXDpi = DpmToDpi(mine.biXPelsPerMeter);
   if (mine.biYPelsPerMeter > 0) m_nYDpi = DpmToDpi(mine.biYPelsPerMeter);
@@ -440,6 +471,7 @@ void CxImage::Mirror() {
 
 bool CxImage::Orient(int orientation) {
   if (!IsValid() || orientation < 2 || orientation > 8) return true;
+  if (m_bLent) return false;  // a lent block is never changed
   if (orientation == 2) {
     Mirror();
     return true;

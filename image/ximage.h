@@ -87,6 +87,11 @@ class CxImage {
   // bits (an output image): the same picture the bitmap decoder would make of
   // it, without copying its rows.
   explicit CxImage(DibPtr dib);
+  // Lends such a block to the encoders without copying or owning it: the
+  // picture is the block's own memory while the object lives, and the block's
+  // header, which the encoders see with the resolution filled in, is put back
+  // as it was when the object ends. False (nothing lent) for any other block.
+  bool Lend(Dib& dib);
   ~CxImage() { Destroy(); }
   CxImage(const CxImage&) = delete;
   CxImage& operator=(const CxImage&) = delete;
@@ -173,7 +178,11 @@ class CxImage {
 
  private:
   bool DecodeAs(const uint8_t* buffer, size_t size, int format);
-  uint8_t* m_pDib = nullptr;  // from AllocatePictureMemory
+  // Sets the header of a block taken over or lent as the bitmap decoder would.
+  void AdoptedHeader();
+  uint8_t* m_pDib = nullptr;  // from AllocatePictureMemory, or lent
+  bool m_bLent = false;
+  BITMAPINFOHEADER m_lentHeader{};
   size_t m_nDibSize = 0;
   size_t m_nCapacity = 0;
   bool m_bStopped = false;

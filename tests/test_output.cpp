@@ -210,6 +210,48 @@ TEST_F(Output, FailuresKeepExistingFiles) {
   EXPECT_EQ(files, 1);
 }
 
+TEST_F(Output, AWholeTargetIsSavedFromItselfAndLeftAsItWas) {
+  // Saved without an output copy: the file holds the Target's pixels, and the
+  // Target block (header and spare bytes too) is the same after the save.
+  Target(24, 37, 11);
+  ASSERT_TRUE(doc->m_pTarget);
+  const std::vector<uint8_t> before(doc->m_pTarget->Data(), doc->m_pTarget->Data() + doc->m_pTarget->Size());
+  for (const char* name : {"whole.png", "whole.tga", "whole.pcx"}) {
+    ASSERT_EQ(doc->SaveTargetToPath((dir / name).string(), 0), 1) << name;
+    ASSERT_TRUE(doc->m_pTarget);
+    EXPECT_EQ(std::vector<uint8_t>(doc->m_pTarget->Data(), doc->m_pTarget->Data() + doc->m_pTarget->Size()), before);
+    CxImage back((dir / name).string(), CXIMAGE_FORMAT_UNKNOWN);
+    EXPECT_EQ(test::MaxDifference(test::ToRgb(back), {doc->m_pTarget->Width(), doc->m_pTarget->Height(),
+                                                     DibToRgb(*doc->m_pTarget)}),
+              0)
+        << name;
+    EXPECT_EQ(doc->m_nOutputWidth, 37 * 2);
+  }
+}
+
+TEST_F(Output, SourcesTakenAsTheirOwnCopiesGiveTheSameTarget) {
+  // The batch tool lets a source at full size be its own prepared copy; the
+  // Target is the one a copy gives, and a turned source is still copied.
+  auto run = [&](bool take, double rotation2) {
+    Restart();
+    AddSource(Coordinates24(23, 9));
+    AddSource(Coordinates24(19, 9));
+    doc->m_nOffsetX = 11;
+    doc->m_dRotation2 = rotation2;
+    g_bFadeEdge2 = 1;
+    doc->m_bTakeSourcePictures = take;
+    EXPECT_EQ(doc->PrepareSource(1), kPrepareDone);
+    EXPECT_EQ(doc->PrepareSource(2), kPrepareDone);
+    EXPECT_EQ(doc->GenerateTarget(), 1);
+    const bool taken1 = documents.Source(1)->m_pDib == nullptr, taken2 = documents.Source(2)->m_pDib == nullptr;
+    EXPECT_EQ(taken1, take);
+    EXPECT_EQ(taken2, take && rotation2 == 0.0);
+    return DibToRgb(*doc->m_pTarget);
+  };
+  EXPECT_EQ(run(true, 0.0), run(false, 0.0));
+  EXPECT_EQ(run(true, 2.5), run(false, 2.5));
+}
+
 TEST(PrintLayout, FillsThePageWidthKeepingProportions) {
   EXPECT_EQ(PrintDestinationHeight(1000, 500, 4800, 600, 300), 1200);
   EXPECT_EQ(PrintDestinationHeight(1000, 500, 4800, 600, 600), 2400);

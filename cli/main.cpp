@@ -173,7 +173,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     const AutoAlignResult found = FindAutoAlignment(doc);
     if (found.status == kAutoAlignStopped) return kStoppedStatus;
     if (found.status != kAutoAlignFound) {
-      ui.ShowMessage(auto_align_text::kNoCommonDetail);
+      ui.ShowMessage(found.status == kAutoAlignNoMemory ? found.message : auto_align_text::kNoCommonDetail);
       return 1;
     }
     if (!o.hasOffset) doc.m_nOffsetX = found.settings.offsetX, doc.m_nOffsetY = found.settings.offsetY;

@@ -22,6 +22,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
+#include "image/picture_memory.h"
 
 namespace tessara {
 
@@ -473,6 +474,16 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestd
     result.status = status;
     return result;
   };
+  // Grey copies of both pictures at full size come first: their memory is
+  // asked of the system before, as past what it has the kernel would end the
+  // program instead of refusing.
+  const uint64_t greyBytes =
+      static_cast<uint64_t>(std::max(source1.Width(), 0)) * static_cast<uint64_t>(std::abs(source1.Height())) +
+      static_cast<uint64_t>(std::max(source2.Width(), 0)) * static_cast<uint64_t>(std::abs(source2.Height()));
+  if (!MemoryAtHand(greyBytes)) {
+    result.message = std::string(auto_align_text::kNoMemory) + " " + MemoryAskedText(greyBytes);
+    return finish(kAutoAlignNoMemory);
+  }
   const AlignProgress step(session);
   const cv::Mat grey1 = GreyCopy(source1, false);
   if (step(10)) return finish(kAutoAlignStopped);
@@ -522,7 +533,19 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
   // Mirrored copies of different sense: the pictures are each other's
   // mirror image, so source 2 is compared mirrored.
   const bool mirrored = (session.m_bMirror1 != 0) != (session.m_bMirror2 != 0);
-  result = EstimateAlignment(s1, s2, session, mirrored);
+  try {
+    result = EstimateAlignment(s1, s2, session, mirrored);
+  } catch (const cv::Exception&) {
+    // OpenCV's allocations fail by throwing; the user's session must
+    // survive it.
+    result = AutoAlignResult{};
+    result.status = kAutoAlignNoMemory;
+    result.message = auto_align_text::kNoMemory;
+  } catch (const std::bad_alloc&) {
+    result = AutoAlignResult{};
+    result.status = kAutoAlignNoMemory;
+    result.message = auto_align_text::kNoMemory;
+  }
   if (result.status != kAutoAlignFound) return result;
   PrepareGeometry g1{s1.Width(), std::abs(s1.Height()), s1.BitCount(), session.m_nScale1X, session.m_nScale1Y,
                      session.m_dRotation1, session.m_bCutCorners1, session.m_bMirror1};

@@ -19,6 +19,7 @@ class CDestdoc;
 namespace auto_align_text {
 inline constexpr const char* kNoCommonDetail = "No common detail found: align the sources by hand.";
 inline constexpr const char* kFinding = "Finding the alignment";
+inline constexpr const char* kNoMemory = "Not enough memory to align the sources automatically.";
 }  // namespace auto_align_text
 
 // p1 = [[a, -b], [b, a]] p2 + (tx, ty): a point of source 2 to where the same
@@ -75,7 +76,13 @@ AutoAlignPlacement SettingsForSimilarity(const PrepareGeometry& g1, const Prepar
 AutoAlignPlacement SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
                                 double refY);
 
-enum AutoAlignStatus { kAutoAlignFound = 0, kAutoAlignNotFound = 1, kAutoAlignStopped = 2, kAutoAlignMissing = 3 };
+enum AutoAlignStatus {
+  kAutoAlignFound = 0,
+  kAutoAlignNotFound = 1,
+  kAutoAlignStopped = 2,
+  kAutoAlignMissing = 3,
+  kAutoAlignNoMemory = 4,  // the working copies could not be had; `message` says how much was asked for
+};
 
 struct AutoAlignResult {
   int status = kAutoAlignMissing;
@@ -84,6 +91,8 @@ struct AutoAlignResult {
   int matches = 0;          // matches that passed the ratio test
   int inliers = 0;          // of those, how many agree on the estimate
   AutoAlignPlacement settings;
+  // What to tell the user when the status is kAutoAlignNoMemory.
+  std::string message;
 };
 
 // A result is trusted only when at least this many matches agree on one

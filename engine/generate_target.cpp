@@ -525,7 +525,7 @@ int CDestdoc::GenerateTarget() {
   // while it is being laid.
   m_pTarget = CreateTargetCanvas(plan);
   if (!m_pTarget) {
-    ShowMessage(target_text::kNoMemoryTarget);
+    ShowMessage(WithDibRefusal(target_text::kNoMemoryTarget, plan.depth, plan.width, plan.height));
     ClearTarget();
     return 0;
   }

@@ -159,6 +159,9 @@ int PlanCopy(const Dib& src, const SourceSettings& s, CopyPlan& p, bool& tooLarg
   if (!(nwf >= 1.0) || !(nhf >= 1.0)) return kPrepareNoMemory;  // also NaN
   if (nwf > kDibMaxSide + 1.0 || nhf > kDibMaxSide + 1.0) {
     tooLarge = true;
+    // Only for the message: the sizes the copy would have had.
+    p.nw = static_cast<int>(std::min(nwf, 2147483647.0));
+    p.nh = static_cast<int>(std::min(nhf, 2147483647.0));
     return kPrepareNoMemory;
   }
   p.nw = static_cast<int>(nwf);
@@ -339,12 +342,14 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   CopyPlan plan;
   prepared.result = CheckSourceFormat(src);
   if (prepared.result == kPrepareDone) prepared.result = PlanCopy(src, settings, plan, prepared.tooLarge);
+  if (prepared.tooLarge) prepared.why = DibRefusalText(plan.outBits, plan.nw, plan.nh);
   if (prepared.result != kPrepareDone) return prepared;
 
   DibPtr out = NewDib(0, plan.outBits, plan.nw, plan.nh);
   if (!out) {
     prepared.result = kPrepareNoMemory;
     prepared.tooLarge = true;
+    prepared.why = DibRefusalText(plan.outBits, plan.nw, plan.nh);
     return prepared;
   }
   SetCopyColorTable(src, *out);
@@ -403,7 +408,9 @@ int CDestdoc::PrepareSource(int n) {
   }
   StatusLineObserver observer(*this, kProgressGreen);
   PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, SourceSettingsOf(n), observer);
-  if (prepared.tooLarge) ShowMessage(target_text::kNoMemorySource);
+  if (prepared.tooLarge)
+    ShowMessage(prepared.why.empty() ? std::string(target_text::kNoMemorySource)
+                                     : std::string(target_text::kNoMemorySource) + " " + prepared.why);
   if (prepared.result == kPrepareDone) {
     slot = std::move(prepared.picture);
     cover = std::move(prepared.coverage);

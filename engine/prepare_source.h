@@ -40,6 +40,9 @@ struct PreparedSource {
   // Set when the copy was refused for being larger than any picture can be, or
   // its memory could not be had: the user is told of a lack of memory.
   bool tooLarge = false;
+  // Then why, as a sentence for the user (the copy's size against the limits,
+  // or the memory asked for).
+  std::string why;
 };
 
 // Makes the prepared copy of `source`: scaled, mirrored and rotated in one

@@ -129,7 +129,7 @@ bool DecodeBmp(ByteReader& in, CxImage& img) {
     return false;
   }
   if (!img.Create(layout.width, layout.height, layout.bits)) {
-    img.SetError("Can't allocate memory");
+    img.SetError(img.WithCreateRefusal("Can't allocate memory").c_str());
     return false;
   }
   const BITMAPINFOHEADER& h = layout.header;

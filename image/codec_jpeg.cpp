@@ -40,9 +40,10 @@ constexpr uint64_t kMaxPixelsPerByte = 1024;
 // from claiming gigapixels.
 constexpr uint64_t kMaxArithmeticPixelsPerByte = 65536;
 // Progressive and multi-scan files are decoded through a buffer of every DCT
-// coefficient (two bytes a sample); larger buffers than this are refused
-// before any is allocated, and libjpeg is held to it as well.
-constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 30;
+// coefficient (two bytes a sample). It is held to the same limit as the
+// picture beside it: larger buffers are refused before any is allocated, and
+// libjpeg is held to it as well.
+uint64_t CoefficientLimit() { return PictureByteLimit(); }
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -175,6 +176,7 @@ struct DecodeState {
   bool grey;          // one component: an 8-bit grey picture
   bool cmyk;          // four inks, turned into colours row by row
   bool createFailed;  // CxImage::Create has put its own message
+  uint64_t coefficientBytes;  // a multi-scan file's buffer, 0 for others
   std::unique_ptr<uint8_t[]> cmykRow;
 };
 
@@ -228,15 +230,18 @@ bool CheckSizes(DecodeState* s) {
       const uint64_t across = (comp.width_in_blocks + h - 1) / h * h, down = (comp.height_in_blocks + v - 1) / v * v;
       coefficients += across * down * DCTSIZE2 * sizeof(JCOEF);
     }
-    if (coefficients > kMaxCoefficientBytes) {
+    if (coefficients > CoefficientLimit()) {
       std::snprintf(s->err.message, sizeof s->err.message,
-                    "Progressive JPEG of %ux%u pixels is too big to decode (it needs %llu MB of working memory)",
+                    "Progressive JPEG of %ux%u pixels is too big to decode (it needs %llu MB of working memory, "
+                    "more than the %llu MB the program allows)",
                     cinfo->image_width, cinfo->image_height,
-                    static_cast<unsigned long long>(coefficients >> 20));
+                    static_cast<unsigned long long>(coefficients >> 20),
+                    static_cast<unsigned long long>(CoefficientLimit() >> 20));
       return false;
     }
+    s->coefficientBytes = coefficients;
   }
-  cinfo->mem->max_memory_to_use = static_cast<long>(kMaxCoefficientBytes + (uint64_t{64} << 20));
+  cinfo->mem->max_memory_to_use = static_cast<long>(CoefficientLimit() + (uint64_t{64} << 20));
   return true;
 }
 
@@ -355,7 +360,8 @@ bool DecodeCore(DecodeState* s) {
   }
   ChooseOutputSpace(s);
   jpeg_calc_output_dimensions(cinfo);
-  if (!CreatePicture(s)) {
+  if (!CreatePicture(s) ||
+      (s->coefficientBytes && !s->img->WorkingMemoryFits(s->coefficientBytes, "Progressive JPEG too big to decode"))) {
     s->createFailed = true;
     jpeg_destroy_decompress(cinfo);
     return false;

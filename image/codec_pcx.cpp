@@ -165,7 +165,7 @@ bool Decode(ByteReader& in, CxImage& img) {
   if (!img.Create(width, height, depth)) return false;
   if (dpiX) img.SetXDpi(dpiX);
   if (dpiY) img.SetYDpi(dpiY);
-  if (bufferSize > PictureByteLimit()) return Fail(img, "CxImage::Create can't allocate memory");
+  if (!img.WorkingMemoryFits(bufferSize, "CxImage::Create can't allocate memory")) return false;
   std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
 
   if (!ExpandRunLength(in, buffer, img) || !ReadPalette(in, h, bits, planes, img)) return false;

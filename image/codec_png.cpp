@@ -312,6 +312,11 @@ void ReadRowsComposited(DecodeState* s) {
   const unsigned channels = s->plan.greyAlpha ? 2 : 4;
   if (rowBytes != static_cast<size_t>(width) * channels) png_error(png, "Unexpected PNG row layout");
   const size_t bufferRows = interlaced ? s->header.height : 1;
+  // The interlaced buffer holds the whole picture at four bytes a pixel.
+  if (!s->img->WorkingMemoryFits(uint64_t{rowBytes} * bufferRows, "Insufficient memory for the PNG rows")) {
+    s->createFailed = true;
+    png_error(png, "Insufficient memory for the PNG rows");
+  }
   if (!AllocateArray(s->pixels, rowBytes * bufferRows)) png_error(png, "Insufficient memory for the PNG rows");
   if (interlaced) {
     if (!AllocateArray(s->rowPointers, s->header.height)) png_error(png, "Insufficient memory for the PNG rows");

@@ -236,7 +236,8 @@ bool Decode(ByteReader& in, CxImage& img) {
   const uint64_t needed = compressed ? (pixels + 127) / 128 * (1 + filePixelBytes) : pixels * filePixelBytes;
   if (needed > available) return Fail(img, "corrupted TGA");
 
-  if (!img.Create(h.width, h.height, indexed ? 8 : 24)) return Fail(img, "TGA Create failed");
+  if (!img.Create(h.width, h.height, indexed ? 8 : 24))
+    return Fail(img, img.WithCreateRefusal("TGA Create failed").c_str());
   if (mapBytes) {
     ReadColourMap(h, in.Current(), entryBytes, img);
     in.Skip(mapBytes);

@@ -225,7 +225,8 @@ class Decoder {
         break;
     }
     if (!PlausibleSize()) return Fail("Corrupted TIFF file!");
-    if (!m_img.Create(m_page.width, m_page.height, depth)) return Fail("CxImageTIF can't create image");
+    if (!m_img.Create(m_page.width, m_page.height, depth))
+      return Fail(m_img.WithCreateRefusal("CxImageTIF can't create image").c_str());
     SetResolution();
     ReadOrientationAndProfile();
     bool ok = false;
@@ -394,6 +395,7 @@ class Decoder {
           }
           return true;
         }
+        if (!m_img.WorkingMemoryFits(uint64_t{line} * rps, "No space for raster buffer")) return false;
         std::vector<uint8_t> strip(line * rps);
         for (uint32_t row = 0; row < h; row += rps) {
           uint32_t rows = rps < h - row ? rps : h - row;
@@ -413,6 +415,10 @@ class Decoder {
       if (tw == 0 || th == 0 || tileSize <= 0 || tileRow <= 0 || (static_cast<uint64_t>(tw) * pixelBits) % 8 != 0)
         return FailWithLibraryText("Corrupted tiled TIFF file!");
       if (th > h) th = h;
+      // A band of tall, narrow tiles can be as large as the picture itself.
+      if (!m_img.WorkingMemoryFits(static_cast<uint64_t>(tileSize) + uint64_t{line} * th,
+                                   "No space for raster buffer"))
+        return false;
       std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
       std::vector<uint8_t> band(line * th);
       for (uint32_t ty = 0; ty < h; ty += th) {

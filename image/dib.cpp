@@ -19,6 +19,14 @@ DibPtr Dib::Allocate(size_t bytes) {
   return dib;
 }
 
+DibPtr Dib::AllocateZeroed(size_t bytes) {
+  uint8_t* data = AllocateZeroedPictureMemory(bytes);
+  if (!data) return nullptr;
+  DibPtr dib = Adopt(data, bytes, bytes);
+  if (!dib) FreePictureMemory(data, bytes);
+  return dib;
+}
+
 DibPtr Dib::Adopt(uint8_t* data, size_t bytes, size_t capacity) {
   Dib* dib = new (std::nothrow) Dib(data, bytes, capacity);
   return DibPtr(dib);
@@ -46,6 +54,20 @@ void ZeroRowPadding(Dib& dib) {
   for (int y = 0; y < h; ++y) std::memset(dib.Row(y) + used, 0, stride - used);
 }
 
+uint64_t DibBlockBytes(int bitCount, int64_t width, int64_t height) {
+  if (width < 0 || height < 0) return 0;
+  const uint64_t colours = bitCount <= 8 ? uint64_t{1} << bitCount : 0;
+  const uint64_t image = static_cast<uint64_t>(DibRowStride(width, bitCount)) * static_cast<uint64_t>(height);
+  return 40 + 4 * colours + image + kDibSpareBytes;
+}
+
+namespace {
+bool DibSizeAllowed(int bitCount, int64_t width, int64_t height) {
+  return width >= 0 && height >= 0 && width <= kDibMaxSide && height <= kDibMaxSide &&
+         DibBlockBytes(bitCount, width, height) <= kDibMaxBlockBytes;
+}
+}  // namespace
+
 DibPtr NewDib(int fill, int bitCount, int width, int height) {
   BITMAPINFOHEADER h{};
   h.biSize = 40;
@@ -56,27 +78,42 @@ DibPtr NewDib(int fill, int bitCount, int width, int height) {
   h.biCompression = BI_RGB;
   h.biClrImportant = 0;
   if (bitCount <= 8) h.biClrUsed = 1u << bitCount;
-  if (width > kDibMaxSide || height > kDibMaxSide || width < 0 || height < 0) {
-    return nullptr;
-  }
-  const int64_t image = DibRowStride(width, bitCount) * height;
-  const int64_t block = 40 + 4 * int64_t{h.biClrUsed} + image + static_cast<int64_t>(kDibSpareBytes);
-  if (block > static_cast<int64_t>(kDibMaxBlockBytes)) {
-    return nullptr;
-  }
-  h.biSizeImage = static_cast<uint32_t>(image);
-  DibPtr dib = Dib::Allocate(static_cast<size_t>(block));
+  if (!DibSizeAllowed(bitCount, width, height)) return nullptr;
+  // Within the limits the rows' byte count fits biSizeImage.
+  const uint64_t block = DibBlockBytes(bitCount, width, height);
+  h.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(DibRowStride(width, bitCount)) * height);
+  // A zero fill comes with fresh memory: a big picture costs only the pages
+  // that are later written.
+  const bool zero = (fill & 0xFF) == 0;
+  DibPtr dib = zero ? Dib::AllocateZeroed(static_cast<size_t>(block)) : Dib::Allocate(static_cast<size_t>(block));
   if (!dib) {
     return nullptr;
   }
-  std::memset(dib->Data(), fill & 0xFF, dib->Size());
+  if (!zero) std::memset(dib->Data(), fill & 0xFF, dib->Size());
   std::memcpy(dib->Data(), &h, sizeof h);
   return dib;
 }
 
+std::string DibRefusalText(int bitCount, int64_t width, int64_t height) {
+  if (width < 0 || height < 0) return std::string();
+  const std::string size = "A picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (width > kDibMaxSide || height > kDibMaxSide)
+    return size + " is larger than the 65,500 pixels a side the program can make.";
+  const uint64_t block = DibBlockBytes(bitCount, width, height);
+  if (block > kDibMaxBlockBytes)
+    return size + " at " + std::to_string(bitCount) + " bits needs " + MegabytesText(block) + ", more than the " +
+           MegabytesText(kDibMaxBlockBytes) + " the program can make.";
+  return MemoryAskedText(block);
+}
+
+std::string WithDibRefusal(const std::string& message, int bitCount, int64_t width, int64_t height) {
+  const std::string why = DibRefusalText(bitCount, width, height);
+  return why.empty() ? message : message + " " + why;
+}
+
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage) {
   DibPtr dib = NewDib(fill, bitCount, width, height);
-  if (!dib) ShowMessage(failMessage);
+  if (!dib) ShowMessage(WithDibRefusal(failMessage, bitCount, width, height));
   return dib;
 }
 

@@ -20,9 +20,15 @@ namespace tessara {
 // Spare bytes after the rows of a block made by CreateDib (the size of the file
 // header a bitmap file carries in front of the same data).
 inline constexpr size_t kDibSpareBytes = 14;
-// CreateDib's limits.
-inline constexpr int kDibMaxSide = 20000;
-inline constexpr uint64_t kDibMaxBlockBytes = 200000000;
+// CreateDib's limits: the largest side, and the largest block (header, colour
+// table, rows and spare bytes), the most biSizeImage and a bitmap file's size
+// field can describe.
+inline constexpr int kDibMaxSide = 65500;
+inline constexpr uint64_t kDibMaxBlockBytes = 0xFFFFFFFF;
+
+// Bytes of the block CreateDib makes for a picture of this size, in 64 bits
+// (no limit applied); 0 for a negative size.
+uint64_t DibBlockBytes(int bitCount, int64_t width, int64_t height);
 
 // One picture block. Owned by exactly one DibPtr; the block does not move while
 // it lives, so cursors and row pointers into it stay valid.
@@ -30,6 +36,8 @@ class Dib {
  public:
   // An uninitialised block of `bytes` bytes, or null when it cannot be had.
   static std::unique_ptr<Dib> Allocate(size_t bytes);
+  // The same, every byte 0.
+  static std::unique_ptr<Dib> AllocateZeroed(size_t bytes);
   // Takes over `capacity` bytes from AllocatePictureMemory, of which the first
   // `bytes` are the block.
   static std::unique_ptr<Dib> Adopt(uint8_t* data, size_t bytes, size_t capacity);
@@ -93,11 +101,18 @@ bool DibFitsBlock(const Dib& dib);
 void ZeroRowPadding(Dib& dib);
 
 // Makes a picture: header filled in, every other byte set to the low byte of
-// `fill`. Refuses more than 20000 pixels a side or more than 200,000,000 bytes
-// (and a failed allocation) by returning null, telling nobody.
+// `fill`. Refuses more than kDibMaxSide pixels a side or a block of more than
+// kDibMaxBlockBytes (and memory that cannot be had) by returning null, telling
+// nobody.
 DibPtr NewDib(int fill, int bitCount, int width, int height);
-// NewDib that shows `failMessage` when it refuses.
+// NewDib that shows `failMessage` when it refuses, followed by why (the
+// sentence of DibRefusalText).
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage);
+// Why NewDib refuses a picture of this size, as a sentence for the user: its
+// size against the limits, or the memory asked for. Empty for a negative size.
+std::string DibRefusalText(int bitCount, int64_t width, int64_t height);
+// `message`, then DibRefusalText after a space when there is one.
+std::string WithDibRefusal(const std::string& message, int bitCount, int64_t width, int64_t height);
 
 // Reads a bitmap file: checks the 14-byte file header's "BM" and returns a block
 // as long as the file holding everything after the file header (so 14 bytes

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,12 +83,65 @@ int64_t FreeHugeBlocks(const char* buddyinfo) {
   return any ? total : -1;
 }
 
+int64_t MemAvailableBytes(const char* meminfo) {
+  // Lines: "MemAvailable:   12345678 kB".
+  for (const char* line = meminfo; line && *line;) {
+    if (std::strncmp(line, "MemAvailable:", 13) == 0) {
+      char* end = nullptr;
+      const long long kb = std::strtoll(line + 13, &end, 10);
+      if (end == line + 13 || kb < 0 || kb > INT64_MAX / 1024) return -1;
+      return static_cast<int64_t>(kb) * 1024;
+    }
+    const char* next = std::strchr(line, '\n');
+    line = next ? next + 1 : nullptr;
+  }
+  return -1;
+}
+
+int64_t SystemMemoryAvailable() {
+  // Asked at every call (a test may point it elsewhere between pictures).
+  const char* other = std::getenv("TESSARA_MEMINFO");
+  std::FILE* f = std::fopen(other && *other ? other : "/proc/meminfo", "re");
+  if (!f) return -1;
+  char text[8192];
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  return MemAvailableBytes(text);
+}
+
+bool MemoryAtHand(uint64_t bytes) {
+  if (bytes < kMemoryCheckedFrom) return true;
+  const int64_t available = SystemMemoryAvailable();
+  return available < 0 || bytes <= static_cast<uint64_t>(available);
+}
+
+std::string MegabytesText(uint64_t bytes) {
+  const uint64_t mb = bytes / (uint64_t{1} << 20) + (bytes % (uint64_t{1} << 20) ? 1 : 0);
+  std::string digits = std::to_string(mb), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out + " MB";
+}
+
+std::string MemoryAskedText(uint64_t bytes) {
+  std::string text = MegabytesText(bytes) + " were asked for.";
+  const int64_t available = SystemMemoryAvailable();
+  if (available >= 0 && bytes > static_cast<uint64_t>(available))
+    text += " The system has " + MegabytesText(static_cast<uint64_t>(available)) + " available.";
+  return text;
+}
+
 uint8_t* AllocatePictureMemory(size_t bytes) {
+  if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
   return MapPictureMemory(bytes);
 }
 
 uint8_t* AllocateZeroedPictureMemory(size_t bytes) {
+  if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
   return MapPictureMemory(bytes);
 }

@@ -35,8 +35,13 @@ class FileBytes {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+      close(fd);
+      return;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+      m_szWhy = "The file of " + MegabytesText(static_cast<uint64_t>(st.st_size)) +
+                " is larger than any picture the program can make.";
       close(fd);
       return;
     }
@@ -44,6 +49,7 @@ class FileBytes {
     m_nCapacity = size ? size : 1;
     m_pData = AllocatePictureMemory(m_nCapacity);
     if (!m_pData) {
+      m_szWhy = "Not enough memory to read the file. " + MemoryAskedText(m_nCapacity);
       close(fd);
       return;
     }
@@ -69,6 +75,8 @@ class FileBytes {
   FileBytes& operator=(const FileBytes&) = delete;
 
   bool Ok() const { return m_bOk; }
+  // Why the file was not read, when it was for its size; empty otherwise.
+  const std::string& Why() const { return m_szWhy; }
   const uint8_t* Data() const { return m_pData; }
   size_t Size() const { return m_nSize; }
 
@@ -79,6 +87,7 @@ class FileBytes {
   size_t m_nCapacity = 0;
   size_t m_nSize = 0;
   bool m_bOk = false;
+  std::string m_szWhy;
 };
 
 }  // namespace
@@ -101,7 +110,9 @@ int32_t DpiToDpm(int dpi) { return ClampToInt(std::floor(static_cast<double>(dpi
 CxImage::CxImage(const std::string& path, int format) : m_nFormat(format) {
   const FileBytes data(path);
   if (!data.Ok()) {
-    // An unreadable file fails with an empty message.
+    // An unreadable file fails with an empty message; one refused for its
+    // size says so.
+    SetError(data.Why().c_str());
     return;
   }
   if (IsNamedFormat(format)) {
@@ -248,6 +259,7 @@ uint64_t PictureByteLimit() { return g_pictureByteLimit; }
 
 bool CxImage::Create(int64_t width, int64_t height, int depth) {
   Destroy();
+  m_szCreateRefusal.clear();
   if (depth <= 1) depth = 1;
   else if (depth <= 4) depth = 4;
   else if (depth <= 8) depth = 8;
@@ -258,18 +270,25 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
     return false;
   }
   if (width > kMaxUsableSide || height > kMaxUsableSide) {
-    char text[120];
-    std::snprintf(text, sizeof text, "A picture of %lld x %lld pixels is too big to use",
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "A picture of %lld x %lld pixels is too big to use: no copy of it could be made within the "
+                  "65,500 pixels a side the program can make",
                   static_cast<long long>(width), static_cast<long long>(height));
     SetError(text);
+    m_szCreateRefusal = text;
     return false;
   }
+  // Everything in 64 bits: the sides alone allow far more than any block.
   uint64_t stride = static_cast<uint64_t>(DibRowStride(width, depth));
   uint64_t image = stride * static_cast<uint64_t>(height);
   uint64_t total = 40 + 4 * colors + image;
   const uint64_t limit = PictureByteLimit();
-  if (stride > limit || image > limit || total > limit) {
-    SetError("CxImage::Create can't allocate memory");
+  if (total + kDibSpareBytes > limit) {
+    m_szCreateRefusal = "A picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
+                        std::to_string(depth) + " bits needs " + MegabytesText(total + kDibSpareBytes) +
+                        ", more than the " + MegabytesText(limit) + " the program can make.";
+    SetError(("CxImage::Create can't allocate memory. " + m_szCreateRefusal).c_str());
     return false;
   }
   // Room for the spare bytes a block carries, so the picture can become a
@@ -281,7 +300,8 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   // writes it.
   m_pDib = AllocateZeroedPictureMemory(capacity);
   if (!m_pDib) {
-    SetError("CxImage::Create can't allocate memory");
+    m_szCreateRefusal = MemoryAskedText(capacity);
+    SetError(("CxImage::Create can't allocate memory. " + m_szCreateRefusal).c_str());
     return false;
   }
   m_nDibSize = static_cast<size_t>(total);
@@ -299,6 +319,22 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   h.biClrUsed = static_cast<uint32_t>(colors);
   h.biClrImportant = 0;
   return true;
+}
+
+std::string CxImage::WithCreateRefusal(const char* text) const {
+  return m_szCreateRefusal.empty() ? std::string(text) : std::string(text) + ". " + m_szCreateRefusal;
+}
+
+bool CxImage::WorkingMemoryFits(uint64_t bytes, const char* text) {
+  std::string why;
+  if (bytes > PictureByteLimit())
+    why = "A working buffer of " + MegabytesText(bytes) + " is more than the " + MegabytesText(PictureByteLimit()) +
+          " the program allows.";
+  else if (!MemoryAtHand(uint64_t{m_nCapacity} + bytes))
+    why = MemoryAskedText(uint64_t{m_nCapacity} + bytes);
+  if (why.empty()) return true;
+  SetError((std::string(text) + ". " + why).c_str());
+  return false;
 }
 
 void CxImage::Destroy() {

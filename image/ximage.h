@@ -32,16 +32,18 @@ enum ImageFormat {
 // A named file format (not "try every decoder"): 1 .. 11.
 inline constexpr bool IsNamedFormat(int format) { return format >= CXIMAGE_FORMAT_BMP && format <= CXIMAGE_FORMAT_PGX; }
 
-// Largest picture block the layer makes: every byte count must fit in 31 bits.
-inline constexpr uint64_t kMaxImageBytes = 0x7FFFFFFF;
+// Largest picture block the layer makes, with the spare bytes it becomes a
+// Dib with: the same as the largest Dib.
+inline constexpr uint64_t kMaxImageBytes = kDibMaxBlockBytes;
 // The largest picture block the layer makes in this process, at most
-// kMaxImageBytes. A fuzzing harness lowers it so that any allocation beyond the
-// picture itself stands out.
+// kMaxImageBytes; no working buffer of a decoder is larger either. A fuzzing
+// harness lowers it so that any allocation beyond the picture itself stands
+// out.
 void SetPictureByteLimit(uint64_t bytes);
 uint64_t PictureByteLimit();
 // A side no preparation could use even at the smallest scale (1/1024): such a
 // picture is refused before any memory is taken for it.
-inline constexpr int64_t kMaxUsableSide = int64_t{20001} * 1024 + 1023;
+inline constexpr int64_t kMaxUsableSide = int64_t{kDibMaxSide + 1} * 1024 + 1023;
 
 class CxImage;
 
@@ -123,6 +125,13 @@ class CxImage {
   // returns false when the size does not fit or memory is short.
   bool Create(int64_t width, int64_t height, int depth);
   void Destroy();
+  // `text`, then why the last Create refused, when it did: for decoders that
+  // put their own words on a refused picture.
+  std::string WithCreateRefusal(const char* text) const;
+  // For a decoder's working buffer of `bytes` beside the picture: true when
+  // it is within the picture byte limit and the memory can be had; otherwise
+  // sets the error (`text` and why) and returns false.
+  bool WorkingMemoryFits(uint64_t bytes, const char* text);
 
   BITMAPINFOHEADER& Header() { return *reinterpret_cast<BITMAPINFOHEADER*>(m_pDib); }
   const BITMAPINFOHEADER& Header() const { return *reinterpret_cast<const BITMAPINFOHEADER*>(m_pDib); }
@@ -186,6 +195,7 @@ class CxImage {
   size_t m_nDibSize = 0;
   size_t m_nCapacity = 0;
   bool m_bStopped = false;
+  std::string m_szCreateRefusal;
 };
 
 }  // namespace tessara

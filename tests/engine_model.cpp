@@ -217,7 +217,7 @@ PrepareOutcome PrepareSource(const Picture& src, const SourceSettings& s) {
   const double nwd = sw * cs + sh * sn;
   const double nhd = sw * sn + sh * cs;
   int nw = 0, nh = 0;
-  if (!TruncToInt(nwd, &nw) || !TruncToInt(nhd, &nh) || nw < 1 || nh < 1 || nw > 20000 || nh > 20000) {
+  if (!TruncToInt(nwd, &nw) || !TruncToInt(nhd, &nh) || nw < 1 || nh < 1 || nw > 65500 || nh > 65500) {
     out.result = 1;
     return out;
   }

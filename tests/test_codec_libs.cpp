@@ -594,11 +594,29 @@ TEST(JpegPngTiffDecode, PicturesNoScaleCouldUseAreRefusedBeforeAllocating) {
   CxImage img;
   const long before = PeakKilobytes();
   EXPECT_FALSE(img.Create(kMaxUsableSide + 1, 1, 1));
-  EXPECT_STREQ(img.GetLastError(), "A picture of 20482048 x 1 pixels is too big to use");
+  EXPECT_STREQ(img.GetLastError(),
+               "A picture of 67074048 x 1 pixels is too big to use: no copy of it could be made within the 65,500 "
+               "pixels a side the program can make");
   EXPECT_FALSE(img.Create(2, kMaxUsableSide + 1, 1));
   EXPECT_LT(PeakKilobytes() - before, 1024);
   EXPECT_TRUE(img.Create(kMaxUsableSide, 1, 1));
   EXPECT_TRUE(img.IsValid());
+}
+
+// A header within the sides but past the 4 GB a picture may take (40000 x
+// 40000 RGB is 4.8 GB) is refused by CxImage::Create before a row is decoded:
+// fast, and without taking memory for it. The file is long enough for its
+// size to be plausible.
+TEST(JpegPngTiffDecode, PicturesPastFourGigabytesAreRefusedFromTheHeader) {
+  Bytes file = PngClaiming(40000, 40000);
+  file.resize(file.size() + (size_t{5} << 20), 0);
+  const long before = PeakKilobytes();
+  CxImage img(file.data(), file.size(), CXIMAGE_FORMAT_PNG);
+  EXPECT_FALSE(img.IsValid());
+  EXPECT_STREQ(img.GetLastError(),
+               "CxImage::Create can't allocate memory. A picture of 40000 x 40000 pixels at 24 bits needs 4,578 MB, "
+               "more than the 4,096 MB the program can make.");
+  EXPECT_LT(PeakKilobytes() - before, 64 * 1024);
 }
 
 // Only regular files are read: a device would feed the reader without end.

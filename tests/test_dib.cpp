@@ -2,7 +2,9 @@
 // block check that guards every pixel read of a block from a file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "framework/user_interface.h"
 #include "image/dib.h"
@@ -67,22 +69,70 @@ TEST_F(DibTest, CreateDibSizesPerDepth) {
   }
 }
 
+// Points the memory check at a made-up /proc/meminfo for one test.
+class FakeMemInfo {
+ public:
+  explicit FakeMemInfo(const std::string& text) : m_path(test::TempDir() / "meminfo") {
+    std::ofstream(m_path) << text;
+    setenv("TESSARA_MEMINFO", m_path.c_str(), 1);
+  }
+  ~FakeMemInfo() { unsetenv("TESSARA_MEMINFO"); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
 TEST_F(DibTest, CreateDibLimits) {
-  // 20000 x 3 x 3333 + 40 + 14 = 199,980,054 bytes: accepted.
-  DibPtr big = CreateDib(0, 24, 20000, 3333, "too big");
-  ASSERT_TRUE(big);
-  EXPECT_EQ(big->Size(), 199980054u);
-  big.reset();
+  // One row at the widest side is accepted, one pixel more is refused with the
+  // caller's message and the size against the limit.
+  EXPECT_TRUE(CreateDib(0, 24, 65500, 1, "wide"));
   EXPECT_TRUE(ui.Messages().empty());
-  // One more row passes 200,000,000 bytes.
-  EXPECT_FALSE(CreateDib(0, 24, 20000, 3334, "too big"));
-  EXPECT_EQ(ui.LastMessage(), "too big");
-  EXPECT_FALSE(CreateDib(0, 1, 20001, 1, "wide"));
-  EXPECT_EQ(ui.LastMessage(), "wide");
-  EXPECT_FALSE(CreateDib(0, 8, 1, 20001, "tall"));
+  EXPECT_FALSE(CreateDib(0, 1, 65501, 1, "wide"));
+  EXPECT_EQ(ui.LastMessage(),
+            "wide A picture of 65501 x 1 pixels is larger than the 65,500 pixels a side the program can make.");
+  EXPECT_FALSE(CreateDib(0, 8, 1, 65501, "tall"));
   EXPECT_FALSE(CreateDib(0, 8, -1, 5, "negative"));
   EXPECT_EQ(ui.LastMessage(), "negative");
-  EXPECT_EQ(ui.Messages().size(), 4u);
+  EXPECT_EQ(ui.Messages().size(), 3u);
+}
+
+// 65500 x 21857 at 24 bits is 4,294,900,554 bytes with header and spare bytes:
+// the largest such block, made (its untouched pages cost nothing) with a
+// header that describes it; one row more passes 4 GB.
+TEST_F(DibTest, BlocksUpToFourGigabytes) {
+  const FakeMemInfo plenty("MemTotal: 33554432 kB\nMemAvailable: 16777216 kB\n");
+  EXPECT_EQ(DibBlockBytes(24, 65500, 21857), 4294900554u);
+  EXPECT_EQ(DibBlockBytes(1, 65500, 65500), 40u + 8 + 8188u * 65500 + 14);
+  const DibPtr big = NewDib(0, 24, 65500, 21857);
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->Size(), 4294900554u);
+  EXPECT_EQ(big->Header().biSizeImage, 196500u * 21857);
+  EXPECT_TRUE(DibFitsBlock(*big));
+  EXPECT_EQ(big->Row(21856)[196499], 0);
+  EXPECT_FALSE(CreateDib(0, 24, 65500, 21858, "too big"));
+  EXPECT_EQ(ui.LastMessage(),
+            "too big A picture of 65500 x 21858 pixels at 24 bits needs 4,097 MB, more than the 4,096 MB the "
+            "program can make.");
+}
+
+// Past what the system says it has, a big picture is refused with what was
+// asked for and what there is, before the kernel would end the program.
+TEST_F(DibTest, BigPicturesNeedTheMemoryTheSystemHas) {
+  const FakeMemInfo little("MemTotal: 2097152 kB\nMemFree: 100 kB\nMemAvailable: 524288 kB\n");
+  EXPECT_FALSE(CreateDib(0, 24, 20000, 20000, "Not enough memory to set up the target image."));
+  EXPECT_EQ(ui.LastMessage(),
+            "Not enough memory to set up the target image. 1,145 MB were asked for. The system has 512 MB "
+            "available.");
+  // Below the checked size the system is not asked.
+  EXPECT_TRUE(NewDib(0, 24, 2000, 2000));
+}
+
+TEST(MemAvailable, ReadFromMeminfoText) {
+  EXPECT_EQ(MemAvailableBytes("MemTotal:       24000000 kB\nMemFree: 1 kB\nMemAvailable:   22000000 kB\n"),
+            int64_t{22000000} * 1024);
+  EXPECT_EQ(MemAvailableBytes("MemTotal: 1 kB\nMemFree: 1 kB\n"), -1);
+  EXPECT_EQ(MemAvailableBytes("MemAvailable: lots\n"), -1);
+  EXPECT_EQ(MemAvailableBytes(""), -1);
 }
 
 TEST_F(DibTest, ReadDibFileKeepsEverythingAfterTheFileHeader) {

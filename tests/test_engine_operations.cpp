@@ -82,7 +82,7 @@ TEST_F(EngineOperations, PreparationStopsAndRefusesWithoutMessages) {
   EXPECT_EQ(stopped.picture, nullptr);
 
   RecordingObserver quiet;
-  const PreparedSource huge = PrepareSourceCopy(*Coordinates24(700, 1), {32767, 1024, 0.0, false, true}, quiet);
+  const PreparedSource huge = PrepareSourceCopy(*Coordinates24(3000, 1), {32767, 1024, 0.0, false, true}, quiet);
   EXPECT_EQ(huge.result, kPrepareNoMemory);
   EXPECT_TRUE(huge.tooLarge);
   const PreparedSource nothing = PrepareSourceCopy(*Coordinates24(700, 1), {0, 1024, 0.0, false, true}, quiet);
@@ -91,10 +91,12 @@ TEST_F(EngineOperations, PreparationStopsAndRefusesWithoutMessages) {
   EXPECT_TRUE(ui.Messages().empty());
   EXPECT_TRUE(quiet.progress.empty());
   // The document tells the user about the one that is too large.
-  AddSource(Coordinates24(700, 1));
+  AddSource(Coordinates24(3000, 1));
   doc->m_nScale1X = 32767;
   EXPECT_EQ(doc->PrepareSource(1), kPrepareNoMemory);
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{target_text::kNoMemorySource});
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{std::string(target_text::kNoMemorySource) +
+                                                    " A picture of 95997 x 1 pixels is larger than the 65,500 "
+                                                    "pixels a side the program can make."});
 }
 
 TEST_F(EngineOperations, GenerationMatchesTheDocumentAtEveryDepth) {
@@ -215,7 +217,7 @@ TEST_F(EngineOperations, GenerationRefusesAnImpossibleCanvasWithoutMessages) {
   const DibPtr s1 = Coordinates24(30, 3), s2 = Coordinates24(30, 3);
   const SampleCoverage none;
   TargetSettings t;
-  t.offsetX = 30000;
+  t.offsetX = 70000;
   RecordingObserver observer;
   const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, t, observer);
   EXPECT_EQ(made.result, kGenerateNoMemory);
@@ -223,10 +225,37 @@ TEST_F(EngineOperations, GenerationRefusesAnImpossibleCanvasWithoutMessages) {
   EXPECT_TRUE(ui.Messages().empty());
   // The document tells the user, once.
   Prepared(Coordinates24(30, 3), Coordinates24(30, 3));
-  doc->m_nOffsetX = 30000;
+  doc->m_nOffsetX = 70000;
   EXPECT_EQ(doc->GenerateTarget(), 0);
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{target_text::kNoMemoryTarget});
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{std::string(target_text::kNoMemoryTarget) +
+                                                    " A picture of 70030 x 3 pixels is larger than the 65,500 "
+                                                    "pixels a side the program can make."});
   EXPECT_EQ(doc->m_pTarget, nullptr);
+}
+
+// Two 45-megapixel photographs (8192 x 5464) overlapping by 3384 columns and
+// faded: a Target of 13000 x 5464 (213 MB), which the program once refused
+// for lack of memory on any machine.
+TEST_F(EngineOperations, TwoFortyFiveMegapixelPhotographsJoin) {
+  AddSource(CreateDib(0x40, 24, 8192, 5464, "x"));
+  AddSource(CreateDib(0xC0, 24, 8192, 5464, "x"));
+  doc->m_nOffsetX = 4808;
+  doc->m_nOffsetY = 0;
+  g_bFadeEdge2 = 1;
+  doc->RefreshSources();
+  const int made = doc->GenerateTarget();
+  g_bFadeEdge2 = 0;
+  ASSERT_EQ(made, 1) << ui.LastMessage();
+  EXPECT_TRUE(ui.Messages().empty());
+  const Dib& t = *doc->m_pTarget;
+  EXPECT_EQ(t.Width(), 13000);
+  EXPECT_EQ(t.Height(), 5464);
+  EXPECT_EQ(t.Row(2000)[3 * 100], 0x40);    // source 1 alone
+  EXPECT_EQ(t.Row(2000)[3 * 12900], 0xC0);  // source 2 alone
+  // In the middle of the overlap both weigh in.
+  const uint8_t mid = t.Row(2732)[3 * (4808 + 1692)];
+  EXPECT_GT(mid, 0x40);
+  EXPECT_LT(mid, 0xC0);
 }
 
 }  // namespace

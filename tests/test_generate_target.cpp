@@ -270,9 +270,11 @@ TEST_F(Generate, StopDuringSourceTwoLeavesNoTarget) {
 
 TEST_F(Generate, CanvasTooLargeIsRefused) {
   Prepared(Coordinates24(10, 10), Coordinates24(10, 10));
-  doc->m_nOffsetX = 30000;
+  doc->m_nOffsetX = 70000;
   EXPECT_EQ(doc->GenerateTarget(), 0);
-  EXPECT_EQ(ui.LastMessage(), "Not enough memory to set up the target image.");
+  EXPECT_EQ(ui.LastMessage(),
+            "Not enough memory to set up the target image. A picture of 70010 x 10 pixels is larger than the "
+            "65,500 pixels a side the program can make.");
   EXPECT_EQ(doc->m_pTarget, nullptr);
   EXPECT_EQ(doc->m_nTargetWidth, 1);
   doc->m_nOffsetX = INT32_MIN + 1;

@@ -186,10 +186,12 @@ TEST_F(PrepareSource, RefusalsLeaveTheSlotEmpty) {
   EXPECT_EQ(doc->PrepareSource(1), kPrepareNoMemory);
   EXPECT_EQ(doc->m_pSource1, nullptr);
   doc->m_nScale1X = 1024;
-  g_pSourceDocs[0]->m_pDib = Coordinates24(4, 20000);
+  g_pSourceDocs[0]->m_pDib = Coordinates24(4, 40000);
   doc->m_nScale1Y = 2048;
   EXPECT_EQ(doc->PrepareSource(1), kPrepareNoMemory);
-  EXPECT_EQ(ui.LastMessage(), "Not enough memory to process the source image.");
+  EXPECT_EQ(ui.LastMessage(),
+            "Not enough memory to process the source image. A picture of 4 x 80000 pixels is larger than the "
+            "65,500 pixels a side the program can make.");
   doc->m_nScale1Y = 1024;
 
   DibPtr bad = Coordinates24(4, 4);

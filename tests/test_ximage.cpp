@@ -27,7 +27,9 @@ TEST(CxImageCreate, FullTablesAndRoundedDepths) {
   }
   CxImage huge;
   EXPECT_FALSE(huge.Create(70000, 70000, 24));
-  EXPECT_STREQ(huge.GetLastError(), "CxImage::Create can't allocate memory");
+  EXPECT_STREQ(huge.GetLastError(),
+               "CxImage::Create can't allocate memory. A picture of 70000 x 70000 pixels at 24 bits needs 14,020 MB, "
+               "more than the 4,096 MB the program can make.");
   EXPECT_FALSE(huge.IsValid());
   EXPECT_FALSE(huge.Create(0, 5, 8));
 }

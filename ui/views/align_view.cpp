@@ -496,6 +496,8 @@ void CAlignview::RunAutoAlign() {
   if (found.status == kAutoAlignFound) {
     ResyncShownFrame();
     UserInterface().SetPaneText(kPaneMessage, DescribeAlignment(found));
+  } else if (found.status == kAutoAlignNoMemory) {
+    ShowMessage(found.message);
   } else if (found.status != kAutoAlignStopped) {
     ShowMessage(auto_align_text::kNoCommonDetail);
   }

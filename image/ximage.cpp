@@ -272,8 +272,7 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   if (width > kMaxUsableSide || height > kMaxUsableSide) {
     char text[200];
     std::snprintf(text, sizeof text,
-                  "A picture of %lld x %lld pixels is too big to use: no copy of it could be made within the "
-                  "65,500 pixels a side the program can make",
+                  "A picture of %lld x %lld pixels is larger than the 65,500 pixels a side the program can hold",
                   static_cast<long long>(width), static_cast<long long>(height));
     SetError(text);
     m_szCreateRefusal = text;

@@ -41,9 +41,9 @@ inline constexpr uint64_t kMaxImageBytes = kDibMaxBlockBytes;
 // out.
 void SetPictureByteLimit(uint64_t bytes);
 uint64_t PictureByteLimit();
-// A side no preparation could use even at the smallest scale (1/1024): such a
-// picture is refused before any memory is taken for it.
-inline constexpr int64_t kMaxUsableSide = int64_t{kDibMaxSide + 1} * 1024 + 1023;
+// The largest side of a decoded picture, as of every picture the program
+// makes: a larger one is refused by its header, before any memory is taken.
+inline constexpr int64_t kMaxUsableSide = kDibMaxSide;
 
 class CxImage;
 

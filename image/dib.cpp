@@ -2,11 +2,13 @@
 // image/bmp_layout), reading bitmap files into blocks, and the RGB view of one.
 #include "image/dib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "framework/user_interface.h"
+#include "image/parallel.h"
 #include "image/picture_memory.h"
 
 namespace tessara {
@@ -89,7 +91,19 @@ DibPtr NewDib(int fill, int bitCount, int width, int height) {
   if (!dib) {
     return nullptr;
   }
-  if (!zero) std::memset(dib->Data(), fill & 0xFF, dib->Size());
+  if (!zero) {
+    // Filling is the first touch of every page of fresh memory, which costs
+    // more than the fill itself: large blocks are filled on every core.
+    constexpr size_t kChunk = size_t{1} << 20;
+    uint8_t* data = dib->Data();
+    const size_t size = dib->Size();
+    const int chunks = static_cast<int>((size + kChunk - 1) / kChunk);
+    ParallelRanges(0, chunks, 8, [&](int first, int end) {
+      const size_t from = static_cast<size_t>(first) * kChunk;
+      const size_t to = std::min(size, static_cast<size_t>(end) * kChunk);
+      std::memset(data + from, fill & 0xFF, to - from);
+    });
+  }
   std::memcpy(dib->Data(), &h, sizeof h);
   return dib;
 }

@@ -3,6 +3,9 @@
 // file-dialog filters and the save name's ending.
 #include <QTest>
 
+#include <QColorSpace>
+#include <cstring>
+
 #include <QDir>
 #include <QImage>
 
@@ -237,7 +240,7 @@ class TestUiLogic : public QObject {
 
   void menuHasItsTextsAndPrompts() {
     const auto& menus = MenuTable();
-    QCOMPARE(int(menus.size()), 6);
+    QCOMPARE(int(menus.size()), 7);
     QCOMPARE(QString(menus[0].items[0].text), QString("&Open...\tCtrl+O"));
     QCOMPARE(CommandPrompt(cmd::kFileOpen), QString("Open an existing image"));
     QCOMPARE(CommandPrompt(cmd::kSnap16), QString("Snap grid to  16"));
@@ -338,6 +341,75 @@ class TestUiLogic : public QObject {
     QVERIFY(dib);
     dib->Header().biHeight = 100000;
     QVERIFY(DibToQImage(*dib).isNull());
+  }
+
+  // A 24-bit picture of saturated colours and grey, white and black.
+  static DibPtr Colours24() {
+    DibPtr dib = CreateDib(0, 24, 4, 2, "");
+    const uint8_t bgr[8][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {40, 200, 90},
+                               {128, 128, 128}, {255, 255, 255}, {0, 0, 0}, {10, 20, 200}};
+    for (int i = 0; i < 8; ++i) std::memcpy(dib->Row(i / 4) + 3 * (i % 4), bgr[i], 3);
+    return dib;
+  }
+  static IccProfile Profile(const QColorSpace& space) {
+    const QByteArray icc = space.iccProfile();
+    return IccProfile(icc.begin(), icc.end());
+  }
+  static bool SamePixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return false;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y)) return false;
+    return true;
+  }
+
+  void untaggedAndSrgbPicturesAreShownAsStored() {
+    DibPtr dib = Colours24();
+    const QImage raw = DibToQImage(*dib);
+    IccProfile damaged = Profile(QColorSpace(QColorSpace::AdobeRgb));
+    damaged.resize(damaged.size() / 2);
+    for (const IccProfile& icc : {IccProfile(), Profile(QColorSpace(QColorSpace::SRgb)), damaged,
+                                  IccProfile{'n', 'o', 't', ' ', 'a', 'n', ' ', 'I', 'C', 'C'}}) {
+      QVERIFY(!ColourSpaceToConvert(icc).isValid());
+      CDibImageCache cache;
+      const QImage& shown = cache.Get(dib.get(), icc);
+      QCOMPARE(shown.format(), raw.format());
+      QVERIFY(SamePixels(shown, raw));
+    }
+    // Not even copied: the image made from the picture is the one shown.
+    QImage image = DibToQImage(*dib);
+    const uchar* bits = image.constBits();
+    const QImage shown = ConvertForScreen(std::move(image), ColourSpaceToConvert({}));
+    QCOMPARE(shown.constBits(), bits);
+  }
+
+  void taggedPicturesAreConvertedForTheScreen() {
+    DibPtr dib = Colours24();
+    const QImage raw = DibToQImage(*dib);
+    CDibImageCache cache;
+    const QImage& shown = cache.Get(dib.get(), Profile(QColorSpace(QColorSpace::AdobeRgb)));
+    QCOMPARE(shown.size(), raw.size());
+    // A colour inside both gamuts and a grey (the same grey on another tone
+    // curve) change; white and black stay.
+    QVERIFY(shown.pixel(3, 1) != raw.pixel(3, 1));
+    QVERIFY(shown.pixel(0, 0) != raw.pixel(0, 0));
+    QCOMPARE(shown.pixel(1, 0), qRgb(255, 255, 255));
+    QCOMPARE(shown.pixel(2, 0), qRgb(0, 0, 0));
+    // The same picture without its profile is shown as stored again.
+    QVERIFY(SamePixels(cache.Get(dib.get(), {}), raw));
+  }
+
+  void indexedPicturesAreConvertedThroughTheirTable() {
+    DibPtr dib = CreateDib(0, 8, 2, 1, "");
+    dib->ColorTable()[0] = {40, 200, 90, 0};
+    dib->ColorTable()[1] = {255, 255, 255, 0};
+    dib->Row(0)[0] = 0;
+    dib->Row(0)[1] = 1;
+    CDibImageCache cache;
+    const QImage& shown = cache.Get(dib.get(), Profile(QColorSpace(QColorSpace::DisplayP3)));
+    QCOMPARE(shown.format(), QImage::Format_Indexed8);
+    QVERIFY(shown.pixel(0, 0) != qRgb(90, 200, 40));
+    QCOMPARE(shown.pixel(1, 0), qRgb(255, 255, 255));
   }
 
   void guidanceBands() {

@@ -40,8 +40,8 @@ CProgramUnderTest::~CProgramUnderTest() {
   SetModalHook(nullptr);
 }
 
-bool CProgramUnderTest::Start() {
-  QSettings(kCompanyKey, kApplicationName).clear();
+bool CProgramUnderTest::Start(bool keepSettings) {
+  if (!keepSettings) QSettings(kCompanyKey, kApplicationName).clear();
   CTessaraApp::SetDisplayColoursForTest(0);
   m_pApp = std::make_unique<CTessaraApp>();
   return m_pApp->InitInstance();

@@ -33,8 +33,9 @@ class CProgramUnderTest {
   CProgramUnderTest();
   ~CProgramUnderTest();
 
-  // Starts the program; the settings store is emptied first.
-  bool Start();
+  // Starts the program; the settings store is emptied first unless
+  // `keepSettings` (a restart after Stop).
+  bool Start(bool keepSettings = false);
   // Ends it as a user's Exit would, then destroys it.
   void Stop();
   CTessaraApp& App() { return *m_pApp; }

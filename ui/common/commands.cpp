@@ -61,6 +61,14 @@ const std::vector<Menu>& MenuTable() {
            {cmd::kViewSource1, "Source 1", "View Source 1"},
            {cmd::kViewSource2, "Source 2", "View Source 2"},
        }},
+      {"&Options",
+       {
+           {cmd::kTurnByOrientation, "Turn pictures by their orientation tag",
+            "Turn the pictures loaded from now on upright as their orientation tag asks; off keeps their stored pixels",
+            K::kToggle},
+           {cmd::kKeepCameraData, "Keep the camera data of source 1",
+            "Give the saved Target source 1's camera data (EXIF, XMP, IPTC); off saves none of it", K::kToggle},
+       }},
       {"&Window",
        {
            {cmd::kWindowCascade, "&Cascade", "Arrange windows so they overlap\nCascade Windows"},
@@ -81,7 +89,7 @@ QString CommandPrompt(int id) {
   if (id >= cmd::kFileMru1 && id <= cmd::kFileMru16) return QStringLiteral("Open this document");
   for (const Menu& menu : MenuTable())
     for (const MenuItem& item : menu.items)
-      if (item.id == id && item.kind == MenuItem::kCommand) return QString::fromUtf8(item.prompt).section('\n', 0, 0);
+      if (item.id == id && (item.kind == MenuItem::kCommand || item.kind == MenuItem::kToggle)) return QString::fromUtf8(item.prompt).section('\n', 0, 0);
   return {};
 }
 
@@ -121,6 +129,12 @@ CCmdTarget* FindHandler(const std::vector<CCmdTarget*>& route, int id, bool& ena
   }
   enabled = false;
   return nullptr;
+}
+
+bool IsCommandChecked(const std::vector<CCmdTarget*>& route, int id) {
+  bool enabled = false;
+  CCmdTarget* handler = FindHandler(route, id, enabled);
+  return handler && handler->IsCommandChecked(id);
 }
 
 bool RunCommand(const std::vector<CCmdTarget*>& route, int id) {

@@ -61,16 +61,19 @@ enum : int {
   kCylindricalProjection = 32803,
   kGridLines = 32805,
   kAlignAutomatically = 32806,
+  kTurnByOrientation = 32807,
+  kKeepCameraData = 32808,
 };
 }  // namespace cmd
 
 // One entry of the menu: a separator when id is 0; a placeholder for the
-// recent files or the window list when marked.
+// recent files or the window list when marked; a command with a check mark
+// (a setting turned on and off) when kToggle.
 struct MenuItem {
   int id = 0;
   const char* text = "";
   const char* prompt = "";
-  enum Kind { kCommand, kSeparator, kRecentFiles, kWindowList } kind = kCommand;
+  enum Kind { kCommand, kSeparator, kRecentFiles, kWindowList, kToggle } kind = kCommand;
 };
 
 struct Menu {
@@ -102,11 +105,19 @@ class CCmdTarget {
   }
   // Runs a command this object handles (only called when it is enabled).
   virtual void OnCommand(int id) { (void)id; }
+  // Whether a command with a check mark, which this object handles, is on.
+  virtual bool IsCommandChecked(int id) {
+    (void)id;
+    return false;
+  }
 };
 
 // The first object along `route` that handles `id`, or null; `enabled` is its
 // answer (false when nobody handles it).
 CCmdTarget* FindHandler(const std::vector<CCmdTarget*>& route, int id, bool& enabled);
+// Whether the handler of `id` along `route` has it checked (false when nobody
+// handles it).
+bool IsCommandChecked(const std::vector<CCmdTarget*>& route, int id);
 // Runs `id` when it is enabled; false when it was disabled or unhandled.
 bool RunCommand(const std::vector<CCmdTarget*>& route, int id);
 

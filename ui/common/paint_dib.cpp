@@ -104,10 +104,38 @@ void TextOutTransparent(QPainter& painter, int x, int y, const QString& text) {
   painter.drawText(x, y + painter.fontMetrics().ascent(), text);
 }
 
-const QImage& CDibImageCache::Get(const Dib* dib) {
-  if (dib != m_pDib) {
+QColorSpace ScreenColourSpace() { return QColorSpace(QColorSpace::SRgb); }
+
+QColorSpace ColourSpaceToConvert(const IccProfile& icc) {
+  if (icc.empty()) return {};
+  const QColorSpace space =
+      QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(icc.data()), qsizetype(icc.size())));
+  // Qt reads RGB profiles of primaries and tone curves only; for any other the
+  // picture is shown as its pixels say, as the program always showed it.
+  if (!space.isValid() || space == ScreenColourSpace()) return {};
+  return space;
+}
+
+QImage ConvertForScreen(QImage image, const QColorSpace& from) {
+  if (!from.isValid() || image.isNull() || image.format() == QImage::Format_Mono) return image;
+  // Qt transforms 32-bit pixels in place; 24-bit ones it would widen and
+  // narrow again around that. Kept wide: they paint at least as fast.
+  if (image.format() != QImage::Format_Indexed8 && image.format() != QImage::Format_RGB32) {
+    // Without the memory for it the picture is still shown, unconverted.
+    QImage wide = image.convertToFormat(QImage::Format_RGB32);
+    if (wide.isNull()) return image;
+    image = std::move(wide);
+  }
+  image.setColorSpace(from);
+  image.convertToColorSpace(ScreenColourSpace());
+  return image;
+}
+
+const QImage& CDibImageCache::Get(const Dib* dib, const IccProfile& space) {
+  if (dib != m_pDib || space != m_space) {
     m_pDib = dib;
-    m_image = dib ? DibToQImage(*dib) : QImage();
+    m_space = space;
+    m_image = dib ? ConvertForScreen(DibToQImage(*dib), ColourSpaceToConvert(space)) : QImage();
   }
   return m_image;
 }

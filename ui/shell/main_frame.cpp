@@ -33,6 +33,7 @@
 #include "ui/shell/tessara_app.h"
 #include "ui/views/align_view.h"
 #include "ui/views/destview.h"
+#include "ui/views/tessara_view.h"
 
 namespace tessara {
 
@@ -85,12 +86,21 @@ void CMainFrame::CreateMenus() {
         case MenuItem::kWindowList:
           m_pWindowListAnchor = menu->addSeparator();
           break;
-        case MenuItem::kCommand: {
+        case MenuItem::kCommand:
+        case MenuItem::kToggle: {
           QAction* action = menu->addAction(QString::fromUtf8(item.text));
           action->setData(item.id);
           action->setStatusTip(CommandPrompt(item.id));
           const int id = item.id;
-          connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+          if (item.kind == MenuItem::kToggle) {
+            action->setCheckable(true);
+            action->setChecked(::tessara::IsCommandChecked(CommandRoute(), id));
+          }
+          // A check mark says what the handler holds, not what the click left.
+          connect(action, &QAction::triggered, this, [this, id, action] {
+            ExecuteCommand(id);
+            if (action->isCheckable()) action->setChecked(::tessara::IsCommandChecked(CommandRoute(), id));
+          });
           m_actions[id] = action;
           break;
         }
@@ -259,7 +269,9 @@ void CMainFrame::UpdateMenu(QMenu* menu) {
   for (QAction* action : menu->actions()) {
     bool ok = false;
     const int id = action->data().toInt(&ok);
-    if (ok && id > 0) action->setEnabled(IsCommandEnabled(id));
+    if (!ok || id <= 0) continue;
+    action->setEnabled(IsCommandEnabled(id));
+    if (action->isCheckable()) action->setChecked(::tessara::IsCommandChecked(CommandRoute(), id));
   }
 }
 
@@ -390,6 +402,11 @@ bool CMainFrame::event(QEvent* event) {
     // comes back.
     const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
     if (m_pStatusLine) m_pStatusLine->Pane(kPaneMessage)->SetOwnText(tip.isEmpty() ? status_text::kIdle : tip);
+    // Over a Source Window, what happened to its picture is worth more than
+    // the idle text.
+    if (tip.isEmpty())
+      if (auto* source = dynamic_cast<CChildFrame*>(ActiveChild()); source && source->View())
+        source->View()->ShowLoadNote();
     return true;
   }
   return QMainWindow::event(event);

@@ -212,6 +212,8 @@ bool CTessaraApp::OnUpdateCommand(int id, bool& enabled) {
     case cmd::kViewTarget:
     case cmd::kViewTargetKey:
     case cmd::kAppAbout:
+    case cmd::kTurnByOrientation:
+    case cmd::kKeepCameraData:
       enabled = true;
       return true;
     case cmd::kDeleteSource1:
@@ -227,7 +229,31 @@ bool CTessaraApp::OnUpdateCommand(int id, bool& enabled) {
   }
 }
 
+namespace {
+
+// The setting a command of the Options menu turns on and off.
+const char* OptionKey(int id) {
+  switch (id) {
+    case cmd::kTurnByOrientation: return settings_key::kTurnByOrientation;
+    case cmd::kKeepCameraData: return settings_key::kKeepCameraData;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+bool CTessaraApp::IsCommandChecked(int id) {
+  const char* key = OptionKey(id);
+  return key && Settings().GetInt(settings_key::kConfigure, key, 1) != 0;
+}
+
 void CTessaraApp::OnCommand(int id) {
+  if (const char* key = OptionKey(id)) {
+    // Written at once: the loader and the saver read the store itself, and the
+    // choice outlives the program.
+    Settings().WriteInt(settings_key::kConfigure, key, IsCommandChecked(id) ? 0 : 1);
+    return;
+  }
   if (id >= cmd::kFileMru1 && id <= cmd::kFileMru16) {
     OnOpenRecentFile(id - cmd::kFileMru1);
     return;

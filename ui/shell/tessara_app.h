@@ -68,6 +68,8 @@ class CTessaraApp : public QObject, public CCmdTarget {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+  // The Options menu's settings: on unless the user turned them off.
+  bool IsCommandChecked(int id) override;
   void OnFileOpen();
   void OnOpenRecentFile(int index);
   void OnDeleteSource(int n);

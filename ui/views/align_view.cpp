@@ -17,6 +17,7 @@
 #include "ui/common/shell.h"
 #include "ui/common/ui_registry.h"
 #include "ui/dialogs/rotate_dlg.h"
+#include "ui/views/tessara_view.h"
 
 namespace tessara {
 
@@ -242,11 +243,13 @@ void CAlignview::DrawNoPreview(QPainter& painter, const QRect& client) {
   }
 }
 
+const QImage& CAlignview::ShownPreview() { return m_image.Get(m_pDoc->m_pPreview.get(), Source1ColourSpace()); }
+
 void CAlignview::DrawPreview(QPainter& painter, const QRect& client) {
   const int cr = client.width(), cb = client.height();
   const int l = m_pDoc->m_nPreviewLeft, t = m_pDoc->m_nPreviewTop;
   const int r = l + m_pDoc->m_nPreviewWidth, b = t + m_pDoc->m_nPreviewHeight;
-  const QImage& image = m_image.Get(m_pDoc->m_pPreview.get());
+  const QImage& image = ShownPreview();
   PaintImage(painter, QRect(l, t, r - l, b - t), image, image.rect());
 
   // The hatch around the preview, its gaps white; given by edges, right and

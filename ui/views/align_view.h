@@ -73,6 +73,9 @@ class CAlignview : public QWidget, public CCmdTarget {
   void DeleteLoadButton();
   CBitmapButton* LoadButton() const { return m_pLoadButton; }
   void Draw(QPainter& painter);
+  // The preview as painted: converted for the screen from source 1's colour
+  // space, which source 2 was converted into. Null without a preview.
+  const QImage& ShownPreview();
 
   // Puts the selection frame on source n's place in the preview.
   void SyncFrame(int n);

@@ -11,6 +11,7 @@
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/ui_registry.h"
 #include "ui/views/target_commands.h"
+#include "ui/views/tessara_view.h"
 
 namespace tessara {
 
@@ -111,6 +112,8 @@ void CDestview::paintEvent(QPaintEvent*) {
   Draw(painter);
 }
 
+const QImage& CDestview::ShownTarget() { return m_image.Get(m_pDoc->m_pTarget.get(), Source1ColourSpace()); }
+
 void CDestview::Draw(QPainter& painter) {
   if (!m_pDoc->m_pTarget) {
     DrawGuidance(painter);
@@ -120,7 +123,7 @@ void CDestview::Draw(QPainter& painter) {
   painter.save();
   painter.translate(-scroll.x(), -scroll.y());
   const Dib& target = *m_pDoc->m_pTarget;
-  PaintImage(painter, QRect(0, 0, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight), m_image.Get(&target),
+  PaintImage(painter, QRect(0, 0, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight), ShownTarget(),
              QRect(0, 0, target.Width(), target.Height()));
   if (HasOutline(m_pDoc->m_bZoneOnly)) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptZoneCorner);
   if (m_bRubberBand) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptDragCorner);

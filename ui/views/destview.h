@@ -56,6 +56,9 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
 
   // Draws the screen at the current scroll position.
   void Draw(QPainter& painter);
+  // The Target as painted: converted for the screen from source 1's colour
+  // space, the one it is built in. Null without a Target.
+  const QImage& ShownTarget();
   // Draws the printed page on `device`: the output image (the whole Target or
   // its Zone) across the printable width.
   void DrawPrinted(QPainter& painter, QPagedPaintDevice& device);

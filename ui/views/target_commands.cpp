@@ -14,6 +14,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/settings.h"
+#include "framework/user_interface.h"
 #include "ui/common/file_dialog.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_user_interface.h"
@@ -70,7 +71,13 @@ void SaveTargetAs(CDestdoc& doc) {
       return;
   }
   CLongWork work;
-  doc.SaveTargetToPath(chosen.toStdString(), index);
+  // A note left by an earlier save must not pass for this one's (a bitmap
+  // save writes none).
+  doc.m_szSaveNote.clear();
+  if (doc.SaveTargetToPath(chosen.toStdString(), index) == 1 && !doc.m_szSaveNote.empty())
+    // Saved, but without what the user asked to keep: said again once the
+    // sources prepared after the save have cleared the message pane.
+    UserInterface().SetPaneText(kPaneMessage, doc.m_szSaveNote);
 }
 
 namespace {

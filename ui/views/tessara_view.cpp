@@ -9,10 +9,18 @@
 #include "framework/registry.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
+#include "ui/common/status_line.h"
+#include "ui/common/status_text.h"
 #include "ui/common/ui_registry.h"
 #include "ui/views/destview.h"
 
 namespace tessara {
+
+const IccProfile& Source1ColourSpace() {
+  static const IccProfile kNone;
+  const CTessaraDoc* first = g_pSourceDocs[0];
+  return first ? first->m_metadata.iccProfile : kNone;
+}
 
 CTessaraView::CTessaraView(CTessaraDoc* doc, QWidget* parent) : CScrollView(parent), m_pDoc(doc) {
   const int n = g_nSourcesLoaded < 1 ? 1 : (g_nSourcesLoaded > 2 ? 2 : g_nSourcesLoaded);
@@ -54,13 +62,33 @@ void CTessaraView::OnInitialUpdate() {
     const int c = g_pDestDoc->PrepareSource(1);
     const int d = g_pDestDoc->PrepareSource(2);
     g_pAlignDoc->RebuildPreview(d != 0 ? d : c);
+    // Preparing cleared the message pane the load had written; a message of
+    // its own (colours that could not be matched) stays.
+    if (g_pShell && g_pShell->StatusLine().Pane(kPaneMessage)->ShownText().isEmpty()) ShowLoadNote();
   }
 }
 
 void CTessaraView::OnActivateView(bool activate) {
   if (m_nSource == 1) g_bSource1Active = activate ? 1 : 0;
   if (m_nSource == 2) g_bSource2Active = activate ? 1 : 0;
+  if (activate) ShowLoadNote();
 }
+
+void CTessaraView::ShowLoadNote() {
+  if (!g_pShell) return;
+  CStatusPane* pane = g_pShell->StatusLine().Pane(kPaneMessage);
+  if (!m_pDoc->m_szLoadNote.empty()) {
+    pane->PaintText(QString::fromStdString(m_pDoc->m_szLoadNote));
+    return;
+  }
+  // The other source's note would read as this picture's.
+  for (const CTessaraDoc* other : g_pSourceDocs)
+    if (other && other != m_pDoc && !other->m_szLoadNote.empty() &&
+        pane->ShownText() == QString::fromStdString(other->m_szLoadNote))
+      pane->SetOwnText(QString::fromUtf8(status_text::kIdle));
+}
+
+const QImage& CTessaraView::ShownImage() { return m_image.Get(m_pDoc->m_pDib.get(), m_pDoc->m_metadata.iccProfile); }
 
 void CTessaraView::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
@@ -71,7 +99,7 @@ void CTessaraView::paintEvent(QPaintEvent*) {
 
 void CTessaraView::Draw(QPainter& painter) {
   if (!m_pDoc->m_pDib) return;
-  const QImage& image = m_image.Get(m_pDoc->m_pDib.get());
+  const QImage& image = ShownImage();
   PaintImage(painter, QRect(0, 0, image.width(), image.height()), image, image.rect());
   painter.setPen(QColor(0, 255, 0));
   TextOutTransparent(painter, 100, 50, m_nSource == 1 ? source_view_text::kSource1 : source_view_text::kSource2);

@@ -4,6 +4,7 @@
 // loaded, and, when it goes, resets the session and moves source 2 up.
 #pragma once
 
+#include "image/colour_profile.h"
 #include "ui/common/commands.h"
 #include "ui/common/paint_dib.h"
 #include "ui/common/scroll_view.h"
@@ -22,6 +23,10 @@ inline constexpr const char* kActionsElsewhere =
 inline constexpr const char* kSourceImage = "This is a source image.";
 }  // namespace source_view_text
 
+// The colour space the Align preview and the Target are in: source 1's (empty,
+// sRGB, without a source 1), since source 2 is converted into it.
+const IccProfile& Source1ColourSpace();
+
 class CTessaraView : public CScrollView, public CCmdTarget {
   Q_OBJECT
  public:
@@ -35,7 +40,14 @@ class CTessaraView : public CScrollView, public CCmdTarget {
   // Runs once the picture has loaded: the size warning, the scroll sizes, and
   // with the second source the preparation of both and the Align preview.
   void OnInitialUpdate();
+  // The view becomes active (or not): the source's number for the session,
+  // and what happened to its picture as it loaded on the status line.
   void OnActivateView(bool activate);
+  // The load's note on the status line's message pane, when there is one;
+  // otherwise a note of the other source is taken away.
+  void ShowLoadNote();
+  // The picture as painted: converted from its colour space for the screen.
+  const QImage& ShownImage();
   // Draws the picture and the guidance at the current scroll position.
   void Draw(QPainter& painter);
 

@@ -176,6 +176,7 @@ std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
 }
 
 int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
+  m_szSaveNote.clear();
   const std::string name = std::filesystem::path(chosen).filename().string();
   ISettingsStore& store = Settings();
   store.WriteInt(settings_key::kConfigure, settings_key::kLastSaveExtension, filterIndex);

@@ -7,6 +7,8 @@
 #    (a 200-column overlap).
 # Ratios: time ours/vips (below 1 means Tessara is faster), memory vips/ours
 # (above 1 means Tessara needs less).
+# With BENCH_PREVIEW set to the bench_preview program, the desktop program's
+# way from opening both pictures to the Align Window's preview is timed too.
 #   bench/bench_today.sh TESSARA_JOIN [RUNS]
 set -euo pipefail
 join=$1
@@ -45,6 +47,10 @@ one() {
   echo "  tessara-join   ${t_ours} s  slowest ${t_ours_max} s  ${m_ours} MB"
   echo "  libvips        ${t_vips} s  slowest ${t_vips_max} s  ${m_vips} MB"
   echo "  time ours/vips $(awk "BEGIN{printf \"%.2f\", $t_ours/$t_vips}")  memory vips/ours $(awk "BEGIN{printf \"%.2f\", $m_vips/$m_ours}")"
+  if [ -n "${BENCH_PREVIEW:-}" ]; then
+    echo "  in the program, from opening both to the Align Window's preview:"
+    "$BENCH_PREVIEW" "$dir/l.jpg" "$dir/r.jpg"
+  fi
 }
 
 one "45 MP photographs" 8192 5464 4808 astronaut.png

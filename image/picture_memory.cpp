@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace tessara {
 
@@ -134,15 +135,89 @@ std::string MemoryAskedText(uint64_t bytes) {
   return text;
 }
 
+namespace {
+
+// Large blocks given back are kept for the next picture of about their size:
+// a picture made again (a source prepared anew at each step of a drag, the
+// Target generated again, the next join's pictures) then finds its pages
+// there, where fresh pages would each be zeroed by the kernel at first touch,
+// which costs more than most work done in them. Kept pages are marked free to
+// the kernel, which takes them back if memory runs short; a few blocks, and at
+// most kKeptBytes, are kept.
+constexpr size_t kKeptBytes = size_t{1} << 30;
+constexpr int kKeptBlocks = 4;
+
+struct KeptBlock {
+  uint8_t* data = nullptr;
+  size_t size = 0;  // mapped bytes, a multiple of the huge page
+};
+
+std::mutex& KeptLock() {
+  static std::mutex lock;
+  return lock;
+}
+KeptBlock g_kept[kKeptBlocks];
+
+// A kept block for `bytes`, cut to their mapped size; null when none fits.
+// A block more than a quarter larger than asked is left for a larger picture.
+uint8_t* TakeKeptBlock(size_t bytes) {
+  const size_t size = RoundUp(bytes);
+  std::lock_guard<std::mutex> hold(KeptLock());
+  for (KeptBlock& k : g_kept) {
+    if (!k.data || k.size < size || k.size - size > size / 4) continue;
+    uint8_t* data = k.data;
+    if (k.size > size) munmap(data + size, k.size - size);
+    k = KeptBlock{};
+    return data;
+  }
+  return nullptr;
+}
+
+void KeepBlock(uint8_t* data, size_t size) {
+  if (size > kKeptBytes) {
+    munmap(data, size);
+    return;
+  }
+  madvise(data, size, MADV_FREE);
+  std::lock_guard<std::mutex> hold(KeptLock());
+  KeptBlock* slot = nullptr;
+  size_t total = size;
+  for (KeptBlock& k : g_kept) {
+    if (!k.data) slot = slot ? slot : &k;
+    total += k.size;
+  }
+  // The first in the table (the oldest, mostly) make room.
+  while (total > kKeptBytes || !slot) {
+    total -= g_kept[0].size;
+    if (g_kept[0].data) munmap(g_kept[0].data, g_kept[0].size);
+    for (int i = 1; i < kKeptBlocks; ++i) g_kept[i - 1] = g_kept[i];
+    g_kept[kKeptBlocks - 1] = KeptBlock{};
+    slot = nullptr;
+    for (KeptBlock& k : g_kept)
+      if (!k.data) {
+        slot = &k;
+        break;
+      }
+  }
+  *slot = KeptBlock{data, size};
+}
+
+}  // namespace
+
 uint8_t* AllocatePictureMemory(size_t bytes) {
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+  if (uint8_t* kept = TakeKeptBlock(bytes)) return kept;
   return MapPictureMemory(bytes);
 }
 
 uint8_t* AllocateZeroedPictureMemory(size_t bytes) {
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
+  if (uint8_t* kept = TakeKeptBlock(bytes)) {
+    std::memset(kept, 0, bytes);
+    return kept;
+  }
   return MapPictureMemory(bytes);
 }
 
@@ -152,7 +227,7 @@ void FreePictureMemory(uint8_t* data, size_t bytes) {
     std::free(data);
     return;
   }
-  munmap(data, RoundUp(bytes));
+  KeepBlock(data, RoundUp(bytes));
 }
 
 }  // namespace tessara

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "framework/user_interface.h"
 #include "image/dib.h"
@@ -224,6 +225,44 @@ TEST(PictureMemory, FreeHugeBlocksCountsOrdersNineAndUp) {
   EXPECT_EQ(block[0] | block[(size_t{8} << 20) - 1], 0);
   block[12345] = 7;
   FreePictureMemory(block, size_t{8} << 20);
+}
+
+// Large blocks given back are used again for pictures of about their size: a
+// zeroed picture made from a kept block is zero all through (not what the
+// last picture left), a kept block larger than asked is cut to size, and many
+// blocks given back at once are all usable afterwards.
+TEST(PictureMemory, KeptBlocksComeBackZeroedAndCutToSize) {
+  constexpr size_t kMb = size_t{1} << 20;
+  uint8_t* first = AllocatePictureMemory(20 * kMb);
+  ASSERT_NE(first, nullptr);
+  std::memset(first, 0xAB, 20 * kMb);
+  FreePictureMemory(first, 20 * kMb);
+  uint8_t* again = AllocateZeroedPictureMemory(17 * kMb);
+  ASSERT_NE(again, nullptr);
+  size_t nonZero = 0;
+  for (size_t i = 0; i < 17 * kMb; i += 4093) nonZero += again[i] != 0;
+  EXPECT_EQ(nonZero, 0u);
+  EXPECT_EQ(again[17 * kMb - 1], 0);
+  std::memset(again, 1, 17 * kMb);
+  FreePictureMemory(again, 17 * kMb);
+  // A much smaller picture does not take a large block; everything given back
+  // beyond what is kept is unmapped without harm.
+  std::vector<std::pair<uint8_t*, size_t>> blocks;
+  for (size_t mb : {6, 40, 300, 8, 700, 6}) {
+    uint8_t* b = AllocateZeroedPictureMemory(mb * kMb);
+    ASSERT_NE(b, nullptr) << mb;
+    EXPECT_EQ(b[mb * kMb - 1], 0) << mb;
+    b[0] = 1;
+    b[mb * kMb - 1] = 2;
+    blocks.emplace_back(b, mb * kMb);
+  }
+  for (auto& [b, n] : blocks) FreePictureMemory(b, n);
+  for (size_t mb : {700, 300, 40, 8, 6, 6}) {
+    uint8_t* b = AllocateZeroedPictureMemory(mb * kMb);
+    ASSERT_NE(b, nullptr) << mb;
+    EXPECT_EQ(b[0] | b[mb * kMb / 2] | b[mb * kMb - 1], 0) << mb;
+    FreePictureMemory(b, mb * kMb);
+  }
 }
 
 }  // namespace

@@ -136,6 +136,16 @@ RgbImage StoredFor(const RgbImage& upright, int tag) {
 
 RgbImage DibRgb(const Dib& dib) { return RgbImage{dib.Width(), dib.Height(), DibToRgb(dib)}; }
 
+// The bytes of a profile Little CMS made (and closes).
+IccProfile Saved(cmsHPROFILE p) {
+  cmsUInt32Number n = 0;
+  cmsSaveProfileToMem(p, nullptr, &n);
+  IccProfile bytes(n);
+  cmsSaveProfileToMem(p, bytes.data(), &n);
+  cmsCloseProfile(p);
+  return bytes;
+}
+
 // An RGB profile of a wider space than sRGB (the Adobe RGB primaries, gamma
 // 2.2), made by Little CMS. Made once: its header carries the time it was made.
 IccProfile MakeWideProfile() {
@@ -146,29 +156,14 @@ IccProfile MakeWideProfile() {
   cmsToneCurve* curves[3] = {gamma, gamma, gamma};
   cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
   cmsFreeToneCurve(gamma);
-  cmsUInt32Number n = 0;
-  cmsSaveProfileToMem(p, nullptr, &n);
-  IccProfile bytes(n);
-  cmsSaveProfileToMem(p, bytes.data(), &n);
-  cmsCloseProfile(p);
-  return bytes;
+  return Saved(p);
 }
 const IccProfile& WideProfile() {
   static const IccProfile wide = MakeWideProfile();
   return wide;
 }
-IccProfile MakeSrgbProfile() {
-  cmsHPROFILE p = cmsCreate_sRGBProfile();
-  cmsUInt32Number n = 0;
-  cmsSaveProfileToMem(p, nullptr, &n);
-  IccProfile bytes(n);
-  cmsSaveProfileToMem(p, bytes.data(), &n);
-  cmsCloseProfile(p);
-  return bytes;
-}
-
 const IccProfile& SrgbProfile() {
-  static const IccProfile srgb = MakeSrgbProfile();
+  static const IccProfile srgb = Saved(cmsCreate_sRGBProfile());
   return srgb;
 }
 

@@ -113,6 +113,10 @@ uint8_t Blend(unsigned colour, unsigned alpha, unsigned background) {
   return static_cast<uint8_t>((colour * alpha + background * (255 - alpha) + 127) / 255);
 }
 
+// Colour profiles, EXIF blocks and text chunks are far smaller than this,
+// compressed or not.
+constexpr png_alloc_size_t kMaxSideChunkBytes = png_alloc_size_t{16} << 20;
+
 // Reads the chunks before the image data into s->header.
 void ReadHeader(DecodeState* s) {
   png_structp png = s->png;
@@ -121,6 +125,10 @@ void ReadHeader(DecodeState* s) {
   // CxImage::Create caps the picture's size; libpng's default of a million
   // pixels a side would refuse long thin pictures that fit.
   png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+  // A chunk beside the picture (a colour profile, EXIF, text) is read into a
+  // buffer of the length it claims: no claim beyond what such a chunk ever
+  // needs is believed.
+  png_set_chunk_malloc_max(png, kMaxSideChunkBytes);
   png_read_info(png, info);
 
   PngHeader& h = s->header;

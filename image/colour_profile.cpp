@@ -42,19 +42,37 @@ Profile Open(const IccProfile& icc) {
   return Profile(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
 }
 
-bool UsableClass(cmsHPROFILE p) {
-  const cmsProfileClassSignature c = cmsGetDeviceClass(p);
-  return c == cmsSigInputClass || c == cmsSigDisplayClass || c == cmsSigOutputClass || c == cmsSigColorSpaceClass;
+// The device class and colour space of a profile, read from its header as
+// numbers: a file may put any value there, which no enumeration should hold.
+constexpr uint32_t kRgbSpace = 0x52474220;   // 'RGB '
+constexpr uint32_t kGreySpace = 0x47524159;  // 'GRAY'
+uint32_t HeaderField(const IccProfile& icc, size_t at) {
+  return (uint32_t{icc[at]} << 24) | (uint32_t{icc[at + 1]} << 16) | (uint32_t{icc[at + 2]} << 8) | icc[at + 3];
+}
+// The empty profile is the built-in sRGB, a display profile.
+uint32_t DeviceClass(const IccProfile& icc) { return icc.size() >= 132 ? HeaderField(icc, 12) : 0x6D6E7472; }
+uint32_t ColourSpace(const IccProfile& icc) { return icc.size() >= 132 ? HeaderField(icc, 16) : kRgbSpace; }
+
+bool UsableClass(const IccProfile& icc) {
+  switch (DeviceClass(icc)) {
+    case 0x73636E72:  // 'scnr', input
+    case 0x6D6E7472:  // 'mntr', display
+    case 0x70727472:  // 'prtr', output
+    case 0x73706163:  // 'spac', colour space
+      return true;
+    default:
+      return false;
+  }
 }
 
 constexpr cmsUInt32Number kFlags = cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE;
 
 // A transform between two RGB profiles for pixels in blue, green, red order.
 Transform MakeTransform(const IccProfile& from, const IccProfile& to, cmsUInt32Number format) {
-  Profile a = Open(from), b = Open(to);
-  if (!a || !b || cmsGetColorSpace(a.get()) != cmsSigRgbData || cmsGetColorSpace(b.get()) != cmsSigRgbData ||
-      !UsableClass(a.get()) || !UsableClass(b.get()))
+  if (ColourSpace(from) != kRgbSpace || ColourSpace(to) != kRgbSpace || !UsableClass(from) || !UsableClass(to))
     return nullptr;
+  Profile a = Open(from), b = Open(to);
+  if (!a || !b) return nullptr;
   return Transform(cmsCreateTransform(a.get(), format, b.get(), format, INTENT_RELATIVE_COLORIMETRIC, kFlags));
 }
 
@@ -62,15 +80,15 @@ Transform MakeTransform(const IccProfile& from, const IccProfile& to, cmsUInt32N
 
 ProfileUse CheckProfile(const IccProfile& icc, bool grey) {
   Profile p = Open(icc);
-  if (!p || !UsableClass(p.get())) return ProfileUse::kUnreadable;
-  const cmsColorSpaceSignature space = cmsGetColorSpace(p.get());
-  if (space == cmsSigGrayData) {
+  if (!p || !UsableClass(icc)) return ProfileUse::kUnreadable;
+  const uint32_t space = ColourSpace(icc);
+  if (space == kGreySpace) {
     if (!grey) return ProfileUse::kWrongSpace;
     Profile srgb = Open({});
     Transform t(cmsCreateTransform(p.get(), TYPE_GRAY_8, srgb.get(), TYPE_BGR_8, INTENT_RELATIVE_COLORIMETRIC, kFlags));
     return t ? ProfileUse::kUsable : ProfileUse::kUnreadable;
   }
-  if (space != cmsSigRgbData) return ProfileUse::kWrongSpace;
+  if (space != kRgbSpace) return ProfileUse::kWrongSpace;
   return MakeTransform(icc, {}, TYPE_BGR_8) ? ProfileUse::kUsable : ProfileUse::kUnreadable;
 }
 
@@ -116,9 +134,9 @@ bool SameRgbSpace(cmsHPROFILE a, cmsHPROFILE b) {
 
 bool SameColourSpace(const IccProfile& a, const IccProfile& b) {
   if (a == b) return true;
+  if (ColourSpace(a) != kRgbSpace || ColourSpace(b) != kRgbSpace) return false;
   Profile pa = Open(a), pb = Open(b);
   if (!pa || !pb) return false;
-  if (cmsGetColorSpace(pa.get()) != cmsSigRgbData || cmsGetColorSpace(pb.get()) != cmsSigRgbData) return false;
   // Profiles built on lookup tables rather than colorants and curves are
   // never taken for one another.
   return SameRgbSpace(pa.get(), pb.get());

@@ -127,7 +127,7 @@ void ReadHeader(DecodeState* s) {
   png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
   // A chunk beside the picture (a colour profile, EXIF, text) is read into a
   // buffer of the length it claims: no claim beyond what such a chunk ever
-  // needs is believed.
+  // needs is believed (see also SideChunksFitTheFile).
   png_set_chunk_malloc_max(png, kMaxSideChunkBytes);
   png_read_info(png, info);
 
@@ -628,7 +628,32 @@ bool EncodeCore(EncodeState* s) {
 
 }  // namespace
 
+namespace {
+// libpng reads some side chunks (eXIf among them) into a buffer of the length
+// they claim before it finds the file too short for them, even past the limit
+// set above. So the chunks before the picture data are walked here first: one
+// that claims more than the file still holds means the file is cut before
+// its pixels, and the decode fails at once.
+bool SideChunksFitTheFile(const uint8_t* data, size_t size) {
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  // Not a PNG file at all: libpng says so in its own words.
+  if (size < 8 || std::memcmp(data, kSignature, 8) != 0) return true;
+  size_t at = 8;
+  while (at + 8 <= size) {
+    const uint64_t length = (uint64_t{data[at]} << 24) | (data[at + 1] << 16) | (data[at + 2] << 8) | data[at + 3];
+    if (std::memcmp(data + at + 4, "IDAT", 4) == 0) return true;
+    if (length + 12 > size - at) return false;
+    at += 12 + static_cast<size_t>(length);
+  }
+  return true;
+}
+}  // namespace
+
 bool DecodePng(ByteReader& in, CxImage& img) {
+  if (!SideChunksFitTheFile(in.Current(), in.Remaining())) {
+    img.SetError("Read Error: the PNG file is cut short");
+    return false;
+  }
   // Owned here, outside the frame libpng jumps to, so the state and its buffers
   // are freed by scope whichever way the decode ends.
   std::unique_ptr<DecodeState> s = MakeZeroed<DecodeState>();

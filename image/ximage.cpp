@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -487,9 +488,22 @@ void CxImage::Mirror() {
   if (!IsValid()) return;
   const int w = GetWidth(), bpp = GetBpp();
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return;
-  // Packed rows are mirrored from a copy of the row, one pixel at a time; the
-  // pad bits after the last pixel stay as they are.
-  std::vector<uint8_t> copy(bpp < 8 ? static_cast<size_t>((int64_t{w} * bpp + 7) / 8) : 0);
+  // Packed rows are mirrored a byte at a time: the row's bytes in reverse
+  // order, each with its pixels reversed, is the mirrored row moved by the
+  // unused bits at its end, which are then shifted out. Those pad bits stay
+  // as they were.
+  static const std::array<uint8_t, 256> kReversed = [] {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) {
+      int r = 0;
+      for (int b = 0; b < 8; ++b) r |= ((v >> b) & 1) << (7 - b);
+      t[static_cast<size_t>(v)] = static_cast<uint8_t>(r);
+    }
+    return t;
+  }();
+  const size_t used = bpp < 8 ? static_cast<size_t>((int64_t{w} * bpp + 7) / 8) : 0;
+  const int pad = bpp < 8 ? static_cast<int>(used * 8 - static_cast<size_t>(w) * bpp) : 0;
+  std::vector<uint8_t> reversed(used + 1);
   for (int y = 0; y < GetHeight(); ++y) {
     uint8_t* row = GetBits(y);
     if (bpp == 24) {
@@ -498,8 +512,16 @@ void CxImage::Mirror() {
     } else if (bpp == 8) {
       std::reverse(row, row + w);
     } else {
-      std::memcpy(copy.data(), row, copy.size());
-      for (int x = 0, from = w - 1; x < w; ++x, --from) SetIndexAt(row, x, bpp, IndexAt(copy.data(), from, bpp));
+      for (size_t i = 0; i < used; ++i) {
+        const uint8_t b = row[used - 1 - i];
+        reversed[i] = bpp == 1 ? kReversed[b] : static_cast<uint8_t>((b << 4) | (b >> 4));
+      }
+      reversed[used] = 0;
+      const uint8_t keep = static_cast<uint8_t>(pad ? (0xFF >> (8 - pad)) : 0);  // pad bits of the last byte
+      const uint8_t last = row[used - 1] & keep;
+      for (size_t i = 0; i < used; ++i)
+        row[i] = pad ? static_cast<uint8_t>((reversed[i] << pad) | (reversed[i + 1] >> (8 - pad))) : reversed[i];
+      row[used - 1] = static_cast<uint8_t>((row[used - 1] & ~keep) | last);
     }
   }
 }
@@ -537,20 +559,43 @@ bool CxImage::Orient(int orientation) {
   const bool fromRight = orientation == 7 || orientation == 8;  // sx counts from the right
   const bool fromBottom = orientation == 6 || orientation == 7;  // sy counts from the bottom
   const int W = h, H = w;
+  // Row pointers, not the accessors: this runs once for each of up to
+  // billions of pixels. Stored row r (0 = bottom) of the source is source
+  // row h - 1 - r from the top.
+  const uint8_t* const base = GetBits(0);
+  const size_t stride = GetEffWidth();
+  auto from = [&](int x) {  // the source row, counted from the top, of upright column x
+    const int sy = fromBottom ? h - 1 - x : x;
+    return base + static_cast<size_t>(h - 1 - sy) * stride;
+  };
   ParallelRanges(0, H, 32, [&](int first, int end) {
     for (int y = first; y < end; ++y) {
       // Upright row y (from the top) is stored column sx.
       const int sx = fromRight ? w - 1 - y : y;
       uint8_t* dst = turned.GetBits(H - 1 - y);
-      for (int x = 0; x < W; ++x) {
-        const int sy = fromBottom ? h - 1 - x : x;  // from the top
-        const uint8_t* src = GetBits(h - 1 - sy);
-        if (bpp == 24) {
-          std::memcpy(dst + 3 * static_cast<size_t>(x), src + 3 * static_cast<size_t>(sx), 3);
-        } else if (bpp == 8) {
-          dst[x] = src[sx];
-        } else {
-          SetIndexAt(dst, x, bpp, IndexAt(src, sx, bpp));
+      if (bpp == 24) {
+        for (int x = 0; x < W; ++x) std::memcpy(dst + 3 * static_cast<size_t>(x), from(x) + 3 * static_cast<size_t>(sx), 3);
+      } else if (bpp == 8) {
+        for (int x = 0; x < W; ++x) dst[x] = from(x)[sx];
+      } else if (bpp == 4) {
+        // Two pixels a byte, the left one in the high half.
+        const size_t at = static_cast<size_t>(sx) >> 1;
+        const int shift = (sx & 1) ? 0 : 4;
+        for (int x = 0; x < W; x += 2) {
+          uint8_t v = static_cast<uint8_t>(((from(x)[at] >> shift) & 0x0F) << 4);
+          if (x + 1 < W) v |= (from(x + 1)[at] >> shift) & 0x0F;
+          dst[x >> 1] = v;
+        }
+      } else {
+        // Eight pixels a byte, the leftmost in the top bit; the bits after the
+        // last pixel stay 0.
+        const size_t at = static_cast<size_t>(sx) >> 3;
+        const int shift = 7 - (sx & 7);
+        for (int x0 = 0; x0 < W; x0 += 8) {
+          const int n = std::min(8, W - x0);
+          uint8_t v = 0;
+          for (int k = 0; k < n; ++k) v |= static_cast<uint8_t>(((from(x0 + k)[at] >> shift) & 1) << (7 - k));
+          dst[x0 >> 3] = v;
         }
       }
     }

@@ -478,6 +478,23 @@ TEST_F(Metadata, BrokenMetadataCostsOnlyTheMetadata) {
   EXPECT_NE(src->m_szLoadNote.find("Ignored: a damaged colour profile"), std::string::npos) << src->m_szLoadNote;
 }
 
+TEST(PngSideChunks, AChunkClaimingMoreThanTheFileIsRefusedBeforeAnyBuffer) {
+  // An eXIf chunk that says it holds a gigabyte, in a file of a few hundred
+  // bytes: refused at once, not read into a buffer of the size claimed.
+  const Bytes png = Encoded({9, 4, test::PatternRgb(9, 4)}, CXIMAGE_FORMAT_PNG);
+  Bytes lying(png.begin(), png.begin() + 33);
+  lying.insert(lying.end(), {0x40, 0x00, 0x00, 0xD0, 'e', 'X', 'I', 'f', 'M', 'M', 0, 42});
+  lying.insert(lying.end(), png.begin() + 33, png.end());
+  // (The fuzz targets, held to 96 MB an allocation, replay this file too.)
+  CxImage img(lying.data(), lying.size(), CXIMAGE_FORMAT_PNG);
+  EXPECT_FALSE(img.IsValid());
+  EXPECT_STREQ(img.GetLastError(), "Read Error: the PNG file is cut short");
+  // What is not a PNG file at all is still told so by libpng.
+  CxImage other(lying.data() + 1, lying.size() - 1, CXIMAGE_FORMAT_PNG);
+  EXPECT_FALSE(other.IsValid());
+  EXPECT_STRNE(other.GetLastError(), "Read Error: the PNG file is cut short");
+}
+
 TEST_F(Metadata, FilesMadeByOtherProgramsLoadWithWhatTheyCarry) {
   // Made by tests/data/metadata/make_files.py (and ImageMagick for the TIFF)
   // from the 61 x 47 test picture.

@@ -279,6 +279,8 @@ class TrueColourLayer {
   // Per strip: the projection's cosine of each column (theta depends on the
   // column only).
   std::vector<double> m_cosines;
+  // The fade weight's column factor of each column of source 2 (when it fades).
+  std::vector<double> m_columnFades;
 };
 
 bool TrueColourLayer::Lay(bool second) {
@@ -291,8 +293,19 @@ bool TrueColourLayer::Lay(bool second) {
   // of the source itself can be laid.
   const int vFirst = m_nSwing ? -(H / 2) : std::max(0, -s.sy);
   const int vLast = m_nSwing ? H - 1 : std::min(s.h, H - s.sy) - 1;
-  for (int x0 = 0; x0 < s.w; x0 += kStrip) {
-    const int x1 = std::min(s.w, x0 + kStrip);
+  // The fade weight's column factor, once for every column of source 2.
+  m_columnFades.clear();
+  if (s.second && m_job.op.Fades()) {
+    m_columnFades.resize(static_cast<size_t>(std::max(0, s.w)));
+    for (int x = 0; x < s.w; ++x) m_columnFades[static_cast<size_t>(x)] = m_job.op.ColumnFade(x);
+  }
+  // Tall pictures are laid in strips of about four million pixels, wider than
+  // kStrip columns: longer runs of each row for the caches, and still a
+  // progress step and a stop check every few hundredths of a second.
+  const int rows = std::max(1, vLast - vFirst + 1);
+  const int strip = rows > 1024 ? std::max(kStrip, (1 << 22) / rows / kStrip * kStrip) : kStrip;
+  for (int x0 = 0; x0 < s.w; x0 += strip) {
+    const int x1 = std::min(s.w, x0 + strip);
     if (m_nSwing) {
       m_cosines.resize(static_cast<size_t>(x1 - x0));
       for (int x = x0; x < x1; ++x) {
@@ -333,6 +346,8 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   const uint8_t* tone = m_tone;
   const MergePixel bg = m_bg, nudged = m_nudged;
   const bool second = s.second;
+  const bool fades = second && !m_columnFades.empty();
+  const double rowFade = fades ? op.RowFade(v) : 0.0;
   uint8_t* out = m_target.Row(Y) + 3 * static_cast<size_t>(s.sx);
   const int64_t dy = int64_t{Y} - m_nHeight / 2;
   const uint8_t* in = nullptr;
@@ -378,7 +393,8 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
         sampled1 = below.Sampled(X - g.x1);
       }
       if (!sampled2) continue;
-      if (sampled1) p = op.MergeAt({t[0], t[1], t[2]}, p, x, v);
+      if (sampled1)
+        p = op.MergeWeighted({t[0], t[1], t[2]}, p, fades ? m_columnFades[static_cast<size_t>(x)] * rowFade : 0.0);
     }
     t[0] = p.blue, t[1] = p.green, t[2] = p.red;
   }

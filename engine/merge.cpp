@@ -37,20 +37,25 @@ MergeOperator::MergeOperator(const TargetGeometry& g, const MergeSettings& setti
   m_nOverlapHeight = static_cast<int>(std::clamp<int64_t>(h, 0, INT32_MAX));
 }
 
-double MergeOperator::FadeWeight(int curX, int curY) const {
-  const int W = m_nOverlapWidth, H = m_nOverlapHeight;
-  // Integer halves rounded down, as the overlap sizes are never negative.
+// The weight is (1 - qx) * (1 - qy); each factor depends on one coordinate.
+// Integer halves rounded down, as the overlap sizes are never negative.
+double MergeOperator::ColumnFade(int curX) const {
+  const int W = m_nOverlapWidth;
   const int64_t E = int64_t{curX} - m_nOverlapLeft - W / 2;
-  const int64_t F = int64_t{curY} - m_nOverlapTop - H / 2;
   const double qx = W ? static_cast<double>(4 * E * E) / static_cast<double>(int64_t{W} * W) : 0.0;
-  const double qy = H ? static_cast<double>(4 * F * F) / static_cast<double>(int64_t{H} * H) : 0.0;
-  return (1 - qx) * (1 - qy);
+  return 1 - qx;
 }
 
-MergePixel AverageMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
+double MergeOperator::RowFade(int curY) const {
+  const int H = m_nOverlapHeight;
+  const int64_t F = int64_t{curY} - m_nOverlapTop - H / 2;
+  const double qy = H ? static_cast<double>(4 * F * F) / static_cast<double>(int64_t{H} * H) : 0.0;
+  return 1 - qy;
+}
+
+MergePixel AverageMerge::MergeWeighted(MergePixel a, MergePixel b, double f) const {
   const int c = m_nBias;
   if (m_bFade1 || m_bFade2) {
-    const double f = FadeWeight(curX, curY);
     if (m_bFade1) {
       a = {ClampToByte(a.blue * f + b.blue * (1 - f)), ClampToByte(a.green * f + b.green * (1 - f)),
            ClampToByte(a.red * f + b.red * (1 - f))};
@@ -65,22 +70,20 @@ MergePixel AverageMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY)
           static_cast<uint8_t>((a.red * (255 - c) + b.red * c) >> 8)};
 }
 
-MergePixel GreatestMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
+MergePixel GreatestMerge::MergeWeighted(MergePixel a, MergePixel b, double f) const {
   const int c = m_nBias;
   MergePixel ca = a, cb = b;
   if (m_bFade1 || m_bFade2) {
-    const double f = FadeWeight(curX, curY);
     if (m_bFade2 && !(f * 255 > Luminance(b))) cb = {0, 0, 0};
     if (m_bFade1 && !(f * 255 > Luminance(a))) ca = {0, 0, 0};
   }
   return Score(ca, 255 - c) >= Score(cb, c) ? a : b;
 }
 
-MergePixel LeastMerge::MergeAt(MergePixel a, MergePixel b, int curX, int curY) const {
+MergePixel LeastMerge::MergeWeighted(MergePixel a, MergePixel b, double f) const {
   const int c = m_nBias;
   MergePixel ca = a, cb = b;
   if (m_bFade1 || m_bFade2) {
-    const double f = FadeWeight(curX, curY);
     if (m_bFade2 && !(f * 255 > Luminance(b))) cb = {255, 255, 255};
     if (m_bFade1 && !(f * 255 > Luminance(a))) ca = {255, 255, 255};
   }

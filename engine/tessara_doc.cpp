@@ -202,9 +202,13 @@ bool CTessaraDoc::TakeMetadata() {
     }
   }
   if (!m_metadata.ignored.empty()) {
-    std::string list;
-    for (const std::string& what : m_metadata.ignored) list += (list.empty() ? "" : ", ") + what;
-    note += (note.empty() ? "" : " ") + std::string("Ignored: ") + list + ".";
+    if (!note.empty()) note += ' ';
+    note += "Ignored: ";
+    for (size_t i = 0; i < m_metadata.ignored.size(); ++i) {
+      if (i) note += ", ";
+      note += m_metadata.ignored[i];
+    }
+    note += '.';
   }
   m_szLoadNote = note;
   return true;

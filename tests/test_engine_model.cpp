@@ -534,6 +534,24 @@ TEST_F(EngineModelTarget, TwentyFourBitFadeAcrossTheOverlap) {
   }
 }
 
+TEST_F(EngineModelTarget, TallPicturesLaidInWideStrips) {
+  // Pictures more than 1024 rows high are laid in strips wider than the
+  // usual 128 columns; the Target is the same, fading and projected or not.
+  std::mt19937 rng(9001);
+  for (int i = 0; i < 3; ++i) {
+    const Picture src1 = RandomSource(rng, 24, Uniform(rng, 130, 180), Uniform(rng, 1030, 1060));
+    const Picture src2 = RandomSource(rng, i == 2 ? 8 : 24, Uniform(rng, 130, 180), Uniform(rng, 1030, 1060));
+    const model::SourceSettings plain;
+    model::TargetSettings t = RandomTargetSettings(rng, src1, src2, true);
+    t.merge.fade1 = i == 1;
+    t.merge.fade2 = i != 1;
+    t.swing = i == 0 ? 40 : 0;
+    t.offsetX = Uniform(rng, 0, src1.width / 2);
+    t.offsetY = Uniform(rng, -100, 100);
+    RunCase("tall case " + std::to_string(i), src1, plain, src2, plain, t);
+  }
+}
+
 TEST_F(EngineModelTarget, OneBitPath) {
   std::mt19937 rng(5513);
   for (int i = 0; i < 150; ++i) {

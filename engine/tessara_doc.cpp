@@ -2,6 +2,7 @@
 #include "engine/tessara_doc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -41,7 +42,14 @@ class LoadWatch final : public DecodeWatch {
   bool Continue(const CxImage& picture, uint64_t done, uint64_t total) override {
     const uint64_t pixels = static_cast<uint64_t>(std::max(picture.GetWidth(), 0)) *
                             static_cast<uint64_t>(std::max(picture.GetHeight(), 0));
-    if (pixels < kWatchedLoadPixels || total == 0) return true;
+    if (pixels < kWatchedLoadPixels || total == 0) {
+      // A small picture can still take long (a file that repeats its data):
+      // the stop keys are looked at a few times a second, without progress.
+      const auto now = std::chrono::steady_clock::now();
+      if (now - m_lastLook < std::chrono::milliseconds(200)) return true;
+      m_lastLook = now;
+      return !UserWantsToStop();
+    }
     const int percent = static_cast<int>(std::min(done, total) * 100 / total);
     if (percent == m_nPercent) return true;
     m_nPercent = percent;
@@ -51,6 +59,7 @@ class LoadWatch final : public DecodeWatch {
 
  private:
   int m_nPercent = -1;
+  std::chrono::steady_clock::time_point m_lastLook = std::chrono::steady_clock::now();
 };
 
 // The picture decoded from the file; null when there is no memory even for
@@ -100,7 +109,7 @@ int CTessaraDoc::LoadBitmapFile(const std::string& path) {
   m_pDib.reset();
   uint32_t bitsOffset = 0;
   m_pDib = ReadDibFile(path, &bitsOffset);
-  if (m_pDib) NormaliseBitmapBlock(m_pDib, bitsOffset);
+  if (m_pDib && !NormaliseBitmapBlock(m_pDib, bitsOffset)) m_pDib.reset();
   InitDibData();
   if (!m_pDib) {
     ShowMessage(source_text::kCannotLoadFile);
@@ -214,8 +223,8 @@ bool CTessaraDoc::TakeMetadata() {
   return true;
 }
 
-void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
-  if (!dib || dib->Size() < kDibSpareBytes) return;
+bool NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
+  if (!dib || dib->Size() < kDibSpareBytes) return true;
   // The block is as long as the file: the bitmap data, then spare bytes where
   // the file had its file header. Those bytes lie after the file's end, so rows
   // reaching into them are rows the file does not have: the block stops at the
@@ -227,24 +236,36 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
   // before the block.
   std::optional<uint64_t> givenRows;
   if (bitsOffset >= kBmpFileHeaderBytes) givenRows = bitsOffset - kBmpFileHeaderBytes;
+  // Rows said to start past the end of the file are no rows at all: taking
+  // whatever follows the colour table instead would show bytes that are not
+  // the picture.
+  if (givenRows && *givenRows > dataEnd) return false;
   BmpLayout layout;
-  if (!ReadBmpLayout(data, dataEnd, 0, givenRows, layout)) return;
+  if (!ReadBmpLayout(data, dataEnd, 0, givenRows, layout)) return true;
 
   // Where the rows are now, and where the colour table and masks say they
   // should be.
   const int64_t entries = layout.tableEntries;
   const uint64_t tableEnd = layout.tableAt + static_cast<uint64_t>(entries) * layout.entryBytes;
-  if (layout.header.biSize == 40 && layout.rowsAt == tableEnd) return;  // already in shape
-  if (tableEnd > dataEnd || layout.rowsAt > dataEnd || (layout.masks && layout.masksAt + 12 > dataEnd)) return;
+  const uint64_t rowBytes = layout.rowsAt <= dataEnd ? dataEnd - layout.rowsAt : 0;
+  // Rows stored top first (a negative height) are turned bottom first, as
+  // every other picture is held; only when all of them are there (a short one
+  // is refused by the preparation anyway) and not run-length coded.
+  const uint64_t stride = layout.stride > 0 ? static_cast<uint64_t>(layout.stride) : 0;
+  const bool turnOver = layout.topDown && !layout.runLength && stride > 0 && layout.height > 0 &&
+                        static_cast<uint64_t>(layout.height) <= rowBytes / stride;
+  const uint64_t allRows = turnOver ? stride * static_cast<uint64_t>(layout.height) : 0;
+  if (layout.header.biSize == 40 && layout.rowsAt == tableEnd && !turnOver) return true;  // already in shape
+  if (tableEnd > dataEnd || layout.rowsAt > dataEnd || (layout.masks && layout.masksAt + 12 > dataEnd)) return true;
 
   BITMAPINFOHEADER h = layout.header;
   h.biSize = 40;
+  if (turnOver) h.biHeight = static_cast<int32_t>(layout.height);
   const size_t maskBytes = layout.masks ? 12 : 0;
   const uint64_t newTable = static_cast<uint64_t>(entries) * 4;
-  const uint64_t rowBytes = dataEnd - layout.rowsAt;
   const uint64_t total = 40 + maskBytes + newTable + rowBytes;
   DibPtr out = Dib::Allocate(static_cast<size_t>(total));
-  if (!out) return;
+  if (!out) return true;
   uint8_t* dst = out->Data();
   std::memcpy(dst, &h, 40);
   size_t at = 40;
@@ -258,8 +279,18 @@ void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset) {
     dst[at] = e[0], dst[at + 1] = e[1], dst[at + 2] = e[2];
     dst[at + 3] = entryBytes == 4 ? e[3] : 0;
   }
-  std::memcpy(dst + at, data + layout.rowsAt, static_cast<size_t>(rowBytes));
+  const uint8_t* rows = data + layout.rowsAt;
+  if (turnOver) {
+    const int64_t height = layout.height;
+    for (int64_t r = 0; r < height; ++r)
+      std::memcpy(dst + at + static_cast<size_t>(r * stride), rows + static_cast<size_t>((height - 1 - r) * stride),
+                  static_cast<size_t>(stride));
+    std::memcpy(dst + at + allRows, rows + allRows, static_cast<size_t>(rowBytes - allRows));
+  } else {
+    std::memcpy(dst + at, rows, static_cast<size_t>(rowBytes));
+  }
   dib = std::move(out);
+  return true;
 }
 
 }  // namespace tessara

@@ -59,9 +59,11 @@ std::string DescribeOrientation(int orientation);
 // takes: a 40-byte header, 4-byte colour-table entries and the rows right after
 // them. `bitsOffset` is the file header's offset of the rows (0 when unknown).
 // The block comes from ReadDibFile; the spare bytes after the file's data are
-// dropped from it, so rows the file does not hold never count as present. A
-// block that cannot be normalised (rows outside the file) is otherwise left as
-// it is; the preparation of the sources refuses it later.
-void NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset);
+// dropped from it, so rows the file does not hold never count as present. Rows
+// stored top first (a negative height) are turned bottom first. False when the
+// file header puts the rows past the end of the file (no picture to take); a
+// block that cannot be normalised otherwise (rows running past the end) is left
+// as it is, and the preparation of the sources refuses it later.
+bool NormaliseBitmapBlock(DibPtr& dib, uint32_t bitsOffset);
 
 }  // namespace tessara

@@ -153,8 +153,21 @@ struct ProgressHook {
   CxImage* img;
 };
 
+// No encoder writes more scans than this (libjpeg-turbo's own tools stop at
+// it too); a file that repeats its scans beyond it only wastes the time of
+// whoever decodes it.
+constexpr int kMaxScans = 500;
+
 void OnProgress(j_common_ptr cinfo) {
   auto* hook = reinterpret_cast<ProgressHook*>(cinfo->progress);
+  if (!cinfo->is_decompressor) return;
+  const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message,
+                  "Corrupt JPEG data: more than %d scans (no encoder writes so many)", kMaxScans);
+    std::longjmp(err->jump, 1);
+  }
   const jpeg_progress_mgr& p = hook->pub;
   const uint64_t limit = p.pass_limit > 0 ? static_cast<uint64_t>(p.pass_limit) : 1;
   const uint64_t counter = p.pass_counter > 0 ? std::min(static_cast<uint64_t>(p.pass_counter), limit) : 0;

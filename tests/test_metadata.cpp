@@ -1,7 +1,8 @@
 // What files carry besides their pixels: orientation tags turned upright as a
 // picture loads, camera data and colour profiles carried into the saved
 // Target, source 2 converted into source 1's colour space, and damaged
-// metadata that costs only itself.
+// metadata that costs only itself; and files that lie in the parts beside
+// their pixels: side chunks longer than the file, scans repeated without end.
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <tiffio.h>
@@ -9,6 +10,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -493,6 +495,54 @@ TEST(PngSideChunks, AChunkClaimingMoreThanTheFileIsRefusedBeforeAnyBuffer) {
   CxImage other(lying.data() + 1, lying.size() - 1, CXIMAGE_FORMAT_PNG);
   EXPECT_FALSE(other.IsValid());
   EXPECT_STRNE(other.GetLastError(), "Read Error: the PNG file is cut short");
+}
+
+// A progressive JPEG whose first scan (the DC one, which decodes the same
+// however often it comes) comes `repeats` times in all.
+Bytes RepeatedFirstScan(int width, int height, int repeats) {
+  CxImage img;
+  test::MakeImage24(img, width, height, test::PatternRgb(width, height));
+  img.m_dwCodecOptions = 1;  // progressive
+  Bytes jpeg;
+  EXPECT_TRUE(img.Encode(jpeg, CXIMAGE_FORMAT_JPG));
+  size_t first = 0;
+  while (first + 3 < jpeg.size() && !(jpeg[first] == 0xFF && jpeg[first + 1] == 0xDA)) ++first;
+  // The scan's data ends at the next marker other than a stuffed byte or a
+  // restart.
+  size_t end = first + 2 + ((size_t{jpeg[first + 2]} << 8) | jpeg[first + 3]);
+  while (end + 1 < jpeg.size() &&
+         !(jpeg[end] == 0xFF && jpeg[end + 1] != 0x00 && (jpeg[end + 1] < 0xD0 || jpeg[end + 1] > 0xD7)))
+    ++end;
+  const Bytes scan(jpeg.begin() + long(first), jpeg.begin() + long(end));
+  Bytes out(jpeg.begin(), jpeg.begin() + long(end));
+  for (int i = 1; i < repeats; ++i) out.insert(out.end(), scan.begin(), scan.end());
+  out.insert(out.end(), jpeg.begin() + long(end), jpeg.end());
+  return out;
+}
+
+TEST(JpegScans, AFileThatRepeatsItsScansBeyondAnyEncoderIsRefusedAtOnce) {
+  const Bytes file = RepeatedFirstScan(64, 48, 2000);
+  const auto start = std::chrono::steady_clock::now();
+  CxImage img(file.data(), file.size(), CXIMAGE_FORMAT_JPG);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(img.IsValid());
+  EXPECT_STREQ(img.GetLastError(), "Corrupt JPEG data: more than 500 scans (no encoder writes so many)");
+  // A few repeats are the file's own business.
+  const Bytes fine = RepeatedFirstScan(64, 48, 3);
+  EXPECT_TRUE(CxImage(fine.data(), fine.size(), CXIMAGE_FORMAT_JPG).IsValid());
+}
+
+TEST_F(Metadata, TheStopKeysStopASmallPictureThatLoadsForLong) {
+  // Under a megapixel, so no progress is shown, but 490 scans of it take long:
+  // the space bar (answered Yes) stops the load within a fraction of a second.
+  const Bytes file = RepeatedFirstScan(1200, 800, 490);
+  ui.PressSpaceAtPoll(1);
+  ui.QueueAnswer(true);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Open(file, "slow.jpg"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(ui.Messages().empty());
+  EXPECT_EQ(g_nSourcesLoaded, 0);
 }
 
 TEST_F(Metadata, FilesMadeByOtherProgramsLoadWithWhatTheyCarry) {

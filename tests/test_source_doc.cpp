@@ -115,6 +115,40 @@ std::vector<uint8_t> Bitmap24(uint32_t headerSize, size_t missing) {
   return f;
 }
 
+TEST_F(SourceDoc, TopDownBitmapsLoadTheRightWayUp) {
+  // A negative height says the rows are stored top first. Loaded as a .bmp
+  // source the picture is the one the codec layer's bitmap decoder shows:
+  // turned bottom first, its height made positive.
+  for (uint32_t headerSize : {40u, 108u}) {
+    std::vector<uint8_t> file = Bitmap24(headerSize, 0);
+    const int32_t height = -4;
+    std::memcpy(&file[22], &height, 4);
+    const fs::path path = test::TempDir() / "topdown.bmp";
+    test::WriteBytes(path, file);
+    const test::RgbImage want = test::ToRgb(CxImage(file.data(), file.size(), CXIMAGE_FORMAT_BMP));
+    CTessaraDoc* a = Open(path);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->m_pDib->Height(), 4);
+    EXPECT_EQ(a->m_nHeight, 4);
+    EXPECT_EQ(test::MaxDifference({4, 4, DibToRgb(*a->m_pDib)}, want), 0) << headerSize;
+    EXPECT_EQ(doc->PrepareSource(1), kPrepareDone);
+    RemoveSource(1);
+  }
+}
+
+TEST_F(SourceDoc, BitmapWhoseRowsStartPastTheFileIsRefused) {
+  // The file header puts the rows after the end of the file: there is no
+  // picture, whatever follows the colour table.
+  std::vector<uint8_t> file = Bitmap24(40, 0);
+  const uint32_t past = static_cast<uint32_t>(file.size() + 100);
+  std::memcpy(&file[10], &past, 4);
+  const fs::path path = test::TempDir() / "past.bmp";
+  test::WriteBytes(path, file);
+  EXPECT_FALSE(Open(path));
+  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Cannot load this file", "Unable to load this picture file"}));
+  EXPECT_EQ(g_nSourcesLoaded, 0);
+}
+
 TEST_F(SourceDoc, BitmapWhoseRowsRunPastTheFileIsNotPrepared) {
   // Rows a few bytes short (fewer than the file header's 14) are refused by
   // the preparation like any short bitmap; complete files are prepared.

@@ -313,7 +313,23 @@ class Decoder {
     uint64_t planes = m_page.planar == PLANARCONFIG_SEPARATE ? m_page.spp : 1;
     if (line == 0) return false;
     const uint64_t rows = static_cast<uint64_t>(m_page.height) * planes;
-    return line <= MaxExpansion(m_page.compression) * m_file.size / rows;
+    if (line > MaxExpansion(m_page.compression) * m_file.size / rows) return false;
+    return !TIFFIsTiled(m_tif) || PlausibleTiles();
+  }
+  // A tile is read whole into a buffer of its size, which only the tile's
+  // header fields give. A tile may pass the picture's edge (writers use 256 x
+  // 256 tiles on small pictures), but not by more than that, and no tile can
+  // be larger than what the whole file could expand to.
+  bool PlausibleTiles() {
+    uint32_t tw = 0, th = 0;
+    TIFFGetField(m_tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(m_tif, TIFFTAG_TILELENGTH, &th);
+    const uint64_t tileSize = TIFFTileSize64(m_tif);
+    auto fits = [](uint32_t tile, uint32_t side) {
+      return uint64_t{tile} <= std::max<uint64_t>((uint64_t{side} + 15) / 16 * 16, 1024);
+    };
+    return tw && th && tileSize && fits(tw, m_page.width) && fits(th, m_page.height) &&
+           tileSize <= MaxExpansion(m_page.compression) * m_file.size;
   }
   static uint64_t MaxExpansion(uint16_t compression) {
     switch (compression) {

@@ -484,6 +484,41 @@ TEST(TiffDecode, UncompressedHeaderLargerThanFileIsRefused) {
   EXPECT_STREQ(img.GetLastError(), "Corrupted TIFF file!");
 }
 
+long PeakKilobytes();
+
+// A small tiled file whose one tile is said to be 32768 x 32768 (for a
+// picture of 20 x 18, compressed or not) is refused before that tile's
+// buffer is allocated; 256 x 256 tiles over a small picture still load.
+TEST(TiffDecode, TilesLargerThanThePictureOrTheFileAreRefused) {
+  for (uint16_t compression : {uint16_t(COMPRESSION_NONE), uint16_t(COMPRESSION_ADOBE_DEFLATE)}) {
+    TiffLayout tiled{20, 18, 8, 1, PHOTOMETRIC_MINISBLACK};
+    tiled.tile = 16;
+    tiled.compression = compression;
+    Bytes file = WriteTiff(tiled, Bytes(20 * 18, 9));
+    size_t ifd = file[4] | (file[5] << 8) | (file[6] << 16) | (size_t(file[7]) << 24);
+    int patched = 0;
+    for (size_t i = 0, n = file[ifd] | (file[ifd + 1] << 8); i < n; ++i) {
+      uint8_t* e = &file[ifd + 2 + 12 * i];
+      const int tag = e[0] | (e[1] << 8);
+      if (tag != TIFFTAG_TILEWIDTH && tag != TIFFTAG_TILELENGTH) continue;
+      e[2] = 4, e[3] = 0;  // LONG
+      for (int b = 0; b < 4; ++b) e[8 + b] = uint8_t(32768u >> (8 * b));
+      ++patched;
+    }
+    ASSERT_EQ(patched, 2);
+    const long before = PeakKilobytes();
+    CxImage img(file.data(), file.size(), CXIMAGE_FORMAT_TIF);
+    EXPECT_FALSE(img.IsValid()) << compression;
+    EXPECT_STREQ(img.GetLastError(), "Corrupted TIFF file!");
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << compression;
+  }
+  TiffLayout small{20, 18, 8, 1, PHOTOMETRIC_MINISBLACK};
+  small.tile = 256;
+  small.compression = COMPRESSION_ADOBE_DEFLATE;
+  const Bytes file = WriteTiff(small, Bytes(20 * 18, 9));
+  EXPECT_TRUE(CxImage(file.data(), file.size(), CXIMAGE_FORMAT_TIF).IsValid());
+}
+
 // --- headers that claim gigapixels ---------------------------------------------
 
 void PutBE32(Bytes& b, uint32_t v) {

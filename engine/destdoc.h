@@ -63,6 +63,10 @@ inline constexpr double kDegToRad = 0.017453277777777776;
 
 class CTessaraDoc;
 
+// "Failed the file save!", and on the next line the system's reason when it
+// gave one ("No space left on device").
+std::string FailedSaveText(const std::string& why);
+
 class CDestdoc : public CDocument {
  public:
   CDestdoc();

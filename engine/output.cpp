@@ -19,6 +19,10 @@
 
 namespace tessara {
 
+std::string FailedSaveText(const std::string& why) {
+  return why.empty() ? std::string(target_text::kFailedSave) : std::string(target_text::kFailedSave) + "\n" + why;
+}
+
 DibPtr CDestdoc::PrepareOutput(int force24) {
   m_pSource1.reset();
   m_pSource2.reset();
@@ -103,7 +107,7 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
     return h.biSizeImage == 0 || std::fwrite(out.Bits(), 1, h.biSizeImage, f) == h.biSizeImage;
   });
   m_pOutput.reset();
-  if (!ok) ShowMessage(target_text::kFailedSave);
+  if (!ok) ShowMessage(FailedSaveText(LastSaveFailure()));
   if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
 }
@@ -149,8 +153,9 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
     m_szSaveNote = "Saved without the camera data of source 1: " + image->m_szMetadataWarning + ".";
     SetStatusText(m_szSaveNote);
   }
+  const std::string why = image->m_szWriteFailure;
   image.reset();
-  if (!ok) ShowMessage(target_text::kFailedSave);
+  if (!ok) ShowMessage(FailedSaveText(why));
   m_pOutput.reset();
   if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;

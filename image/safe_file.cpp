@@ -7,12 +7,21 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
 namespace tessara {
 
 namespace {
+thread_local std::string t_lastFailure;
+
+// Records the system's reason for the failure (errno as it stands) and fails.
+bool Failed(int error = errno) {
+  t_lastFailure = error ? std::strerror(error) : "";
+  return false;
+}
+
 // The process's file-creation mask, read once while the program starts (before
 // any worker thread could create a file between the two calls).
 const mode_t g_umask = [] {
@@ -98,36 +107,41 @@ bool CopyInPlace(const std::string& from, const std::string& to) {
   const int out = open(to.c_str(), O_WRONLY | O_CLOEXEC);
   if (out < 0) return false;
   const int reserved = bytes.empty() ? 0 : posix_fallocate(out, 0, static_cast<off_t>(bytes.size()));
-  ok = (reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL) && WriteAll(out, bytes.data(), bytes.size()) &&
-       ftruncate(out, static_cast<off_t>(bytes.size())) == 0 && fsync(out) == 0;
+  const bool room = reserved == 0 || reserved == EOPNOTSUPP || reserved == EINVAL;
+  if (!room) errno = reserved;  // posix_fallocate gives its error back instead of setting errno
+  ok = room && WriteAll(out, bytes.data(), bytes.size()) && ftruncate(out, static_cast<off_t>(bytes.size())) == 0 &&
+       fsync(out) == 0;
+  const int error = errno;
   if (close(out) != 0) ok = false;
+  else errno = error;
   return ok;
 }
 }  // namespace
 
 bool WriteFileReplacing(const std::string& name, const std::function<bool(std::FILE*)>& write) {
   namespace fs = std::filesystem;
-  if (name.empty()) return false;
+  t_lastFailure.clear();
+  if (name.empty()) return Failed(ENOENT);
   std::error_code ec;
   // A symbolic link is written through: its target gets the new content and
   // the link stays.
   fs::path target(name);
   if (fs::is_symlink(target, ec)) {
     const fs::path resolved = fs::weakly_canonical(target, ec);
-    if (ec) return false;
+    if (ec) return Failed(ec.value());
     target = resolved;
   }
   const std::string path = target.string();
-  if (fs::is_directory(target, ec)) return false;
+  if (fs::is_directory(target, ec)) return Failed(EISDIR);
   struct stat old {};
   const bool replacing = ::stat(path.c_str(), &old) == 0;
   // A file the user may not write is not replaced behind their back.
-  if (replacing && access(path.c_str(), W_OK) != 0) return false;
+  if (replacing && access(path.c_str(), W_OK) != 0) return Failed();
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   RemoveStaleTemps(folder);
   std::string tmpl = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
   const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
+  if (fd < 0) return Failed();
   if (replacing) {
     // The replaced file's permissions, and its owner where we may set it.
     fchmod(fd, old.st_mode & 07777);
@@ -140,25 +154,38 @@ bool WriteFileReplacing(const std::string& name, const std::function<bool(std::F
   }
   std::FILE* f = fdopen(fd, "wb");
   if (!f) {
+    const int error = errno;
     close(fd);
     unlink(tmpl.c_str());
-    return false;
+    return Failed(error);
   }
+  // The first system error of the writing is the one the user is told.
+  int error = 0;
+  errno = 0;
   bool ok = write(f);
-  if (std::fflush(f) != 0 || std::ferror(f)) ok = false;
+  if (!ok) error = errno;
+  if (std::fflush(f) != 0 || std::ferror(f)) {
+    if (ok || !error) error = errno;
+    ok = false;
+  }
   // When a file is replaced, its new content must be on disk before the name
   // moves to it, or a crash could leave neither version.
-  if (ok && replacing && fsync(fileno(f)) != 0) ok = false;
-  if (std::fclose(f) != 0) ok = false;
-  if (ok && replacing && old.st_nlink > 1 && S_ISREG(old.st_mode)) {
-    ok = CopyInPlace(tmpl, path);
-    unlink(tmpl.c_str());
-    return ok;
+  if (ok && replacing && fsync(fileno(f)) != 0) ok = false, error = errno;
+  if (std::fclose(f) != 0) {
+    if (ok) error = errno;
+    ok = false;
   }
-  if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
+  if (ok && replacing && old.st_nlink > 1 && S_ISREG(old.st_mode)) {
+    errno = 0;
+    ok = CopyInPlace(tmpl, path);
+    error = errno;
+    unlink(tmpl.c_str());
+    return ok ? true : Failed(error);
+  }
+  if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false, error = errno;
   if (!ok) {
     unlink(tmpl.c_str());
-    return false;
+    return Failed(error);
   }
   SyncFolder(folder);
   return true;
@@ -167,5 +194,7 @@ bool WriteFileReplacing(const std::string& name, const std::function<bool(std::F
 bool WriteFileReplacing(const std::string& path, const uint8_t* data, size_t size) {
   return WriteFileReplacing(path, [&](std::FILE* f) { return size == 0 || std::fwrite(data, 1, size, f) == size; });
 }
+
+std::string LastSaveFailure() { return t_lastFailure; }
 
 }  // namespace tessara

@@ -14,4 +14,9 @@ namespace tessara {
 bool WriteFileReplacing(const std::string& path, const std::function<bool(std::FILE*)>& write);
 bool WriteFileReplacing(const std::string& path, const uint8_t* data, size_t size);
 
+// Why the last WriteFileReplacing on this thread failed, in the system's words
+// ("No space left on device"); empty after a success or when the system gave
+// no reason.
+std::string LastSaveFailure();
+
 }  // namespace tessara

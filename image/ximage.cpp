@@ -181,6 +181,7 @@ bool CxImage::Save(const std::string& path, int format) {
   // so a failure never leaves the user's existing file damaged. A bitmap is the
   // picture as held behind a file header: it is written straight from memory.
   bool written;
+  m_szWriteFailure.clear();
   if (format == CXIMAGE_FORMAT_BMP && IsValid()) {
     ByteWriter header;
     if (!EncodeBmpHeader(header, *this)) return false;
@@ -204,6 +205,7 @@ bool CxImage::Save(const std::string& path, int format) {
   }
   if (!written) {
     SetError("null file handler");
+    m_szWriteFailure = LastSaveFailure();
     return false;
   }
   return true;

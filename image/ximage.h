@@ -180,6 +180,9 @@ class CxImage {
   // Set by Save when the picture was written but its camera data could not
   // be: why.
   std::string m_szMetadataWarning;
+  // Set by Save when the file could not be written: the system's reason
+  // ("No space left on device"), empty when it gave none.
+  std::string m_szWriteFailure;
   int m_nJpegQuality = 90;
   int m_nXDpi = 96;
   int m_nYDpi = 96;

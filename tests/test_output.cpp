@@ -3,7 +3,10 @@
 // files, and the printed page height.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <filesystem>
@@ -189,10 +192,10 @@ TEST_F(Output, FailuresKeepExistingFiles) {
   const fs::path folder = dir / "taken.bmp";
   fs::create_directory(folder);
   EXPECT_EQ(doc->SaveTargetToPath(folder.string(), 1), 0);
-  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\nIs a directory");
   ui.Clear();
   EXPECT_EQ(doc->SaveTargetToPath((dir / "no-such-folder" / "a.png").string(), 3), 0);
-  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\nNo such file or directory");
   if (geteuid() != 0) {
     const fs::path locked = dir / "locked";
     fs::create_directory(locked);
@@ -250,6 +253,30 @@ TEST_F(Output, SourcesTakenAsTheirOwnCopiesGiveTheSameTarget) {
   };
   EXPECT_EQ(run(true, 0.0), run(false, 0.0));
   EXPECT_EQ(run(true, 2.5), run(false, 2.5));
+}
+
+TEST_F(Output, AFailedWriteSaysWhyAndKeepsTheOldFile) {
+  // The disk gives out (a file-size limit plays a full disk): the message
+  // keeps its text and adds the system's reason on the next line, for the
+  // bitmap writer and the codec writer alike; the old file is untouched.
+  Target(24, 300, 200);
+  for (const char* name : {"full.bmp", "full.png"}) {
+    const fs::path path = dir / name;
+    test::WriteBytes(path, {1, 2, 3});
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = before;
+    small.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &small);
+    ui.Clear();
+    const int saved = doc->SaveTargetToPath(path.string(), 0);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(saved, 0) << name;
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Failed the file save!\nFile too large"}) << name;
+    EXPECT_EQ(test::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3})) << name;
+  }
 }
 
 TEST(PrintLayout, FillsThePageWidthKeepingProportions) {

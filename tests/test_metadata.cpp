@@ -533,9 +533,10 @@ TEST(JpegScans, AFileThatRepeatsItsScansBeyondAnyEncoderIsRefusedAtOnce) {
 }
 
 TEST_F(Metadata, TheStopKeysStopASmallPictureThatLoadsForLong) {
-  // Under a megapixel, so no progress is shown, but 490 scans of it take long:
-  // the space bar (answered Yes) stops the load within a fraction of a second.
-  const Bytes file = RepeatedFirstScan(1200, 800, 490);
+  // Below the size whose load shows progress, but 499 scans of it take a
+  // second or more: the space bar (answered Yes) stops the load within a
+  // fraction of a second.
+  const Bytes file = RepeatedFirstScan(2800, 2000, 499);
   ui.PressSpaceAtPoll(1);
   ui.QueueAnswer(true);
   const auto start = std::chrono::steady_clock::now();

@@ -72,6 +72,20 @@ std::unique_ptr<CxImage> MakeImage(const std::string& path, int format) {
   }
 }
 
+// Words for an orientation tag's turn ("turned 90 degrees clockwise").
+std::string DescribeOrientation(int orientation) {
+  switch (orientation) {
+    case 2: return "mirrored left to right";
+    case 3: return "turned 180 degrees";
+    case 4: return "mirrored top to bottom";
+    case 5: return "turned 90 degrees clockwise and mirrored";
+    case 6: return "turned 90 degrees clockwise";
+    case 7: return "turned 90 degrees counter-clockwise and mirrored";
+    case 8: return "turned 90 degrees counter-clockwise";
+    default: return "left as it is";
+  }
+}
+
 }  // namespace
 
 bool CTessaraDoc::OnOpenDocument(const std::string& path) {
@@ -171,19 +185,6 @@ int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
   m_nWidth = w;
   m_nHeight = h;
   return 1;
-}
-
-std::string DescribeOrientation(int orientation) {
-  switch (orientation) {
-    case 2: return "mirrored left to right";
-    case 3: return "turned 180 degrees";
-    case 4: return "mirrored top to bottom";
-    case 5: return "turned 90 degrees clockwise and mirrored";
-    case 6: return "turned 90 degrees clockwise";
-    case 7: return "turned 90 degrees counter-clockwise and mirrored";
-    case 8: return "turned 90 degrees counter-clockwise";
-    default: return "left as it is";
-  }
 }
 
 bool CTessaraDoc::TakeMetadata() {

@@ -52,8 +52,6 @@ class CTessaraDoc : public CDocument {
   std::string m_szLoadNote;
 };
 
-// Words for an orientation tag's turn ("turned 90 degrees clockwise").
-std::string DescribeOrientation(int orientation);
 
 // Brings a bitmap block read from a file to the form the rest of the program
 // takes: a 40-byte header, 4-byte colour-table entries and the rows right after

@@ -142,10 +142,6 @@ bool SameColourSpace(const IccProfile& a, const IccProfile& b) {
   return SameRgbSpace(pa.get(), pb.get());
 }
 
-bool CanConvertColours(const IccProfile& from, const IccProfile& to) {
-  return MakeTransform(from, to, TYPE_BGR_8) != nullptr;
-}
-
 bool ConvertColours(Dib& dib, const IccProfile& from, const IccProfile& to) {
   if (dib.Size() < sizeof(BITMAPINFOHEADER) || !DibFitsBlock(dib)) return false;
   const BITMAPINFOHEADER& h = dib.Header();

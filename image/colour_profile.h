@@ -32,10 +32,6 @@ std::string ProfileName(const IccProfile& icc);
 // converting between them. Two empty profiles are the same.
 bool SameColourSpace(const IccProfile& a, const IccProfile& b);
 
-// True when the picture can be converted from `from` to `to`: both are RGB
-// profiles (or empty).
-bool CanConvertColours(const IccProfile& from, const IccProfile& to);
-
 // Converts the colours of `dib` (uncompressed, 4, 8, 24 or 32 bits: the rows,
 // or the colour table of an indexed picture; 1-bit pictures are black and
 // white and stay as they are) from the space of `from` into the space of `to`,

@@ -13,21 +13,20 @@
 
 namespace tessara {
 
-DibPtr Dib::Allocate(size_t bytes) {
-  uint8_t* data = AllocatePictureMemory(bytes);
+namespace {
+// A block over memory from the picture allocator, which is given back when no
+// block can be made of it.
+DibPtr BlockOver(uint8_t* data, size_t bytes) {
   if (!data) return nullptr;
-  DibPtr dib = Adopt(data, bytes, bytes);
+  DibPtr dib = Dib::Adopt(data, bytes, bytes);
   if (!dib) FreePictureMemory(data, bytes);
   return dib;
 }
+}  // namespace
 
-DibPtr Dib::AllocateZeroed(size_t bytes) {
-  uint8_t* data = AllocateZeroedPictureMemory(bytes);
-  if (!data) return nullptr;
-  DibPtr dib = Adopt(data, bytes, bytes);
-  if (!dib) FreePictureMemory(data, bytes);
-  return dib;
-}
+DibPtr Dib::Allocate(size_t bytes) { return BlockOver(AllocatePictureMemory(bytes), bytes); }
+
+DibPtr Dib::AllocateZeroed(size_t bytes) { return BlockOver(AllocateZeroedPictureMemory(bytes), bytes); }
 
 DibPtr Dib::Adopt(uint8_t* data, size_t bytes, size_t capacity) {
   Dib* dib = new (std::nothrow) Dib(data, bytes, capacity);

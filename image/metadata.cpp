@@ -24,9 +24,6 @@ struct CameraRecords {
 bool CameraData::Empty() const {
   return !m_pRecords || (m_pRecords->exif.empty() && m_pRecords->xmp.empty() && m_pRecords->iptc.empty());
 }
-size_t CameraData::ExifCount() const { return m_pRecords ? m_pRecords->exif.count() : 0; }
-size_t CameraData::XmpCount() const { return m_pRecords ? m_pRecords->xmp.count() : 0; }
-size_t CameraData::IptcCount() const { return m_pRecords ? m_pRecords->iptc.size() : 0; }
 
 namespace {
 

@@ -22,10 +22,6 @@ struct CameraRecords;
 class CameraData {
  public:
   bool Empty() const;
-  // How many EXIF, XMP and IPTC entries it holds.
-  size_t ExifCount() const;
-  size_t XmpCount() const;
-  size_t IptcCount() const;
 
   std::shared_ptr<const CameraRecords> m_pRecords;
 };

@@ -145,10 +145,13 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
     m_metadata = PictureMetadata();
     ByteReader in(buffer, size);
     if (decoder(in, *this) && !m_bStopped) {
-      // The camera data is read only from a file that decoded.
-      if (decoder == DecodeJpeg) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_JPG, m_metadata);
-      else if (decoder == DecodePng) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_PNG, m_metadata);
-      else if (decoder == DecodeTiff) ReadFileMetadata(buffer, size, CXIMAGE_FORMAT_TIF, m_metadata);
+      // The camera data is read only from a file that decoded (and only the
+      // formats that hold any are looked at).
+      const int decoded = decoder == DecodeJpeg  ? CXIMAGE_FORMAT_JPG
+                          : decoder == DecodePng ? CXIMAGE_FORMAT_PNG
+                          : decoder == DecodeTiff ? CXIMAGE_FORMAT_TIF
+                                                  : CXIMAGE_FORMAT_UNKNOWN;
+      ReadFileMetadata(buffer, size, decoded, m_metadata);
       return true;
     }
     m_metadata = PictureMetadata();

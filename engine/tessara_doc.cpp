@@ -12,6 +12,7 @@
 #include "framework/settings.h"
 #include "framework/user_interface.h"
 #include "image/colour_profile.h"
+#include "image/safe_file.h"
 
 namespace tessara {
 
@@ -20,6 +21,9 @@ namespace {
 // Only regular files are pictures: opening a pipe would wait for a writer (the
 // window would freeze), and a device has no end.
 bool CanOpenForReading(const std::string& path) {
+  // A save over the file that was killed half way is finished first, so the
+  // picture read is whole.
+  FinishInterruptedSaves(path);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::FILE* f = std::fopen(path.c_str(), "rb");

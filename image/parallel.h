@@ -5,29 +5,25 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
-#include <thread>
-#include <vector>
+#include <functional>
 
 namespace tessara {
 
 // One worker per core, at most 8. TESSARA_WORKERS (1..64) sets the count for a
 // run, so the thread checks can split the work more ways than the machine has
 // cores.
-inline int WorkerCount() {
-  static const int n = [] {
-    if (const char* v = std::getenv("TESSARA_WORKERS")) {
-      const int asked = std::atoi(v);
-      if (asked >= 1 && asked <= 64) return asked;
-    }
-    return static_cast<int>(std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
-  }();
-  return n;
-}
+int WorkerCount();
+
+// Calls part(0) .. part(parts - 1), each once, on the program's worker threads
+// and the calling thread, and returns when all are done. The worker threads
+// are started once and kept. A call made from inside a part (on a worker or
+// not) runs as well: a caller waiting for its parts runs them itself while
+// nobody else has taken them. When parts throw, the first exception reaches
+// the caller once every part has ended.
+void RunParts(int parts, const std::function<void(int)>& part);
 
 // Calls fn(begin, end) on contiguous parts of [begin, end), one per core; small
-// ranges stay on the calling thread. The workers are joined when the call
-// ends, also when the calling thread's part throws.
+// ranges stay on the calling thread.
 template <typename Fn>
 void ParallelRanges(int begin, int end, int minPerThread, Fn&& fn) {
   const int total = end - begin;
@@ -36,14 +32,11 @@ void ParallelRanges(int begin, int end, int minPerThread, Fn&& fn) {
     if (total > 0) fn(begin, end);
     return;
   }
-  std::vector<std::jthread> threads;
-  threads.reserve(static_cast<size_t>(parts - 1));
   const int step = (total + parts - 1) / parts;
-  for (int i = 1; i < parts; ++i) {
+  RunParts(parts, [&fn, begin, end, step](int i) {
     const int b = begin + i * step, e = std::min(end, b + step);
-    if (b < e) threads.emplace_back([&fn, b, e] { fn(b, e); });
-  }
-  fn(begin, std::min(end, begin + step));
+    if (b < e) fn(b, e);
+  });
 }
 
 }  // namespace tessara

@@ -1,9 +1,14 @@
-// The split of a loop over worker threads: the workers are joined whatever
-// the calling thread's own part does.
+// The split of a loop over worker threads: every part runs once, whatever the
+// others do, on threads that are kept from call to call.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "image/parallel.h"
 
@@ -23,6 +28,44 @@ TEST(ParallelRanges, ThrowOnTheCallingThreadJoinsTheWorkers) {
                std::runtime_error);
   const int step = (1000 + WorkerCount() - 1) / WorkerCount();
   EXPECT_EQ(done.load(), 1000 - step);
+}
+
+// The same threads serve every call: a pool, not threads started per call.
+TEST(ParallelRanges, WorkersAreKeptFromCallToCall) {
+  if (WorkerCount() < 2) GTEST_SKIP() << "one worker: nothing runs beside the calling thread";
+  std::mutex lock;
+  std::set<std::thread::id> first, later;
+  const auto collect = [&](std::set<std::thread::id>& into) {
+    for (int round = 0; round < 20; ++round)
+      ParallelRanges(0, 64, 1, [&](int, int) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::lock_guard hold(lock);
+        into.insert(std::this_thread::get_id());
+      });
+  };
+  collect(first);
+  collect(later);
+  for (const auto& id : later) EXPECT_TRUE(first.count(id));
+  EXPECT_LE(first.size(), static_cast<size_t>(WorkerCount()));
+}
+
+// Calls from inside parts, and from two threads at once, all finish with
+// every index done exactly once (a pool whose workers wait for each other
+// would hang here).
+TEST(ParallelRanges, NestedAndConcurrentCallsFinish) {
+  std::vector<std::atomic<int>> hits(200 * 50);
+  const auto nested = [&] {
+    ParallelRanges(0, 200, 1, [&](int b, int e) {
+      for (int i = b; i < e; ++i)
+        ParallelRanges(0, 50, 1, [&](int c, int d) {
+          for (int j = c; j < d; ++j) ++hits[static_cast<size_t>(i * 50 + j)];
+        });
+    });
+  };
+  std::thread other(nested);
+  nested();
+  other.join();
+  for (const auto& h : hits) ASSERT_EQ(h.load(), 2);
 }
 
 }  // namespace

@@ -265,9 +265,12 @@ class TrueColourLayer {
     return r >= 0 && r < rows;
   }
   void LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
-  // One canvas row of a strip; templated so the common cases (24-bit source, no
-  // projection) run without per-pixel tests of the settings.
-  template <bool kRgb, bool kProjected>
+  template <int kRule>
+  void LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
+  // One canvas row of a strip; templated on the merge rule, the source's depth
+  // and the projection, so the common cases run without per-pixel tests of the
+  // settings or calls through a table.
+  template <int kRule, bool kRgb, bool kProjected>
   void LayRow(const Placed& s, int v, int x0, int x1) const;
 
   const LayingJob& m_job;
@@ -322,19 +325,28 @@ bool TrueColourLayer::Lay(bool second) {
 }
 
 void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
+  switch (m_job.op.Rule()) {
+    case kMergeGreatest: return LayRowsBy<kMergeGreatest>(s, vBegin, vEnd, x0, x1);
+    case kMergeLeast: return LayRowsBy<kMergeLeast>(s, vBegin, vEnd, x0, x1);
+    default: return LayRowsBy<kMergeAverage>(s, vBegin, vEnd, x0, x1);
+  }
+}
+
+template <int kRule>
+void TrueColourLayer::LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
   const bool rgb = s.reader.depth == 24;
   for (int v = vBegin; v < vEnd; ++v) {
     if (m_nSwing) {
-      if (rgb) LayRow<true, true>(s, v, x0, x1);
-      else LayRow<false, true>(s, v, x0, x1);
+      if (rgb) LayRow<kRule, true, true>(s, v, x0, x1);
+      else LayRow<kRule, false, true>(s, v, x0, x1);
     } else {
-      if (rgb) LayRow<true, false>(s, v, x0, x1);
-      else LayRow<false, false>(s, v, x0, x1);
+      if (rgb) LayRow<kRule, true, false>(s, v, x0, x1);
+      else LayRow<kRule, false, false>(s, v, x0, x1);
     }
   }
 }
 
-template <bool kRgb, bool kProjected>
+template <int kRule, bool kRgb, bool kProjected>
 void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   const int Y = v + s.sy;
   // Rows pulled in by the projection can land outside the canvas.
@@ -394,7 +406,7 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
       }
       if (!sampled2) continue;
       if (sampled1)
-        p = op.MergeWeighted({t[0], t[1], t[2]}, p, fades ? m_columnFades[static_cast<size_t>(x)] * rowFade : 0.0);
+        p = op.Merge<kRule>({t[0], t[1], t[2]}, p, fades ? m_columnFades[static_cast<size_t>(x)] * rowFade : 0.0);
     }
     t[0] = p.blue, t[1] = p.green, t[2] = p.red;
   }

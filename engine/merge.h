@@ -22,7 +22,7 @@ struct MergePixel {
 class MergeOperator {
  public:
   // The settings are read once here: the laying threads never look at the
-  // session while they merge.
+  // session while they merge. An unknown rule merges as Average.
   explicit MergeOperator(const TargetGeometry& g, const MergeSettings& settings = {});
   // a is the pixel laid from source 1, b the pixel of source 2, at the position
   // (curX, curY) of source 2.
@@ -32,8 +32,18 @@ class MergeOperator {
   // The same with the fade weight of that position given (ignored when
   // nothing fades): a pixel loop computes the weight's two factors once a
   // column and once a row instead of at every pixel.
-  virtual MergePixel MergeWeighted(MergePixel a, MergePixel /*b*/, double /*fade*/) const { return a; }
-  virtual ~MergeOperator() = default;
+  MergePixel MergeWeighted(MergePixel a, MergePixel b, double fade) const {
+    switch (m_nRule) {
+      case kMergeGreatest: return Merge<kMergeGreatest>(a, b, fade);
+      case kMergeLeast: return Merge<kMergeLeast>(a, b, fade);
+      default: return Merge<kMergeAverage>(a, b, fade);
+    }
+  }
+  // The merge by a rule known where the loop is compiled: the laying loops are
+  // built once per rule, with the rule's arithmetic inlined.
+  template <int kRule>
+  MergePixel Merge(MergePixel a, MergePixel b, double fade) const;
+  int Rule() const { return m_nRule; }
 
   bool Fades() const { return m_bFade1 || m_bFade2; }
   // The fade weight at a position of source 2: 1 at the centre of the overlap, 0
@@ -48,31 +58,55 @@ class MergeOperator {
   int m_nOverlapLeft;
   int m_nOverlapTop;
 
- protected:
+ private:
+  // The score of a pixel against the bias: `offset` is -c + 255 for the side
+  // the bias works against and c for the side it favours.
+  static int Score(MergePixel p, int offset) {
+    return static_cast<int>((p.blue + offset) * 7.04) + static_cast<int>((p.green + offset) * 37.76) +
+           static_cast<int>((p.red + offset) * 19.2);
+  }
+  static double Luminance(MergePixel p) { return p.red * 0.3 + (p.green * 0.59 + p.blue * 0.11); }
+  static uint8_t ClampToByte(double v) {
+    if (!(v > 0.0)) return 0;  // also NaN
+    if (v >= 255.0) return 255;
+    return static_cast<uint8_t>(static_cast<int>(v));
+  }
+  static MergePixel Mix(MergePixel p, MergePixel q, double f) {
+    return {ClampToByte(p.blue * f + q.blue * (1 - f)), ClampToByte(p.green * f + q.green * (1 - f)),
+            ClampToByte(p.red * f + q.red * (1 - f))};
+  }
+
+  int m_nRule;
   int m_nBias;
   bool m_bFade1;
   bool m_bFade2;
 };
 
-class AverageMerge : public MergeOperator {
- public:
-  using MergeOperator::MergeOperator;
-  MergePixel MergeWeighted(MergePixel a, MergePixel b, double fade) const override;
-};
+// Average, Greatest and Least with the source bias c (0 favours source 1, 255
+// source 2) and the edge fading. Every truncation is as the arithmetic is
+// written: doubles become ints toward zero, channel sums shift by 8 bits.
+template <int kRule>
+MergePixel MergeOperator::Merge(MergePixel a, MergePixel b, double f) const {
+  const int c = m_nBias;
+  if constexpr (kRule == kMergeGreatest || kRule == kMergeLeast) {
+    // A fading source counts as black (Greatest) or white (Least) where it
+    // is darker than the weight.
+    constexpr MergePixel kFaded = kRule == kMergeGreatest ? MergePixel{0, 0, 0} : MergePixel{255, 255, 255};
+    MergePixel ca = a, cb = b;
+    if (m_bFade2 && !(f * 255 > Luminance(b))) cb = kFaded;
+    if (m_bFade1 && !(f * 255 > Luminance(a))) ca = kFaded;
+    if constexpr (kRule == kMergeGreatest) return Score(ca, 255 - c) >= Score(cb, c) ? a : b;
+    else return Score(cb, 255 - c) >= Score(ca, c) ? a : b;
+  } else {
+    if (m_bFade1) a = Mix(a, b, f);
+    if (m_bFade2) b = Mix(b, a, f);
+    return {static_cast<uint8_t>((a.blue * (255 - c) + b.blue * c) >> 8),
+            static_cast<uint8_t>((a.green * (255 - c) + b.green * c) >> 8),
+            static_cast<uint8_t>((a.red * (255 - c) + b.red * c) >> 8)};
+  }
+}
 
-class GreatestMerge : public MergeOperator {
- public:
-  using MergeOperator::MergeOperator;
-  MergePixel MergeWeighted(MergePixel a, MergePixel b, double fade) const override;
-};
-
-class LeastMerge : public MergeOperator {
- public:
-  using MergeOperator::MergeOperator;
-  MergePixel MergeWeighted(MergePixel a, MergePixel b, double fade) const override;
-};
-
-// The operator of settings.rule (Average for an unknown rule).
+// The operator of settings.rule.
 std::unique_ptr<MergeOperator> MakeMergeOperator(const TargetGeometry& g, const MergeSettings& settings);
 
 }  // namespace tessara

@@ -6,6 +6,7 @@
 #include "engine/auto_align.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,8 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
+#include "image/bmp_layout.h"
+#include "image/packed_row.h"
 #include "image/picture_memory.h"
 
 namespace tessara {
@@ -99,30 +102,22 @@ cv::Mat GreyCopy(const Dib& dib, bool mirror) {
       const uint8_t* r = dib.Row(y);
       uint8_t* out = grey.ptr<uint8_t>(y);
       for (int x = 0; x < width; ++x) {
-        int index;
-        if (bits == 8) index = r[x];
-        else if (bits == 4) index = (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
-        else index = (r[x >> 3] >> (7 - (x & 7))) & 1;
-        out[x] = lut[index];
+        out[x] = lut[PackedIndex(r, x, bits)];
       }
     }
   } else if (bits == 16) {
-    uint32_t mask[3] = {0x7C00, 0x03E0, 0x001F};  // red, green, blue
-    if (comp == BI_BITFIELDS) std::memcpy(mask, dib.Data() + 40, 12);
+    // Read as the bitmap's own reading shows them.
+    std::array<uint32_t, 3> mask = {0x7C00, 0x03E0, 0x001F};  // red, green, blue
+    if (comp == BI_BITFIELDS) mask = ReadBmpMasks(dib.Data(), 40);
     else if (comp != BI_RGB) return {};
-    int shift[3], top[3];
-    for (int i = 0; i < 3; ++i) {
-      mask[i] &= 0xFFFF;
-      shift[i] = mask[i] ? __builtin_ctz(mask[i]) : 0;
-      top[i] = mask[i] ? static_cast<int>(mask[i] >> shift[i]) : 1;
-    }
+    const int shift[3] = {Mask16Shift(mask[0]), Mask16Shift(mask[1]), Mask16Shift(mask[2])};
     for (int y = 0; y < height; ++y) {
       const uint8_t* r = dib.Row(y);
       uint8_t* out = grey.ptr<uint8_t>(y);
       for (int x = 0; x < width; ++x) {
         const uint32_t v = r[2 * x] | (r[2 * x + 1] << 8);
         int c[3];
-        for (int i = 0; i < 3; ++i) c[i] = static_cast<int>(((v & mask[i]) >> shift[i]) * 255 / top[i]);
+        for (int i = 0; i < 3; ++i) c[i] = Mask16Channel(v, mask[i], shift[i]);
         out[x] = static_cast<uint8_t>((77 * c[0] + 150 * c[1] + 29 * c[2]) >> 8);
       }
     }

@@ -16,6 +16,7 @@
 #include "engine/merge.h"
 #include "engine/palette.h"
 #include "framework/registry.h"
+#include "image/packed_row.h"
 #include "image/parallel.h"
 #include "image/pixel_cursor.h"
 
@@ -35,12 +36,7 @@ struct PreparedReader {
       : bits0(d.Bits()), stride(d.Stride()), depth(d.BitCount()), table(d.ColorTable()) {}
   const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
   int Index(int x, int y) const {
-    const uint8_t* r = Row(y);
-    switch (depth) {
-      case 1: return (r[x >> 3] << (x & 7)) & 0x80 ? 1 : 0;
-      case 4: return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
-      default: return r[x];
-    }
+    return depth == 1 || depth == 4 ? PackedIndex(Row(y), x, depth) : Row(y)[x];
   }
   MergePixel Color(int x, int y) const {
     if (depth == 24) {
@@ -92,11 +88,7 @@ void LayOneBit(const LayingJob& job, Dib& target) {
   t[1] = {255, 255, 255, 0};
   // A set bit is white: laying source 1 copies its bits; source 2 then adds its
   // black (OR) or its white (AND).
-  auto setBit = [&](int x, int y, bool white) {
-    uint8_t& b = target.Row(y)[x >> 3];
-    const uint8_t m = static_cast<uint8_t>(0x80 >> (x & 7));
-    b = white ? (b | m) : (b & ~m);
-  };
+  auto setBit = [&](int x, int y, bool white) { SetPackedBit(target.Row(y), x, white); };
   job.observer.Stage(WorkStage::kMergingSource1);
   for (int y = 0; y < g.h1; ++y) {
     for (int x = 0; x < g.w1; ++x) setBit(x + g.x1, y + g.y1, job.r1.Index(x, y) == 1);

@@ -14,6 +14,7 @@
 #include "framework/user_interface.h"
 #include "image/codec.h"
 #include "image/colour_profile.h"
+#include "image/packed_row.h"
 #include "image/safe_file.h"
 #include "image/ximage.h"
 
@@ -75,7 +76,7 @@ DibPtr CDestdoc::PrepareOutput(int force24) {
         bgr = in + 3 * x;
       } else {
         // Indexed Targets read through their colour table, as a cursor does.
-        index = srcBits == 1 ? (in[x >> 3] >> (7 - (x & 7))) & 1 : in[x];
+        index = srcBits == 1 ? PackedBit(in, x) : in[x];
         bgr = &table[index].rgbBlue;
       }
       if (depth == 24) {
@@ -83,7 +84,7 @@ DibPtr CDestdoc::PrepareOutput(int force24) {
       } else if (depth == 8) {
         row[k] = static_cast<uint8_t>(index);
       } else if (index == 1) {
-        row[k >> 3] |= static_cast<uint8_t>(0x80 >> (k & 7));
+        SetPackedBit(row, k, true);
       }
     }
   }

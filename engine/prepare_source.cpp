@@ -16,6 +16,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "image/colour_profile.h"
+#include "image/packed_row.h"
 #include "image/parallel.h"
 #include "image/pixel_cursor.h"
 
@@ -250,11 +251,9 @@ class CopyResampler {
       if (outBits == 8) {
         row[x] = in[sx];
       } else if (outBits == 4) {
-        const uint8_t b = in[sx >> 1];
-        const uint8_t index = (sx & 1) ? (b & 0x0F) : (b >> 4);
-        row[x >> 1] |= (x & 1) ? index : static_cast<uint8_t>(index << 4);
-      } else if ((in[sx >> 3] << (sx & 7)) & 0x80) {
-        row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+        SetPackedNibble(row, x, PackedNibble(in, sx));
+      } else if (PackedBit(in, sx)) {
+        SetPackedBit(row, x, true);
       }
       run.Sampled(x);
     }

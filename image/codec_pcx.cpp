@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/codec.h"
+#include "image/packed_row.h"
 
 namespace tessara {
 
@@ -17,12 +18,6 @@ constexpr size_t kHeaderSize = 128;
 constexpr uint8_t kPaletteMarker = 12;
 // The largest repeat count a run-length byte can carry.
 constexpr size_t kMaxRun = 63;
-
-// Sets nibble x of a 4-bit row (high nibble first).
-inline void PutNibble(uint8_t* row, size_t x, unsigned v) {
-  uint8_t& b = row[x >> 1];
-  b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | v) : static_cast<uint8_t>((b & 0x0F) | (v << 4));
-}
 
 // Clears the bits of the last byte of a packed row that lie beyond the picture,
 // so the row padding stays clean whatever the file had there.
@@ -100,7 +95,7 @@ void ConvertLine(const uint8_t* line, uint8_t* row, size_t w, int bits, int plan
         ClearTail(row, w, bits);
         break;
       case 2:
-        for (size_t x = 0; x < w; ++x) PutNibble(row, x, (line[x >> 2] >> (6 - 2 * (x & 3))) & 3);
+        for (size_t x = 0; x < w; ++x) SetPackedNibble(row, x, (line[x >> 2] >> (6 - 2 * (x & 3))) & 3);
         break;
     }
   } else {
@@ -114,7 +109,7 @@ void ConvertLine(const uint8_t* line, uint8_t* row, size_t w, int bits, int plan
         const int shift = 7 - static_cast<int>(k);
         const unsigned index = ((bytes[0] >> shift) & 1u) | (((bytes[1] >> shift) & 1u) << 1) |
                                (((bytes[2] >> shift) & 1u) << 2) | (((bytes[3] >> shift) & 1u) << 3);
-        PutNibble(row, x0 + k, index);
+        SetPackedNibble(row, x0 + k, index);
       }
     }
   }
@@ -297,7 +292,7 @@ void PutPlanarRow(const uint8_t* row, const LineLayout& l, std::vector<uint8_t>&
   const size_t bytesPerLine = l.bytesPerLine;
   std::fill(plane.begin(), plane.end(), 0);
   for (size_t x = 0; x < l.width; ++x) {
-    const unsigned index = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    const unsigned index = PackedNibble(row, x);
     const unsigned bit = 0x80u >> (x & 7);
     uint8_t* p = plane.data() + (x >> 3);
     if (index & 1) p[0] |= bit;

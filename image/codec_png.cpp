@@ -18,6 +18,7 @@
 
 #include "image/codec.h"
 #include "image/metadata.h"
+#include "image/packed_row.h"
 #include "image/parallel.h"
 
 namespace tessara {
@@ -403,7 +404,7 @@ int PaletteEntriesToWrite(const CxImage& img) {
         if (row[x] > highest) highest = row[x];
     } else {
       for (int x = 0; x < w; ++x) {
-        int v = (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+        const int v = PackedNibble(row, x);
         if (v > highest) highest = v;
       }
     }

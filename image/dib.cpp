@@ -8,6 +8,7 @@
 #include <new>
 
 #include "framework/user_interface.h"
+#include "image/packed_row.h"
 #include "image/parallel.h"
 #include "image/picture_memory.h"
 
@@ -208,8 +209,8 @@ std::vector<uint8_t> DibToRgb(const Dib& dib) {
     uint8_t* dst = &out[static_cast<size_t>(row) * w * 3];
     for (int x = 0; x < w; ++x, dst += 3) {
       switch (bits) {
-        case 1: lookup((src[x >> 3] >> (7 - (x & 7))) & 1, dst); break;
-        case 4: lookup((x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4), dst); break;
+        case 1: lookup(PackedBit(src, x), dst); break;
+        case 4: lookup(PackedNibble(src, x), dst); break;
         case 8: lookup(src[x], dst); break;
         case 16: {
           const uint32_t v = src[2 * x] | (src[2 * x + 1] << 8);

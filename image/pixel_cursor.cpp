@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "image/packed_row.h"
+
 namespace tessara {
 
 CurPixel g_CurPixel = {0, 0, 0};
@@ -58,8 +60,7 @@ PixelCursor1::~PixelCursor1() { ClearPadding(); }
 int PixelCursor1::MoveTo(int x, int y) {
   m_nX = x;
   m_nY = y;
-  const uint8_t byte = RowPtr(y)[x >> 3];
-  if ((byte << (x & 7)) & 0x80) {
+  if (PackedBit(RowPtr(y), x)) {
     g_bMonoBlack = 0;
     g_CurPixel = m_color1;
     return 1;
@@ -70,9 +71,7 @@ int PixelCursor1::MoveTo(int x, int y) {
 }
 
 void PixelCursor1::WritePixel(int x, int y, const PixelValue* value) {
-  uint8_t& byte = RowPtr(y)[x >> 3];
-  const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
-  byte = value->index == 1 ? (byte | bit) : (byte & ~bit);
+  SetPackedBit(RowPtr(y), x, value->index == 1);
 }
 
 void PixelCursor1::WriteMono(int x, int y, int black) {
@@ -88,17 +87,14 @@ PixelCursor4::~PixelCursor4() { ClearPadding(); }
 int PixelCursor4::MoveTo(int x, int y) {
   m_nX = x;
   m_nY = y;
-  const uint8_t byte = RowPtr(y)[x >> 1];
-  const int index = (x & 1) ? (byte & 0x0F) : (byte >> 4);
+  const int index = PackedNibble(RowPtr(y), x);
   const RGBQUAD& c = m_pColors[index];
   g_CurPixel = {c.rgbBlue, c.rgbGreen, c.rgbRed};
   return index;
 }
 
 void PixelCursor4::WritePixel(int x, int y, const PixelValue* value) {
-  uint8_t& byte = RowPtr(y)[x >> 1];
-  const uint8_t nibble = static_cast<uint8_t>(value->index & 0x0F);
-  byte = (x & 1) ? static_cast<uint8_t>((byte & 0xF0) | nibble) : static_cast<uint8_t>((byte & 0x0F) | (nibble << 4));
+  SetPackedNibble(RowPtr(y), x, static_cast<unsigned>(value->index));
 }
 
 void PixelCursor4::WriteMono(int x, int y, int) {

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "image/codec.h"
+#include "image/packed_row.h"
 #include "image/parallel.h"
 #include "image/picture_memory.h"
 #include "image/safe_file.h"
@@ -443,40 +444,9 @@ bool CxImage::IsGrayScale() const {
   return true;
 }
 
-namespace {
+uint8_t CxImage::GetPixelIndex(int x, int y) const { return PackedIndex(GetBits(y), x, GetBpp()); }
 
-// The colour index of pixel x in a row of 1, 4 or 8 bits a pixel (0 for other
-// depths), and its setting, which leaves the row's other bits alone.
-uint8_t IndexAt(const uint8_t* row, int x, int bpp) {
-  switch (bpp) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    case 8: return row[x];
-    default: return 0;
-  }
-}
-
-void SetIndexAt(uint8_t* row, int x, int bpp, uint8_t index) {
-  switch (bpp) {
-    case 1: {
-      uint8_t mask = static_cast<uint8_t>(0x80 >> (x & 7));
-      row[x >> 3] = (index & 1) ? (row[x >> 3] | mask) : (row[x >> 3] & ~mask);
-      break;
-    }
-    case 4:
-      if (x & 1) row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0xF0) | (index & 0x0F));
-      else row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0x0F) | (index << 4));
-      break;
-    case 8: row[x] = index; break;
-    default: break;
-  }
-}
-
-}  // namespace
-
-uint8_t CxImage::GetPixelIndex(int x, int y) const { return IndexAt(GetBits(y), x, GetBpp()); }
-
-void CxImage::SetPixelIndex(int x, int y, uint8_t index) { SetIndexAt(GetBits(y), x, GetBpp(), index); }
+void CxImage::SetPixelIndex(int x, int y, uint8_t index) { SetPackedIndex(GetBits(y), x, GetBpp(), index); }
 
 void CxImage::Flip() {
   if (!IsValid()) return;

@@ -9,6 +9,7 @@
 
 #include "framework/user_interface.h"
 #include "image/dib.h"
+#include "image/packed_row.h"
 #include "image/picture_memory.h"
 #include "tests/test_support.h"
 
@@ -263,6 +264,27 @@ TEST(PictureMemory, KeptBlocksComeBackZeroedAndCutToSize) {
     EXPECT_EQ(b[0] | b[mb * kMb / 2] | b[mb * kMb - 1], 0) << mb;
     FreePictureMemory(b, mb * kMb);
   }
+}
+
+// Packed rows: the first pixel in the most significant bits, and setting one
+// pixel leaves its neighbours in the byte alone.
+TEST(PackedRow, PixelsSitMostSignificantFirstAndSetAlone) {
+  uint8_t bits[2] = {0x80, 0x01};
+  EXPECT_EQ(PackedBit(bits, 0), 1);
+  EXPECT_EQ(PackedBit(bits, 7), 0);
+  EXPECT_EQ(PackedBit(bits, 15), 1);
+  SetPackedBit(bits, 9, true);
+  SetPackedBit(bits, 0, false);
+  EXPECT_EQ(bits[0], 0x00);
+  EXPECT_EQ(bits[1], 0x41);
+  uint8_t nibbles[2] = {0xA5, 0x3C};
+  EXPECT_EQ(PackedIndex(nibbles, 0, 4), 0xA);
+  EXPECT_EQ(PackedIndex(nibbles, 3, 4), 0xC);
+  SetPackedIndex(nibbles, 1, 4, 0x1F);  // only the low four bits go in
+  SetPackedIndex(nibbles, 2, 4, 7);
+  EXPECT_EQ(nibbles[0], 0xAF);
+  EXPECT_EQ(nibbles[1], 0x7C);
+  EXPECT_EQ(PackedIndex(nibbles, 1, 8), 0x7C);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
+#include "engine/prepare_source.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
@@ -39,26 +40,10 @@ struct PrepareNumbers {
 };
 
 bool ComputeNumbers(const PrepareGeometry& g, PrepareNumbers& n) {
-  n.sw = int64_t{g.scaleX} * g.width / 1024;
-  n.sh = int64_t{g.scaleY} * g.height / 1024;
-  double s = 0.0, c = 1.0;
-  if (!g.cutCorners) {
-    s = std::fabs(std::sin(g.angle * kDegToRad));
-    c = std::fabs(std::cos(g.angle * kDegToRad));
-  }
-  const double nwf = n.sw * c + n.sh * s;
-  const double nhf = n.sw * s + n.sh * c;
-  if (!(nwf >= 1.0) || !(nhf >= 1.0) || nwf > 1e9 || nhf > 1e9) return false;
-  n.nw = static_cast<int64_t>(nwf);
-  n.nh = static_cast<int64_t>(nhf);
-  n.ox = ((n.nw - n.sw) * 1024) / 2;
-  n.oy = ((n.nh - n.sh) * 1024) / 2;
-  double h = std::sin(g.angle * kDegToRad / 2) * 2;
-  if (g.mirror) h = -h;
-  n.cm = static_cast<int64_t>(h * h * 1024) / 2;
-  n.sm = static_cast<int64_t>(h * std::sqrt(4 - h * h) * 1024) / 2;
-  n.cx = n.nw / 2;
-  n.cy = n.nh / 2;
+  CopyGeometry c;
+  if (!ComputeCopyGeometry(g.width, g.height, g.scaleX, g.scaleY, g.angle, g.cutCorners, g.mirror, c)) return false;
+  if (c.copyWidth > 1e9 || c.copyHeight > 1e9) return false;
+  n = {c.sw, c.sh, c.nw, c.nh, c.ox, c.oy, c.cm, c.sm, c.nw / 2, c.nh / 2};
   return true;
 }
 

@@ -123,6 +123,39 @@ struct CopyPlan {
   bool mirror = false;
 };
 
+}  // namespace
+
+bool ComputeCopyGeometry(int width, int height, int scaleX, int scaleY, double rotation, bool cutCorners, bool mirror,
+                         CopyGeometry& g) {
+  const int64_t sw = int64_t{scaleX} * width / 1024;
+  const int64_t sh = int64_t{scaleY} * height / 1024;
+  double sine = 0.0, cosine = 1.0;
+  if (!cutCorners) {
+    sine = std::fabs(std::sin(rotation * kDegToRad));
+    cosine = std::fabs(std::cos(rotation * kDegToRad));
+  }
+  const double nwf = sw * cosine + sh * sine;
+  const double nhf = sw * sine + sh * cosine;
+  g.copyWidth = nwf;
+  g.copyHeight = nhf;
+  if (!(nwf >= 1.0) || !(nhf >= 1.0)) return false;  // also NaN
+  g.sw = sw;
+  g.sh = sh;
+  // Sizes past any picture's are only reported, never sampled; held where
+  // the arithmetic below cannot overflow.
+  g.nw = static_cast<int64_t>(std::min(nwf, 1e12));
+  g.nh = static_cast<int64_t>(std::min(nhf, 1e12));
+  g.ox = ((g.nw - sw) * 1024) / 2;
+  g.oy = ((g.nh - sh) * 1024) / 2;
+  double h = std::sin(rotation * kDegToRad / 2) * 2;
+  if (mirror) h = -h;
+  g.cm = static_cast<int64_t>(h * h * 1024) / 2;
+  g.sm = static_cast<int64_t>(h * std::sqrt(4 - h * h) * 1024) / 2;
+  return true;
+}
+
+namespace {
+
 // kPrepareDone when the source is a picture the copy can be read from.
 int CheckSourceFormat(const Dib& src) {
   if (src.Size() < sizeof(BITMAPINFOHEADER)) return kPrepareUnknownFormat;
@@ -148,32 +181,22 @@ int PlanCopy(const Dib& src, const SourceSettings& s, CopyPlan& p, bool& tooLarg
   p.height = std::abs(src.Height());
   if (p.scaleX <= 0 || p.scaleY <= 0) return kPrepareNoMemory;
 
-  const int64_t sw = int64_t{p.scaleX} * p.width / 1024;
-  const int64_t sh = int64_t{p.scaleY} * p.height / 1024;
-  double sine = 0.0, cosine = 1.0;
-  if (!s.cutCorners) {
-    sine = std::fabs(std::sin(s.rotation * kDegToRad));
-    cosine = std::fabs(std::cos(s.rotation * kDegToRad));
-  }
-  const double nwf = sw * cosine + sh * sine;
-  const double nhf = sw * sine + sh * cosine;
-  if (!(nwf >= 1.0) || !(nhf >= 1.0)) return kPrepareNoMemory;  // also NaN
-  if (nwf > kDibMaxSide + 1.0 || nhf > kDibMaxSide + 1.0) {
+  CopyGeometry g;
+  if (!ComputeCopyGeometry(p.width, p.height, p.scaleX, p.scaleY, s.rotation, s.cutCorners, s.mirror, g))
+    return kPrepareNoMemory;
+  if (g.copyWidth > kDibMaxSide + 1.0 || g.copyHeight > kDibMaxSide + 1.0) {
     tooLarge = true;
     // Only for the message: the sizes the copy would have had.
-    p.nw = static_cast<int>(std::min(nwf, 2147483647.0));
-    p.nh = static_cast<int>(std::min(nhf, 2147483647.0));
+    p.nw = static_cast<int>(std::min(g.copyWidth, 2147483647.0));
+    p.nh = static_cast<int>(std::min(g.copyHeight, 2147483647.0));
     return kPrepareNoMemory;
   }
-  p.nw = static_cast<int>(nwf);
-  p.nh = static_cast<int>(nhf);
-  p.ox = ((p.nw - sw) * 1024) / 2;
-  p.oy = ((p.nh - sh) * 1024) / 2;
-
-  double h = std::sin(s.rotation * kDegToRad / 2) * 2;
-  if (s.mirror) h = -h;
-  p.cm = static_cast<int64_t>(h * h * 1024) / 2;
-  p.sm = static_cast<int64_t>(h * std::sqrt(4 - h * h) * 1024) / 2;
+  p.nw = static_cast<int>(g.nw);
+  p.nh = static_cast<int>(g.nh);
+  p.ox = g.ox;
+  p.oy = g.oy;
+  p.cm = g.cm;
+  p.sm = g.sm;
   return kPrepareDone;
 }
 

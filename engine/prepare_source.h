@@ -32,6 +32,24 @@ struct SourceSettings {
   bool cutCorners = true;
 };
 
+// Where the copy of a width x height source lies against it: the scaled size,
+// the copy's size, the centring of the scaled source in the copy (in 1/1024 of
+// a pixel) and the fixed-point terms of the rotation (1 - cos and sin, in
+// 1/1024, negated sine for a mirror). The preparation samples by these
+// numbers and automatic alignment inverts them, so both use this one
+// function. `copyWidth` and `copyHeight` are the unrounded sizes, NaN or below
+// 1 for a copy of nothing (the function then gives false and sets nothing
+// else).
+struct CopyGeometry {
+  int64_t sw = 0, sh = 0;
+  double copyWidth = 0.0, copyHeight = 0.0;
+  int64_t nw = 0, nh = 0;
+  int64_t ox = 0, oy = 0;
+  int64_t cm = 0, sm = 0;
+};
+bool ComputeCopyGeometry(int width, int height, int scaleX, int scaleY, double rotation, bool cutCorners, bool mirror,
+                         CopyGeometry& g);
+
 struct PreparedSource {
   int result = kPrepareDone;
   // The copy and the record of its sampled pixels, when result is kPrepareDone.

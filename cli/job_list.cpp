@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -80,6 +81,7 @@ std::vector<Job> ReadJobList(const std::string& text, const std::vector<std::str
     job.line = n;
     std::vector<std::string> words;
     if (!SplitJobLine(line, words, job.error)) {
+      job.refused = true;
       jobs.push_back(job);
       continue;
     }
@@ -94,12 +96,74 @@ std::vector<Job> ReadJobList(const std::string& text, const std::vector<std::str
       job.error = "--help, --version and --jobs have no place in a list of jobs";
     } else {
       job.output = o->output;
+      job.sources = o->sources;
       const auto [at, fresh] = outputs.emplace(OutputKey(o->output), n);
       if (!fresh) job.error = "the same OUTPUT as line " + std::to_string(at->second);
     }
+    job.refused = !job.error.empty();
     jobs.push_back(job);
   }
   return jobs;
+}
+
+std::vector<Job> TakeShard(std::vector<Job> jobs, int index, int count) {
+  if (count < 1 || index < 1 || index > count) return jobs;
+  std::vector<Job> mine;
+  for (size_t i = 0; i < jobs.size(); ++i)
+    if (static_cast<int>(i % static_cast<size_t>(count)) == index - 1) mine.push_back(std::move(jobs[i]));
+  return mine;
+}
+
+void MarkJobsUpToDate(std::vector<Job>& jobs) {
+  namespace fs = std::filesystem;
+  for (Job& job : jobs) {
+    if (!job.error.empty() || job.sources.empty()) continue;
+    std::error_code ec;
+    const fs::file_time_type written = fs::last_write_time(job.output, ec);
+    if (ec) continue;
+    bool newer = true;
+    for (const std::string& source : job.sources) {
+      const fs::file_time_type changed = fs::last_write_time(source, ec);
+      // A picture that cannot be looked at is the join's to report.
+      if (ec || !(written > changed)) newer = false;
+    }
+    job.done = newer;
+  }
+}
+
+namespace {
+
+// Text as a JSON string, quotes included.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char code[8];
+          std::snprintf(code, sizeof code, "\\u%04x", c);
+          out += code;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string JobLogLine(const Job& job, const std::string& status, double seconds) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%.3f", seconds);
+  return "{\"line\": " + std::to_string(job.line) + ", \"output\": " + JsonString(job.output) +
+         ", \"status\": " + JsonString(status) + ", \"seconds\": " + time + ", \"message\": " +
+         JsonString(job.error) + "}\n";
 }
 
 namespace {
@@ -109,7 +173,16 @@ struct Running {
   pid_t pid;
   int fd;  // the job's standard error
   std::string messages;
+  std::chrono::steady_clock::time_point started;
 };
+
+void Log(std::FILE* log, const Job& job, const std::string& status, double seconds) {
+  if (!log) return;
+  const std::string line = JobLogLine(job, status, seconds);
+  std::fputs(line.c_str(), log);
+  // Line by line, so a list that is stopped keeps the record of what it did.
+  std::fflush(log);
+}
 
 bool Spawn(const std::string& program, const Job& job, Running& r, std::string& error) {
   int fds[2];
@@ -152,11 +225,20 @@ std::string Reason(const std::string& messages, int status) {
 }  // namespace
 
 int RunJobList(const std::string& program, std::vector<Job>& jobs, int parallel, bool progress,
-               const std::atomic<bool>* stop) {
+               const std::atomic<bool>* stop, std::FILE* log) {
   if (parallel < 1) parallel = 1;
   std::vector<size_t> waiting;
-  for (size_t i = 0; i < jobs.size(); ++i)
-    if (jobs[i].error.empty()) waiting.push_back(i);
+  size_t doneBefore = 0;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (jobs[i].done) {
+      ++doneBefore;
+      Log(log, jobs[i], "done before", 0.0);
+    } else if (jobs[i].error.empty()) {
+      waiting.push_back(i);
+    } else {
+      Log(log, jobs[i], "refused", 0.0);
+    }
+  }
   const size_t runnable = waiting.size();
   size_t next = 0, done = 0, failedRuns = 0;
   std::vector<Running> running;
@@ -174,11 +256,12 @@ int RunJobList(const std::string& program, std::vector<Job>& jobs, int parallel,
   while ((!stopped() && next < waiting.size()) || !running.empty()) {
     while (!stopped() && next < waiting.size() && static_cast<int>(running.size()) < parallel) {
       Job& job = jobs[waiting[next++]];
-      Running r{static_cast<size_t>(&job - jobs.data()), 0, -1, {}};
+      Running r{static_cast<size_t>(&job - jobs.data()), 0, -1, {}, std::chrono::steady_clock::now()};
       std::string error;
       if (!Spawn(program, job, r, error)) {
         job.error = error;
         ++failedRuns;
+        Log(log, job, "failed", 0.0);
         continue;
       }
       running.push_back(r);
@@ -211,11 +294,16 @@ int RunJobList(const std::string& program, std::vector<Job>& jobs, int parallel,
       }
       Job& job = jobs[running[i].job];
       ++done;
-      if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        job.error = (WIFEXITED(status) && WEXITSTATUS(status) == 130) ? "stopped; nothing was written"
-                                                                        : Reason(running[i].messages, status);
+      // A join told to stop before it could listen ends by the signal itself.
+      const bool wasStopped = (WIFEXITED(status) && WEXITSTATUS(status) == 130) ||
+                              (told && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+      const bool written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      if (!written) {
+        job.error = wasStopped ? "stopped; nothing was written" : Reason(running[i].messages, status);
         ++failedRuns;
       }
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - running[i].started;
+      Log(log, job, written ? "written" : wasStopped ? "stopped" : "failed", took.count());
       running.erase(running.begin() + static_cast<long>(i));
     }
   }
@@ -224,7 +312,10 @@ int RunJobList(const std::string& program, std::vector<Job>& jobs, int parallel,
   size_t failed = 0, notRun = 0;
   for (const Job& job : jobs) failed += !job.error.empty();
   notRun = waiting.size() - next;  // never started: stopped first
-  std::fprintf(stderr, "tessara-join: %zu of %zu jobs written", jobs.size() - failed - notRun, jobs.size());
+  for (size_t i = next; i < waiting.size(); ++i) Log(log, jobs[waiting[i]], "not run", 0.0);
+  std::fprintf(stderr, "tessara-join: %zu of %zu jobs written", jobs.size() - failed - notRun - doneBefore,
+               jobs.size());
+  if (doneBefore) std::fprintf(stderr, ", %zu done before", doneBefore);
   if (failed) std::fprintf(stderr, ", %zu failed", failed);
   if (notRun) std::fprintf(stderr, ", %zu not run (stopped)", notRun);
   std::fputs(failed ? ":\n" : "\n", stderr);

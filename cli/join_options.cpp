@@ -12,9 +12,14 @@ namespace tessara {
 
 const char* const kJoinUsage =
     "Usage: tessara-join [OPTIONS] SOURCE1 SOURCE2 OUTPUT\n"
+    "       tessara-join --auto-align [OPTIONS] PICTURE1 PICTURE2 PICTURE3 ... OUTPUT\n"
     "Joins two pictures into one, as the Tessara program does, without windows.\n"
     "SOURCE1 and SOURCE2 are .bmp, .jpg, .png, .tif, .tga or .pcx files; the ending of OUTPUT\n"
     "(bmp, jpg, png, tif, tga, pcx) chooses the format it is saved in.\n"
+    "With more than two pictures, each next one is joined onto the join of those before it,\n"
+    "placed by automatic alignment; pieces of a grid go in reading order. The merge options\n"
+    "apply to every step, --scale1, --rotate1 and --mirror1 to the first picture, and the\n"
+    "adjustments, the grid and the Zone to the finished Target.\n"
     "\n"
     "Placement and geometry:\n"
     "  --offset DX,DY          source 2's position relative to source 1 in pixels; DY counts\n"
@@ -59,6 +64,12 @@ const char* const kJoinUsage =
     "  --jobs FILE             one join per line of FILE (- for standard input): options and\n"
     "                          SOURCE1 SOURCE2 OUTPUT, quoted as in a shell, # comments; the\n"
     "                          options given here apply to every line; run several at a time\n"
+    "  --resume                skip the lines whose OUTPUT exists and is newer than each of\n"
+    "                          their pictures (a stopped list picks up where it stopped)\n"
+    "  --shard K/N             run only the lines K, K+N, K+2N, ... of the list (its join\n"
+    "                          lines counted from 1), so N machines share one list\n"
+    "  --log FILE              append one JSON object per line of the list to FILE: line,\n"
+    "                          output, status, seconds, message\n"
     "  --help, --version\n";
 
 namespace {
@@ -197,6 +208,16 @@ bool ApplyValueOption(const std::string& arg, const std::string& name, const std
   } else if (name == "--jobs") {
     if (value.empty()) return Fail(error, "--jobs takes the name of a list of jobs");
     o.jobs = value;
+  } else if (name == "--shard") {
+    const size_t slash = value.find('/');
+    int k = 0, n = 0;
+    if (slash == std::string::npos || !ParseInt(value.substr(0, slash), 1, INT_MAX, k) ||
+        !ParseInt(value.substr(slash + 1), 1, INT_MAX, n) || k > n)
+      return Fail(error, "--shard takes K/N: two integers with 1 <= K <= N");
+    o.shardIndex = k, o.shardCount = n;
+  } else if (name == "--log") {
+    if (value.empty()) return Fail(error, "--log takes the name of a file");
+    o.log = value;
   } else if (name == "--zone") {
     if (!ParseCorners(value, v)) return Fail(error, "--zone takes X1,Y1,X2,Y2: four integers");
     o.zone = true;
@@ -214,15 +235,26 @@ bool TakePositional(const std::vector<std::string>& positional, JoinOptions& o, 
     if (!positional.empty()) return Fail(error, "with --jobs, SOURCE1 SOURCE2 OUTPUT are given in the list");
     return true;
   }
+  if (o.resume || o.shardCount || !o.log.empty()) return Fail(error, "--resume, --shard and --log go with --jobs");
   if (o.printAlignment && positional.size() == 2) {
+    o.sources = positional;
     o.source1 = positional[0];
     o.source2 = positional[1];
     return true;
   }
-  if (positional.size() != 3) return Fail(error, "expected SOURCE1 SOURCE2 OUTPUT");
+  if (positional.size() < 3) return Fail(error, "expected SOURCE1 SOURCE2 OUTPUT");
+  o.sources.assign(positional.begin(), positional.end() - 1);
   o.source1 = positional[0];
   o.source2 = positional[1];
-  o.output = positional[2];
+  o.output = positional.back();
+  if (o.sources.size() > 2) {
+    if (!o.autoAlign)
+      return Fail(error, "joining more than two pictures needs --auto-align: each next picture is placed where "
+                         "it shares detail with the join of those before it");
+    if (o.hasOffset || o.hasRotate2 || o.hasScale2)
+      return Fail(error, "--offset, --rotate2 and --scale2 place one picture; with more than two pictures each is "
+                         "placed by automatic alignment");
+  }
   std::string ending = std::filesystem::path(o.output).extension().string();
   std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
   static const char* const kEndings[] = {".bmp", ".jpg", ".png", ".tif", ".tga", ".pcx", ".wmf"};
@@ -268,6 +300,7 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
     else if (a == "--ignore-orientation") o.ignoreOrientation = true;
     else if (a == "--strip-metadata") o.stripMetadata = true;
     else if (a == "--print-alignment") o.autoAlign = o.printAlignment = true;
+    else if (a == "--resume") o.resume = true;
     else {
       // Options with a value: "--name value" or "--name=value".
       std::string name = a, value;
@@ -279,7 +312,8 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
         static const char* const kWithValue[] = {
             "--offset", "--scale1",  "--scale2",     "--rotate1",    "--rotate2",     "--cut-corners1",
             "--cut-corners2", "--merge", "--bias",    "--mono",       "--contrast",    "--brightness",
-            "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone", "--jobs"};
+            "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone", "--jobs",
+            "--shard",  "--log"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue))
           return fail("unknown option " + a);
         if (i + 1 >= args.size()) return fail(name + " needs a value");

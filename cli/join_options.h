@@ -11,6 +11,9 @@ namespace tessara {
 
 struct JoinOptions {
   std::string source1, source2, output;
+  // Every picture to join, source 1 and source 2 first; with more than two,
+  // each next one is joined onto the Target so far.
+  std::vector<std::string> sources;
   int offsetX = 0, offsetY = 0;
   int scale1X = 1024, scale1Y = 1024, scale2X = 1024, scale2Y = 1024;
   double rotate1 = 0.0, rotate2 = 0.0;
@@ -37,6 +40,12 @@ struct JoinOptions {
   bool stripMetadata = false;
   // --jobs FILE: the list of joins to run instead of one ("-": standard input).
   std::string jobs;
+  // With --jobs: skip the lines whose output is newer than all their sources;
+  // run only the lines shardIndex, shardIndex + shardCount, ... (from 1; 0 0
+  // runs all); append one JSON object per line to `log`.
+  bool resume = false;
+  int shardIndex = 0, shardCount = 0;
+  std::string log;
   bool help = false;
   bool version = false;
   // The Save-as file-type filter matching the output's ending (1 bmp .. 7 wmf).

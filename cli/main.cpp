@@ -26,6 +26,7 @@
 #include "engine/auto_align.h"
 #include "engine/destdoc.h"
 #include "engine/documents.h"
+#include "engine/generate_target.h"
 #include "engine/tessara_doc.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
@@ -125,18 +126,94 @@ int RunJobs(const std::vector<std::string>& args, const JoinOptions& options) {
     }
     text = all.str();
   }
-  // The options given with --jobs, without it, go before each line's own.
+  // The options given with --jobs, without those that steer the list, go
+  // before each line's own.
   std::vector<std::string> common;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--jobs") ++i;
-    else if (args[i].rfind("--jobs=", 0) != 0 && args[i] != "--") common.push_back(args[i]);
+    const std::string& a = args[i];
+    if (a == "--jobs" || a == "--shard" || a == "--log") ++i;
+    else if (a == "--resume" || a == "--" || a.rfind("--jobs=", 0) == 0 || a.rfind("--shard=", 0) == 0 ||
+             a.rfind("--log=", 0) == 0)
+      continue;
+    else common.push_back(a);
   }
   std::vector<Job> jobs = ReadJobList(text, common);
+  if (options.shardCount) jobs = TakeShard(std::move(jobs), options.shardIndex, options.shardCount);
+  if (options.resume) MarkJobsUpToDate(jobs);
+  std::FILE* log = nullptr;
+  if (!options.log.empty()) {
+    log = std::fopen(options.log.c_str(), "a");
+    if (!log) {
+      std::fprintf(stderr, "tessara-join: cannot write the log %s: %s\n", options.log.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   const std::string program = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string("tessara-join");
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return RunJobList(program, jobs, cores, !options.quiet && isatty(STDERR_FILENO), &g_bInterrupted);
+  const int status = RunJobList(program, jobs, cores, !options.quiet && isatty(STDERR_FILENO), &g_bInterrupted, log);
+  if (log && std::fclose(log) != 0) {
+    std::fprintf(stderr, "tessara-join: the log %s was not written whole: %s\n", options.log.c_str(),
+                 std::strerror(errno));
+    return status ? status : 1;
+  }
+  return status;
+}
+
+// The session for one step of a join: the first step places the first
+// picture by the options, later ones take the Target so far as it is; the
+// adjustments and the grid wait for the last step, which makes the finished
+// Target.
+void SetStepSession(CDestdoc& doc, const JoinOptions& o, bool first, bool last) {
+  doc.m_nOffsetX = o.offsetX;
+  doc.m_nOffsetY = o.offsetY;
+  doc.m_nScale1X = first ? o.scale1X : 1024, doc.m_nScale1Y = first ? o.scale1Y : 1024;
+  doc.m_nScale2X = o.scale2X, doc.m_nScale2Y = o.scale2Y;
+  doc.m_dRotation1 = first ? o.rotate1 : 0.0, doc.m_dRotation2 = o.rotate2;
+  doc.m_bCutCorners1 = first ? o.cutCorners1 : 1, doc.m_bCutCorners2 = o.cutCorners2;
+  doc.m_bMirror1 = first ? o.mirror1 : 0, doc.m_bMirror2 = o.mirror2;
+  doc.m_nSourceBias = o.bias;
+  doc.m_nContrast = last ? o.contrast : 16;
+  doc.m_nBrightness = last ? o.brightness : 128;
+  doc.m_nSwingAngle = last ? o.swing : 0;
+  g_nMergeRule = o.mergeRule;
+  g_bFadeEdge1 = o.fade1;
+  g_bFadeEdge2 = o.fade2;
+  g_bMonoAnd = o.monoAnd;
+  g_bSolidGrid = last && o.solidGrid > 0;
+  g_nSolidGridX = g_nSolidGridY = o.solidGrid > 0 ? o.solidGrid : 100;
+  g_bDottedGrid = last && o.dottedGrid > 0;
+  g_nDotGridX = g_nDotGridY = o.dottedGrid > 0 ? o.dottedGrid : 10;
+  const uint8_t grid = o.gridWhite ? 255 : 0;
+  g_GridColour = {grid, grid, grid};
+}
+
+// Between the steps of a chain: the Target so far becomes source 1 (keeping
+// the first picture's colour profile and camera data for the save), with the
+// record of which of its pixels are pictures and which background, and both
+// sources of the step go.
+bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc, SampleCoverage& coverage) {
+  const TargetPlan plan = PlanTarget(*doc.m_pSource1, *doc.m_pSource2, doc.CurrentTargetSettings());
+  coverage = TargetCoverage({*doc.m_pSource1, doc.m_cover1}, {*doc.m_pSource2, doc.m_cover2}, plan, *doc.m_pTarget);
+  DibPtr target = std::move(doc.m_pTarget);
+  doc.ClearTarget();
+  doc.m_pSource1.reset();
+  doc.m_pSource2.reset();
+  doc.m_cover1.Clear();
+  doc.m_cover2.Clear();
+  CTessaraDoc* first = documents.Source(1);
+  PictureMetadata metadata = first ? std::move(first->m_metadata) : PictureMetadata();
+  const std::string title = first ? first->GetTitle() : std::string();
+  if (CTessaraDoc* second = documents.Source(2)) documents.CloseSource(*second);
+  if (first) documents.CloseSource(*first);
+  CTessaraDoc* joined = documents.OpenSource();
+  if (!joined) return false;
+  joined->m_pDib = std::move(target);
+  joined->InitDibData();
+  joined->m_metadata = std::move(metadata);
+  joined->SetTitle(title);
+  return true;
 }
 
 int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
@@ -144,62 +221,62 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   documents.MakeAlign();
   Settings().WriteInt(settings_key::kConfigure, settings_key::kTurnByOrientation, o.ignoreOrientation ? 0 : 1);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
-  if (!Load(documents, o.source1, o.quiet) || !Load(documents, o.source2, o.quiet))
+  if (!Load(documents, o.sources[0], o.quiet) || !Load(documents, o.sources[1], o.quiet))
     return g_bInterrupted ? kStoppedStatus : 1;
 
-  doc.m_nOffsetX = o.offsetX;
-  doc.m_nOffsetY = o.offsetY;
-  doc.m_nScale1X = o.scale1X, doc.m_nScale1Y = o.scale1Y;
-  doc.m_nScale2X = o.scale2X, doc.m_nScale2Y = o.scale2Y;
-  doc.m_dRotation1 = o.rotate1, doc.m_dRotation2 = o.rotate2;
-  doc.m_bCutCorners1 = o.cutCorners1, doc.m_bCutCorners2 = o.cutCorners2;
-  doc.m_bMirror1 = o.mirror1, doc.m_bMirror2 = o.mirror2;
-  doc.m_nSourceBias = o.bias;
-  doc.m_nContrast = o.contrast;
-  doc.m_nBrightness = o.brightness;
-  doc.m_nSwingAngle = o.swing;
-  g_nMergeRule = o.mergeRule;
-  g_bFadeEdge1 = o.fade1;
-  g_bFadeEdge2 = o.fade2;
-  g_bMonoAnd = o.monoAnd;
-  g_bSolidGrid = o.solidGrid > 0;
-  g_nSolidGridX = g_nSolidGridY = o.solidGrid > 0 ? o.solidGrid : 100;
-  g_bDottedGrid = o.dottedGrid > 0;
-  g_nDotGridX = g_nDotGridY = o.dottedGrid > 0 ? o.dottedGrid : 10;
-  const uint8_t grid = o.gridWhite ? 255 : 0;
-  g_GridColour = {grid, grid, grid};
+  const size_t steps = o.sources.size() - 1;
+  SampleCoverage joinedCoverage;
+  for (size_t step = 1; step <= steps; ++step) {
+    const bool last = step == steps;
+    SetStepSession(doc, o, step == 1, last);
+    const std::string& picture = o.sources[step];
+    if (o.autoAlign) {
+      const AutoAlignResult found = FindAutoAlignment(doc);
+      if (found.status == kAutoAlignStopped) return kStoppedStatus;
+      if (found.status != kAutoAlignFound) {
+        std::string message = found.status == kAutoAlignNoMemory ? found.message : auto_align_text::kNoCommonDetail;
+        // In a chain, which picture could not be placed.
+        if (steps > 1) message += "\n" + std::filesystem::path(picture).filename().string() +
+                                  " shares no detail found with the join of the pictures before it.";
+        ui.ShowMessage(message);
+        return 1;
+      }
+      if (!o.hasOffset) doc.m_nOffsetX = found.settings.offsetX, doc.m_nOffsetY = found.settings.offsetY;
+      if (!o.hasRotate2) doc.m_dRotation2 = found.settings.Rotation();
+      if (!o.hasScale2) doc.m_nScale2X = doc.m_nScale2Y = found.settings.scale;
+      if (o.printAlignment) {
+        ui.EndLine();
+        std::printf("%s\n",
+                    AlignmentOptions(doc.m_nOffsetX, doc.m_nOffsetY, doc.m_dRotation2, doc.m_nScale2X, doc.m_nScale2Y)
+                        .c_str());
+        std::fflush(stdout);
+        if (o.output.empty()) return 0;
+      }
+    }
 
-  if (o.autoAlign) {
-    const AutoAlignResult found = FindAutoAlignment(doc);
-    if (found.status == kAutoAlignStopped) return kStoppedStatus;
-    if (found.status != kAutoAlignFound) {
-      ui.ShowMessage(found.status == kAutoAlignNoMemory ? found.message : auto_align_text::kNoCommonDetail);
-      return 1;
+    // Nothing prepares the sources again after this: a source that needs no
+    // turning or scaling becomes its own prepared copy.
+    doc.m_bTakeSourcePictures = true;
+    for (int n = 1; n <= 2; ++n) {
+      const int result = doc.PrepareSource(n);
+      if (result == kPrepareDone) {
+        // Nothing prepares this source again: its picture goes now, and leaves
+        // its memory to the next prepared copy and the Target.
+        if (documents.Source(n)) documents.Source(n)->m_pDib.reset();
+        // The join so far lies as it is: its background stays background.
+        if (n == 1 && step > 1) {
+          doc.m_cover1 = joinedCoverage;
+          doc.m_cover1.SetCopy(doc.m_pSource1.get());
+        }
+        continue;
+      }
+      if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
+      return result == kPrepareStopped ? kStoppedStatus : 1;
     }
-    if (!o.hasOffset) doc.m_nOffsetX = found.settings.offsetX, doc.m_nOffsetY = found.settings.offsetY;
-    if (!o.hasRotate2) doc.m_dRotation2 = found.settings.Rotation();
-    if (!o.hasScale2) doc.m_nScale2X = doc.m_nScale2Y = found.settings.scale;
-    if (o.printAlignment) {
-      ui.EndLine();
-      std::printf("%s\n", AlignmentOptions(doc.m_nOffsetX, doc.m_nOffsetY, doc.m_dRotation2, doc.m_nScale2X, doc.m_nScale2Y).c_str());
-      std::fflush(stdout);
-      if (o.output.empty()) return 0;
-    }
-  }
-
-  // Nothing prepares the sources again after this: a source that needs no
-  // turning or scaling becomes its own prepared copy.
-  doc.m_bTakeSourcePictures = true;
-  for (int n = 1; n <= 2; ++n) {
-    const int result = doc.PrepareSource(n);
-    if (result == kPrepareDone) {
-      // Nothing prepares this source again: its picture goes now, and leaves
-      // its memory to the next prepared copy and the Target.
-      if (documents.Source(n)) documents.Source(n)->m_pDib.reset();
-      continue;
-    }
-    if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
-    return result == kPrepareStopped ? kStoppedStatus : 1;
+    if (last) break;
+    if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
+    if (!TargetBecomesSource1(documents, doc, joinedCoverage) || !Load(documents, o.sources[step + 1], o.quiet))
+      return g_bInterrupted ? kStoppedStatus : 1;
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
   ui.EndLine();

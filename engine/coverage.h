@@ -37,6 +37,10 @@ class SampleCoverage {
     m_runs.clear();
   }
   void SetRow(int y, Run run) { m_runs[static_cast<size_t>(y)] = run; }
+  // The record now describes `copy`, a picture of the same size whose pixels
+  // lie where those of the one it was made for did (an unscaled, unturned
+  // copy of it).
+  void SetCopy(const Dib* copy) { m_pCopy = copy; }
 
   // Whether this record describes `copy`. A copy made without one (a picture
   // handed in whole) has a sample in every pixel.

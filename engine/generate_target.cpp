@@ -457,6 +457,37 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan) {
   return NewDib(plan.background, plan.depth, plan.width, plan.height);
 }
 
+SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const TargetPlan& plan, const Dib& target) {
+  const TargetGeometry& g = plan.geometry;
+  const int W = target.Width(), H = target.Height();
+  const CoverageView cover1(source1.coverage, source1.picture), cover2(source2.coverage, source2.picture);
+  SampleCoverage out;
+  out.Start(&target, W, H);
+  for (int Y = 0; Y < H; ++Y) {
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    // The canvas columns a source's run of row r covers, joined to what the
+    // row has so far.
+    const auto add = [&](const CoverageView& cover, int x0, int y0, int w, int h) {
+      const int r = Y - y0;
+      if (r < 0 || r >= h || w < 1) return;
+      const RowCoverage run = cover.Row(r);
+      const int64_t b = std::clamp<int64_t>(run.begin, 0, w - 1), e = std::clamp<int64_t>(run.end, 0, w - 1);
+      if (b < e) lo = std::min(lo, x0 + b), hi = std::max(hi, x0 + e);
+      if (run.last) lo = std::min<int64_t>(lo, x0 + w - 1), hi = std::max<int64_t>(hi, int64_t{x0} + w);
+    };
+    add(cover1, g.x1, g.y1, g.w1, g.h1);
+    add(cover2, g.x2, g.y2, g.w2, g.h2);
+    SampleCoverage::Run run;
+    if (lo < hi) {
+      run.begin = static_cast<int32_t>(std::clamp<int64_t>(lo, 0, W - 1));
+      run.end = static_cast<int32_t>(std::clamp<int64_t>(hi, 0, W - 1));
+      run.last = lo <= W - 1 && hi >= W;
+    }
+    out.SetRow(Y, run);
+  }
+  return out;
+}
+
 int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
               Dib& canvas, WorkObserver& observer) {
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);

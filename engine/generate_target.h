@@ -69,6 +69,14 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan);
 int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
               Dib& canvas, WorkObserver& observer);
 
+// Which pixels of a Target laid without projection came from a source (the
+// rest is background): a canvas pixel counts where a source lies and sampled
+// it. The record describes `target`, so the Target can go on as a prepared
+// source of a further join, where its background then lets the next picture
+// lie alone. Kept as one run a row: where the sources' runs on a row do not
+// touch, the gap between them counts as covered.
+SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const TargetPlan& plan, const Dib& target);
+
 struct GeneratedTarget {
   int result = kGenerateDone;
   // The Target, when result is kGenerateDone.

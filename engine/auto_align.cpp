@@ -307,14 +307,14 @@ namespace {
 // user chose to stop.
 class AlignProgress {
  public:
-  explicit AlignProgress(CDestdoc& session) : m_session(session) {}
+  explicit AlignProgress(WorkObserver& observer) : m_observer(observer) {}
   bool operator()(int percent) const {
-    m_session.ShowProgress(kProgressGreen, percent);
-    return m_session.CheckAbort() == 1;
+    m_observer.Progress(percent);
+    return m_observer.StopRequested();
   }
 
  private:
-  CDestdoc& m_session;
+  WorkObserver& m_observer;
 };
 
 // Matched feature positions on the reduced copies and the similarity most of
@@ -443,14 +443,13 @@ std::vector<cv::Point2d> FullSizeInliers(const FeatureFit& fit, const Similarity
 
 }  // namespace
 
-AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestdoc& session, bool mirrored) {
+AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, WorkObserver& observer, bool mirrored) {
   AutoAlignResult result;
-  session.SetStatusText(target_text::kPressSpaceToQuit);
-  session.SetStageText(auto_align_text::kFinding);
+  observer.Stage(WorkStage::kStoppable);
+  observer.Stage(WorkStage::kFindingAlignment);
   auto finish = [&](int status) {
-    session.SetStageText("");
-    session.ShowProgress(kProgressGrey, 100);
-    session.SetStatusText("");
+    observer.Stage(WorkStage::kNone);
+    observer.Progress(100);
     result.status = status;
     return result;
   };
@@ -464,7 +463,7 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestd
     result.message = std::string(auto_align_text::kNoMemory) + " " + MemoryAskedText(greyBytes);
     return finish(kAutoAlignNoMemory);
   }
-  const AlignProgress step(session);
+  const AlignProgress step(observer);
   const cv::Mat grey1 = GreyCopy(source1, false);
   if (step(10)) return finish(kAutoAlignStopped);
   const cv::Mat grey2 = GreyCopy(source2, mirrored);
@@ -513,8 +512,9 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
   // Mirrored copies of different sense: the pictures are each other's
   // mirror image, so source 2 is compared mirrored.
   const bool mirrored = (session.m_bMirror1 != 0) != (session.m_bMirror2 != 0);
+  StatusLineObserver observer(session, kProgressGreen);
   try {
-    result = EstimateAlignment(s1, s2, session, mirrored);
+    result = EstimateAlignment(s1, s2, observer, mirrored);
   } catch (const cv::Exception&) {
     // OpenCV's allocations fail by throwing; the user's session must
     // survive it.
@@ -526,6 +526,7 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
     result.status = kAutoAlignNoMemory;
     result.message = auto_align_text::kNoMemory;
   }
+  session.SetStatusText("");
   if (result.status != kAutoAlignFound) return result;
   PrepareGeometry g1{s1.Width(), std::abs(s1.Height()), s1.BitCount(), session.m_nScale1X, session.m_nScale1Y,
                      session.m_dRotation1, session.m_bCutCorners1, session.m_bMirror1};

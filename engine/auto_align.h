@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "engine/work_observer.h"
 #include "image/dib.h"
 
 namespace tessara {
@@ -111,8 +112,8 @@ inline constexpr int kMinInliersToLookAgain = 8;
 
 // Estimates source 2's placement relative to source 1 from two pictures (any
 // depth the preparation takes). Progress and the stop check go through
-// `session`. Fills status, estimate, refX/refY, matches and inliers.
-AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, CDestdoc& session, bool mirrored);
+// `observer`. Fills status, estimate, refX/refY, matches and inliers.
+AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, WorkObserver& observer, bool mirrored);
 
 // The whole operation on the loaded sources: estimate, then the settings for
 // the session's current source 1 and source 2 preparation settings. Changes

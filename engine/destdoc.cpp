@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/auto_align.h"
 
 namespace tessara {
 
@@ -112,6 +113,7 @@ void StatusLineObserver::Stage(WorkStage stage) {
     case WorkStage::kPleaseWait: m_doc.SetStageText(target_text::kPleaseWait); break;
     case WorkStage::kMergingSource1: m_doc.SetStageText(target_text::kMergingSource1); break;
     case WorkStage::kMergingSource2: m_doc.SetStageText(target_text::kMergingSource2); break;
+    case WorkStage::kFindingAlignment: m_doc.SetStageText(auto_align_text::kFinding); break;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -204,7 +205,14 @@ void KeepBlock(uint8_t* data, size_t size) {
 
 }  // namespace
 
+namespace {
+std::atomic<uint64_t> g_askedBytes{0};
+}  // namespace
+
+uint64_t PictureMemoryAskedFor() { return g_askedBytes.load(std::memory_order_relaxed); }
+
 uint8_t* AllocatePictureMemory(size_t bytes) {
+  g_askedBytes.fetch_add(bytes, std::memory_order_relaxed);
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
   if (uint8_t* kept = TakeKeptBlock(bytes)) return kept;
@@ -212,6 +220,7 @@ uint8_t* AllocatePictureMemory(size_t bytes) {
 }
 
 uint8_t* AllocateZeroedPictureMemory(size_t bytes) {
+  g_askedBytes.fetch_add(bytes, std::memory_order_relaxed);
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
   if (uint8_t* kept = TakeKeptBlock(bytes)) {

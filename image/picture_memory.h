@@ -26,6 +26,10 @@ uint8_t* AllocatePictureMemory(size_t bytes);
 uint8_t* AllocateZeroedPictureMemory(size_t bytes);
 // Frees what AllocatePictureMemory gave for the same byte count.
 void FreePictureMemory(uint8_t* data, size_t bytes);
+// The bytes asked of the two allocations above since the program started
+// (given or not): what tests count, since memory mapped for a picture and
+// never touched does not show in the resident size.
+uint64_t PictureMemoryAskedFor();
 
 // How many 2 MB blocks the kernel's free lists hold, from the text of
 // /proc/buddyinfo (blocks of order 9 and up, a 4 MB block counting twice);

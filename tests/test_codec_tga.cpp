@@ -296,55 +296,5 @@ TEST(TgaEncode, IndexedLayout) {
   EXPECT_EQ(std::vector<uint8_t>(out.end() - 6, out.end()), (std::vector<uint8_t>{4, 5, 6, 1, 2, 3}));
 }
 
-// Pictures to write: true colour of odd widths and an 8-bit indexed one.
-struct Sample {
-  std::string name;
-  int width, height, depth;
-};
-
-void MakeSample(CxImage& img, const Sample& s) {
-  if (s.depth == 24) {
-    MakeImage24(img, s.width, s.height, PatternRgb(s.width, s.height));
-    return;
-  }
-  std::vector<RGBQUAD> pal(256);
-  for (int i = 0; i < 256; ++i) pal[i] = {uint8_t(i * 3), uint8_t(i * 7), uint8_t(255 - i), 0};
-  std::vector<uint8_t> indices(size_t(s.width) * s.height);
-  for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t((i * 37 + i / 7) & 0xFF);
-  MakeIndexed(img, s.width, s.height, s.depth, pal, indices);
-}
-
-const Sample kSamples[] = {{"rgb7x5", 7, 5, 24}, {"rgb61x47", 61, 47, 24}, {"idx13x9", 13, 9, 8}};
-
-TEST(TgaEncode, RoundTripIsExact) {
-  for (const Sample& s : kSamples) {
-    SCOPED_TRACE(s.name);
-    CxImage img;
-    MakeSample(img, s);
-    std::vector<uint8_t> out;
-    ASSERT_TRUE(img.Encode(out, CXIMAGE_FORMAT_TGA)) << img.GetLastError();
-    CxImage back(out.data(), out.size(), CXIMAGE_FORMAT_TGA);
-    ASSERT_TRUE(back.IsValid()) << back.GetLastError();
-    EXPECT_EQ(back.GetBpp(), s.depth);
-    EXPECT_EQ(MaxDifference(ToRgb(back), ToRgb(img)), 0);
-  }
-}
-
-TEST(TgaEncode, NetpbmReadsOurFiles) {
-  if (!HaveCommand("tgatoppm")) GTEST_SKIP() << "netpbm's tgatoppm is not installed";
-  fs::path dir = TempDir();
-  for (const Sample& s : kSamples) {
-    SCOPED_TRACE(s.name);
-    CxImage img;
-    MakeSample(img, s);
-    fs::path file = dir / (s.name + ".tga");
-    ASSERT_TRUE(img.Save(file.string(), CXIMAGE_FORMAT_TGA)) << img.GetLastError();
-    bool ok = false;
-    RgbImage seen = ReadPpm(RunCommand("tgatoppm '" + file.string() + "' 2>/dev/null", &ok));
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(MaxDifference(seen, ToRgb(img)), 0);
-  }
-}
-
 }  // namespace
 }  // namespace tessara

@@ -27,19 +27,6 @@ class ByteReader {
     return true;
   }
   bool ReadU8(uint8_t& v) { return Read(&v, 1); }
-  bool ReadU16(uint16_t& v) {
-    uint8_t b[2];
-    if (!Read(b, 2)) return false;
-    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
-    return true;
-  }
-  bool ReadU32(uint32_t& v) {
-    uint8_t b[4];
-    if (!Read(b, 4)) return false;
-    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-    return true;
-  }
   bool Skip(size_t n) {
     if (n > m_nSize - m_nPos) return false;
     m_nPos += n;
@@ -53,7 +40,6 @@ class ByteReader {
   size_t Tell() const { return m_nPos; }
   size_t Size() const { return m_nSize; }
   size_t Remaining() const { return m_nSize - m_nPos; }
-  bool AtEnd() const { return m_nPos >= m_nSize; }
   const uint8_t* Data() const { return m_pData; }
   // The unread bytes, for decoders that walk them with their own pointer.
   const uint8_t* Current() const { return m_pData + m_nPos; }

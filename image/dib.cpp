@@ -14,28 +14,16 @@
 
 namespace tessara {
 
-namespace {
-// A block over memory from the picture allocator, which is given back when no
-// block can be made of it.
-DibPtr BlockOver(uint8_t* data, size_t bytes) {
-  if (!data) return nullptr;
-  DibPtr dib = Dib::Adopt(data, bytes, bytes);
-  if (!dib) FreePictureMemory(data, bytes);
-  return dib;
-}
-}  // namespace
+DibPtr Dib::Allocate(size_t bytes) { return Adopt(PictureBlock::Allocate(bytes), bytes); }
 
-DibPtr Dib::Allocate(size_t bytes) { return BlockOver(AllocatePictureMemory(bytes), bytes); }
+DibPtr Dib::AllocateZeroed(size_t bytes) { return Adopt(PictureBlock::AllocateZeroed(bytes), bytes); }
 
-DibPtr Dib::AllocateZeroed(size_t bytes) { return BlockOver(AllocateZeroedPictureMemory(bytes), bytes); }
-
-DibPtr Dib::Adopt(uint8_t* data, size_t bytes, size_t capacity) {
-  Dib* dib = new (std::nothrow) Dib(data, bytes, capacity);
-  return DibPtr(dib);
-}
-
-Dib::~Dib() {
-  if (m_pData) FreePictureMemory(m_pData, m_nCapacity);
+DibPtr Dib::Adopt(PictureBlock block, size_t bytes) {
+  if (!block) return nullptr;
+  const size_t size = std::min(bytes, block.Bytes());
+  // When no Dib can be had, the block goes out of scope here or as the
+  // constructor's argument, and its memory with it.
+  return DibPtr(new (std::nothrow) Dib(std::move(block), size));
 }
 
 uint8_t* Dib::Bits() { return m_pData + DibBitsOffset(Header()); }

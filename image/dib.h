@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/bmp_layout.h"
+#include "image/picture_memory.h"
 
 namespace tessara {
 
@@ -38,22 +39,19 @@ class Dib {
   static std::unique_ptr<Dib> Allocate(size_t bytes);
   // The same, every byte 0.
   static std::unique_ptr<Dib> AllocateZeroed(size_t bytes);
-  // Takes over `capacity` bytes from AllocatePictureMemory, of which the first
-  // `bytes` are the block.
-  static std::unique_ptr<Dib> Adopt(uint8_t* data, size_t bytes, size_t capacity);
-  ~Dib();
+  // Takes over the memory of `block`, of which the first `bytes` are the
+  // picture's block (null, with the memory freed, when no block can be made).
+  static std::unique_ptr<Dib> Adopt(PictureBlock block, size_t bytes);
   Dib(const Dib&) = delete;
   Dib& operator=(const Dib&) = delete;
 
-  // Gives up the memory (to be freed with FreePictureMemory for Capacity()
-  // bytes); the block is empty afterwards.
-  uint8_t* ReleaseData() {
-    uint8_t* p = m_pData;
+  // Gives up the memory; the block is empty afterwards.
+  PictureBlock Release() {
     m_pData = nullptr;
     m_nSize = 0;
-    return p;
+    return std::move(m_block);
   }
-  size_t Capacity() const { return m_nCapacity; }
+  size_t Capacity() const { return m_block.Bytes(); }
   // Makes the block count only its first `bytes` bytes (never more than it
   // has); the memory stays until the block is freed.
   void Truncate(size_t bytes) {
@@ -83,10 +81,10 @@ class Dib {
   size_t Stride() const;
 
  private:
-  Dib(uint8_t* data, size_t size, size_t capacity) : m_pData(data), m_nSize(size), m_nCapacity(capacity) {}
+  Dib(PictureBlock block, size_t size) : m_block(std::move(block)), m_pData(m_block.Data()), m_nSize(size) {}
+  PictureBlock m_block;
   uint8_t* m_pData;
   size_t m_nSize;
-  size_t m_nCapacity;
 };
 
 using DibPtr = std::unique_ptr<Dib>;

@@ -211,6 +211,8 @@ std::atomic<uint64_t> g_askedBytes{0};
 
 uint64_t PictureMemoryAskedFor() { return g_askedBytes.load(std::memory_order_relaxed); }
 
+namespace {
+
 uint8_t* AllocatePictureMemory(size_t bytes) {
   g_askedBytes.fetch_add(bytes, std::memory_order_relaxed);
   if (!MemoryAtHand(bytes)) return nullptr;
@@ -237,6 +239,20 @@ void FreePictureMemory(uint8_t* data, size_t bytes) {
     return;
   }
   KeepBlock(data, RoundUp(bytes));
+}
+
+}  // namespace
+
+PictureBlock PictureBlock::Allocate(size_t bytes) { return PictureBlock(AllocatePictureMemory(bytes), bytes); }
+
+PictureBlock PictureBlock::AllocateZeroed(size_t bytes) {
+  return PictureBlock(AllocateZeroedPictureMemory(bytes), bytes);
+}
+
+void PictureBlock::Reset() {
+  FreePictureMemory(m_pData, m_nBytes);
+  m_pData = nullptr;
+  m_nBytes = 0;
 }
 
 }  // namespace tessara

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace tessara {
 
@@ -17,16 +18,47 @@ namespace tessara {
 // the user's work with it, instead of refusing.
 inline constexpr uint64_t kMemoryCheckedFrom = uint64_t{1} << 30;
 
-// Uninitialised memory for `bytes` bytes, or null (also when the system cannot
-// give that much, see kMemoryCheckedFrom).
-uint8_t* AllocatePictureMemory(size_t bytes);
-// The same, every byte 0. Large blocks are fresh pages, which the kernel gives
-// zeroed and only on first touch: a picture whose decoder stops early costs
-// only the pages it wrote.
-uint8_t* AllocateZeroedPictureMemory(size_t bytes);
-// Frees what AllocatePictureMemory gave for the same byte count.
-void FreePictureMemory(uint8_t* data, size_t bytes);
-// The bytes asked of the two allocations above since the program started
+// Memory for one picture, owned: freed as it was made (small blocks by the
+// allocator, large ones unmapped or kept for the next picture) by the size it
+// was made with, which nobody else can pass wrong.
+class PictureBlock {
+ public:
+  PictureBlock() = default;
+  // Uninitialised memory for `bytes` bytes, or an empty block (also when the
+  // system cannot give that much, see kMemoryCheckedFrom).
+  static PictureBlock Allocate(size_t bytes);
+  // The same, every byte 0. Large blocks are fresh pages, which the kernel
+  // gives zeroed and only on first touch: a picture whose decoder stops early
+  // costs only the pages it wrote.
+  static PictureBlock AllocateZeroed(size_t bytes);
+  ~PictureBlock() { Reset(); }
+  PictureBlock(PictureBlock&& other) noexcept : m_pData(other.m_pData), m_nBytes(other.m_nBytes) {
+    other.m_pData = nullptr;
+    other.m_nBytes = 0;
+  }
+  PictureBlock& operator=(PictureBlock&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      std::swap(m_pData, other.m_pData);
+      std::swap(m_nBytes, other.m_nBytes);
+    }
+    return *this;
+  }
+  PictureBlock(const PictureBlock&) = delete;
+  PictureBlock& operator=(const PictureBlock&) = delete;
+
+  uint8_t* Data() const { return m_pData; }
+  size_t Bytes() const { return m_nBytes; }
+  explicit operator bool() const { return m_pData != nullptr; }
+  // Frees the memory; the block is empty afterwards.
+  void Reset();
+
+ private:
+  PictureBlock(uint8_t* data, size_t bytes) : m_pData(data), m_nBytes(data ? bytes : 0) {}
+  uint8_t* m_pData = nullptr;
+  size_t m_nBytes = 0;
+};
+// The bytes asked of PictureBlock's allocations since the program started
 // (given or not): what tests count, since memory mapped for a picture and
 // never touched does not show in the resident size.
 uint64_t PictureMemoryAskedFor();

@@ -48,10 +48,11 @@ class FileBytes {
       return;
     }
     const size_t size = static_cast<size_t>(st.st_size);
-    m_nCapacity = size ? size : 1;
-    m_pData = AllocatePictureMemory(m_nCapacity);
+    const size_t capacity = size ? size : 1;
+    m_block = PictureBlock::Allocate(capacity);
+    m_pData = m_block.Data();
     if (!m_pData) {
-      m_szWhy = "Not enough memory to read the file. " + MemoryAskedText(m_nCapacity);
+      m_szWhy = "Not enough memory to read the file. " + MemoryAskedText(capacity);
       close(fd);
       return;
     }
@@ -72,7 +73,6 @@ class FileBytes {
     m_nSize = have;
     m_bOk = true;
   }
-  ~FileBytes() { FreePictureMemory(m_pData, m_nCapacity); }
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
 
@@ -85,8 +85,8 @@ class FileBytes {
  private:
   // A compressed file can never be larger than the largest picture.
   static constexpr uint64_t kMaxFileBytes = kMaxImageBytes + (uint64_t{1} << 20);
+  PictureBlock m_block;
   uint8_t* m_pData = nullptr;
-  size_t m_nCapacity = 0;
   size_t m_nSize = 0;
   bool m_bOk = false;
   std::string m_szWhy;
@@ -304,14 +304,14 @@ bool CxImage::Create(int64_t width, int64_t height, int depth) {
   // out must not carry whatever the memory held before. Large pictures are
   // fresh pages, so nothing is touched (or really taken) before a decoder
   // writes it.
-  m_pDib = AllocateZeroedPictureMemory(capacity);
+  m_block = PictureBlock::AllocateZeroed(capacity);
+  m_pDib = m_block.Data();
   if (!m_pDib) {
     m_szCreateRefusal = MemoryAskedText(capacity);
     SetError(("CxImage::Create can't allocate memory. " + m_szCreateRefusal).c_str());
     return false;
   }
   m_nDibSize = static_cast<size_t>(total);
-  m_nCapacity = capacity;
   BITMAPINFOHEADER& h = Header();
   h.biSize = 40;
   h.biWidth = static_cast<int32_t>(width);
@@ -336,8 +336,8 @@ bool CxImage::WorkingMemoryFits(uint64_t bytes, const char* text) {
   if (bytes > PictureByteLimit())
     why = "A working buffer of " + MegabytesText(bytes) + " is more than the " + MegabytesText(PictureByteLimit()) +
           " the program allows.";
-  else if (!MemoryAtHand(uint64_t{m_nCapacity} + bytes))
-    why = MemoryAskedText(uint64_t{m_nCapacity} + bytes);
+  else if (!MemoryAtHand(uint64_t{m_block.Bytes()} + bytes))
+    why = MemoryAskedText(uint64_t{m_block.Bytes()} + bytes);
   if (why.empty()) return true;
   SetError((std::string(text) + ". " + why).c_str());
   return false;
@@ -347,21 +347,19 @@ void CxImage::Destroy() {
   if (m_bLent) {
     if (m_pDib) std::memcpy(m_pDib, &m_lentHeader, sizeof m_lentHeader);
     m_bLent = false;
-  } else {
-    FreePictureMemory(m_pDib, m_nCapacity);
   }
+  m_block.Reset();
   m_pDib = nullptr;
-  m_nDibSize = m_nCapacity = 0;
+  m_nDibSize = 0;
 }
 
 DibPtr CxImage::TakeDib() {
   if (!m_pDib || m_bLent) return nullptr;
-  std::memset(m_pDib + m_nDibSize, 0, m_nCapacity - m_nDibSize);
-  DibPtr dib = Dib::Adopt(m_pDib, m_nCapacity, m_nCapacity);
-  if (!dib) return nullptr;
+  const size_t capacity = m_block.Bytes();
+  std::memset(m_pDib + m_nDibSize, 0, capacity - m_nDibSize);
   m_pDib = nullptr;
-  m_nDibSize = m_nCapacity = 0;
-  return dib;
+  m_nDibSize = 0;
+  return Dib::Adopt(std::move(m_block), capacity);
 }
 
 namespace {
@@ -383,7 +381,6 @@ bool CxImage::Lend(Dib& dib) {
   m_bLent = true;
   m_nFormat = CXIMAGE_FORMAT_BMP;
   m_nDibSize = 40 + dib.Header().biSizeImage;
-  m_nCapacity = 0;
   m_pDib = dib.Data();
   AdoptedHeader();
   return true;
@@ -397,8 +394,8 @@ CxImage::CxImage(DibPtr dib) : m_nFormat(CXIMAGE_FORMAT_BMP) {
     return;
   }
   m_nDibSize = 40 + dib->Header().biSizeImage;
-  m_nCapacity = dib->Capacity();
-  m_pDib = dib->ReleaseData();
+  m_block = dib->Release();
+  m_pDib = m_block.Data();
   AdoptedHeader();
 }
 
@@ -577,7 +574,7 @@ bool CxImage::Orient(int orientation) {
   });
   std::swap(m_pDib, turned.m_pDib);
   std::swap(m_nDibSize, turned.m_nDibSize);
-  std::swap(m_nCapacity, turned.m_nCapacity);
+  std::swap(m_block, turned.m_block);
   std::swap(m_nXDpi, turned.m_nXDpi);
   std::swap(m_nYDpi, turned.m_nYDpi);
   return true;

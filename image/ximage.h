@@ -192,11 +192,11 @@ class CxImage {
   bool DecodeAs(const uint8_t* buffer, size_t size, int format);
   // Sets the header of a block taken over or lent as the bitmap decoder would.
   void AdoptedHeader();
-  uint8_t* m_pDib = nullptr;  // from AllocatePictureMemory, or lent
+  PictureBlock m_block;       // the picture's memory, when it is the image's own
+  uint8_t* m_pDib = nullptr;  // m_block's memory, or the lent block's
   bool m_bLent = false;
   BITMAPINFOHEADER m_lentHeader{};
   size_t m_nDibSize = 0;
-  size_t m_nCapacity = 0;
   bool m_bStopped = false;
   std::string m_szCreateRefusal;
 };

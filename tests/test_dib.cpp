@@ -221,11 +221,10 @@ TEST(PictureMemory, FreeHugeBlocksCountsOrdersNineAndUp) {
   EXPECT_EQ(FreeHugeBlocks("Node 0, zone Normal 1 2 3\n"), -1);
   EXPECT_EQ(FreeHugeBlocks(""), -1);
   // Large blocks are usable whatever the kernel decides about huge pages.
-  uint8_t* block = AllocateZeroedPictureMemory(size_t{8} << 20);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block[0] | block[(size_t{8} << 20) - 1], 0);
-  block[12345] = 7;
-  FreePictureMemory(block, size_t{8} << 20);
+  PictureBlock block = PictureBlock::AllocateZeroed(size_t{8} << 20);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(block.Data()[0] | block.Data()[(size_t{8} << 20) - 1], 0);
+  block.Data()[12345] = 7;
 }
 
 // Large blocks given back are used again for pictures of about their size: a
@@ -234,35 +233,34 @@ TEST(PictureMemory, FreeHugeBlocksCountsOrdersNineAndUp) {
 // blocks given back at once are all usable afterwards.
 TEST(PictureMemory, KeptBlocksComeBackZeroedAndCutToSize) {
   constexpr size_t kMb = size_t{1} << 20;
-  uint8_t* first = AllocatePictureMemory(20 * kMb);
-  ASSERT_NE(first, nullptr);
-  std::memset(first, 0xAB, 20 * kMb);
-  FreePictureMemory(first, 20 * kMb);
-  uint8_t* again = AllocateZeroedPictureMemory(17 * kMb);
-  ASSERT_NE(again, nullptr);
+  PictureBlock first = PictureBlock::Allocate(20 * kMb);
+  ASSERT_TRUE(first);
+  std::memset(first.Data(), 0xAB, 20 * kMb);
+  first.Reset();
+  PictureBlock again = PictureBlock::AllocateZeroed(17 * kMb);
+  ASSERT_TRUE(again);
   size_t nonZero = 0;
-  for (size_t i = 0; i < 17 * kMb; i += 4093) nonZero += again[i] != 0;
+  for (size_t i = 0; i < 17 * kMb; i += 4093) nonZero += again.Data()[i] != 0;
   EXPECT_EQ(nonZero, 0u);
-  EXPECT_EQ(again[17 * kMb - 1], 0);
-  std::memset(again, 1, 17 * kMb);
-  FreePictureMemory(again, 17 * kMb);
+  EXPECT_EQ(again.Data()[17 * kMb - 1], 0);
+  std::memset(again.Data(), 1, 17 * kMb);
+  again.Reset();
   // A much smaller picture does not take a large block; everything given back
   // beyond what is kept is unmapped without harm.
-  std::vector<std::pair<uint8_t*, size_t>> blocks;
+  std::vector<PictureBlock> blocks;
   for (size_t mb : {6, 40, 300, 8, 700, 6}) {
-    uint8_t* b = AllocateZeroedPictureMemory(mb * kMb);
-    ASSERT_NE(b, nullptr) << mb;
-    EXPECT_EQ(b[mb * kMb - 1], 0) << mb;
-    b[0] = 1;
-    b[mb * kMb - 1] = 2;
-    blocks.emplace_back(b, mb * kMb);
+    PictureBlock b = PictureBlock::AllocateZeroed(mb * kMb);
+    ASSERT_TRUE(b) << mb;
+    EXPECT_EQ(b.Data()[mb * kMb - 1], 0) << mb;
+    b.Data()[0] = 1;
+    b.Data()[mb * kMb - 1] = 2;
+    blocks.push_back(std::move(b));
   }
-  for (auto& [b, n] : blocks) FreePictureMemory(b, n);
+  blocks.clear();
   for (size_t mb : {700, 300, 40, 8, 6, 6}) {
-    uint8_t* b = AllocateZeroedPictureMemory(mb * kMb);
-    ASSERT_NE(b, nullptr) << mb;
-    EXPECT_EQ(b[0] | b[mb * kMb / 2] | b[mb * kMb - 1], 0) << mb;
-    FreePictureMemory(b, mb * kMb);
+    const PictureBlock b = PictureBlock::AllocateZeroed(mb * kMb);
+    ASSERT_TRUE(b) << mb;
+    EXPECT_EQ(b.Data()[0] | b.Data()[mb * kMb / 2] | b.Data()[mb * kMb - 1], 0) << mb;
   }
 }
 

@@ -7,11 +7,14 @@
 // alive in a frame between setjmp and a longjmp), and the callbacks that reach
 // C++ code catch everything before control goes back into the library.
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 // jpeglib.h needs size_t and FILE declared first; jerror.h follows it.
 // clang-format off
@@ -21,14 +24,11 @@
 
 #include "image/codec.h"
 #include "image/metadata.h"
+#include "image/parallel.h"
 
 namespace tessara {
 
 namespace {
-
-// Flags of CxImage::m_dwCodecOptions the JPEG encoder understands.
-constexpr uint32_t kJpegOptionProgressive = 0x1;
-constexpr uint32_t kJpegOptionSmoothing = 0x2;
 
 // A Huffman-coded JPEG spends at least one bit on every 8 x 8 block of its
 // largest component (the DC code), so a file of n bytes cannot hold more than
@@ -401,7 +401,10 @@ struct EncodeState {
 
 int ClampDensity(int dpi) { return dpi < 1 ? 96 : dpi > 65535 ? 65535 : dpi; }
 
-bool EncodeCore(EncodeState* s) {
+// Encodes rows [first, first + count) of the picture (counted from its top)
+// as a JPEG of its own; `headers` adds what only the first piece of a banded
+// file carries (the colour profile).
+bool EncodeCore(EncodeState* s, int first, int count, bool headers) {
   jpeg_compress_struct* cinfo = &s->cinfo;
   if (setjmp(s->err.jump)) {
     jpeg_destroy_compress(cinfo);
@@ -417,7 +420,7 @@ bool EncodeCore(EncodeState* s) {
   bool grey = img->GetBpp() == 8;
   int height = img->GetHeight();
   cinfo->image_width = static_cast<JDIMENSION>(img->GetWidth());
-  cinfo->image_height = static_cast<JDIMENSION>(height);
+  cinfo->image_height = static_cast<JDIMENSION>(count);
   cinfo->input_components = grey ? 1 : 3;
   cinfo->in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;  // rows go in as stored
   jpeg_set_defaults(cinfo);
@@ -431,18 +434,106 @@ bool EncodeCore(EncodeState* s) {
 
   jpeg_start_compress(cinfo, TRUE);
   const std::vector<uint8_t>& icc = img->m_metadata.iccProfile;
-  if (!icc.empty() && icc.size() <= 0xFFFFFFFFu)
+  if (headers && !icc.empty() && icc.size() <= 0xFFFFFFFFu)
     jpeg_write_icc_profile(cinfo, icc.data(), static_cast<unsigned int>(icc.size()));
   JSAMPROW rows[kRowBatch];
   while (cinfo->next_scanline < cinfo->image_height) {
-    unsigned first = cinfo->next_scanline;
-    unsigned count = cinfo->image_height - first;
-    if (count > kRowBatch) count = kRowBatch;
-    for (unsigned i = 0; i < count; ++i) rows[i] = img->GetBits(height - 1 - static_cast<int>(first + i));
-    if (jpeg_write_scanlines(cinfo, rows, count) == 0) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    unsigned done = cinfo->next_scanline;
+    unsigned n = cinfo->image_height - done;
+    if (n > kRowBatch) n = kRowBatch;
+    for (unsigned i = 0; i < n; ++i) rows[i] = img->GetBits(height - 1 - (first + static_cast<int>(done + i)));
+    if (jpeg_write_scanlines(cinfo, rows, n) == 0) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
   }
   jpeg_finish_compress(cinfo);
   jpeg_destroy_compress(cinfo);
+  return true;
+}
+
+// Large pictures are written in bands of rows, each compressed on its own core
+// and joined as the restart intervals of one baseline stream: the DC
+// prediction starts again at every restart marker, and a band's blocks (rows a
+// whole number of MCUs high, so chroma is never averaged across two bands) are
+// those of a one-piece encode, so every decoder shows the same pixels. The
+// bands depend only on the picture's size, so the bytes do not depend on the
+// number of cores.
+constexpr uint64_t kBandPixels = uint64_t{1} << 20;
+
+// Rows per band for a picture of this size (a whole number of MCU rows, at
+// most 65535 MCUs, which a restart interval can count); 0 when the picture is
+// written in one piece.
+int BandRows(const CxImage& img) {
+  if (img.m_dwCodecOptions & (kJpegOptionProgressive | kJpegOptionSmoothing | kJpegOptionOnePiece)) return 0;
+  const int width = img.GetWidth(), height = img.GetHeight();
+  const int mcu = img.GetBpp() == 8 ? 8 : 16;  // grey: 8 x 8 blocks; colour: 4:2:0
+  const uint64_t mcuColumns = (static_cast<uint64_t>(width) + mcu - 1) / mcu;
+  uint64_t mcuRows = std::max<uint64_t>(1, kBandPixels / (static_cast<uint64_t>(width) * mcu));
+  mcuRows = std::min<uint64_t>(mcuRows, 65535 / std::max<uint64_t>(1, mcuColumns));
+  if (mcuRows == 0) return 0;  // one row of MCUs is already more than an interval holds
+  const uint64_t rows = mcuRows * mcu;
+  return rows < static_cast<uint64_t>(height) ? static_cast<int>(rows) : 0;
+}
+
+uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+// Where the marker segments of a stream libjpeg wrote lie: the start of the
+// frame header's height field and of the scan header, and where the entropy
+// coded data begins and ends (before the closing EOI). False when the stream
+// is not laid out so.
+struct StreamLayout {
+  size_t heightAt = 0, scanAt = 0, dataBegin = 0, dataEnd = 0;
+};
+
+bool FindLayout(const std::vector<uint8_t>& b, StreamLayout& l) {
+  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8 || b[b.size() - 2] != 0xFF || b[b.size() - 1] != 0xD9)
+    return false;
+  size_t at = 2;
+  while (at + 4 <= b.size() && b[at] == 0xFF) {
+    const uint8_t marker = b[at + 1];
+    const size_t length = BigEndian16(&b[at + 2]);
+    if (length < 2 || at + 2 + length > b.size()) return false;
+    // Baseline, or extended sequential when a low quality needs 16-bit tables.
+    if ((marker == 0xC0 || marker == 0xC1) && length >= 7) l.heightAt = at + 5;
+    if (marker == 0xDA) {
+      l.scanAt = at;
+      l.dataBegin = at + 2 + length;
+      l.dataEnd = b.size() - 2;
+      return l.heightAt != 0;
+    }
+    at += 2 + length;
+  }
+  return false;
+}
+
+// Joins the bands' streams into one: the first band's headers with the whole
+// height and a restart interval of one band, then each band's coded data, a
+// restart marker between two.
+bool JoinBands(std::vector<std::vector<uint8_t>>& bands, int height, unsigned mcusPerBand, ByteWriter& out) {
+  std::vector<StreamLayout> layouts(bands.size());
+  size_t total = 0;
+  for (size_t i = 0; i < bands.size(); ++i) {
+    if (!FindLayout(bands[i], layouts[i])) return false;
+    total += layouts[i].dataEnd - layouts[i].dataBegin + 2;
+  }
+  std::vector<uint8_t>& head = bands[0];
+  const StreamLayout& l0 = layouts[0];
+  head[l0.heightAt] = static_cast<uint8_t>(height >> 8);
+  head[l0.heightAt + 1] = static_cast<uint8_t>(height);
+  out.Reserve(out.Size() + l0.scanAt + 6 + (l0.dataBegin - l0.scanAt) + total + 2);
+  out.Write(head.data(), l0.scanAt);
+  const uint8_t dri[6] = {0xFF, 0xDD, 0x00, 0x04, static_cast<uint8_t>(mcusPerBand >> 8),
+                          static_cast<uint8_t>(mcusPerBand)};
+  out.Write(dri, sizeof dri);
+  out.Write(head.data() + l0.scanAt, l0.dataBegin - l0.scanAt);
+  for (size_t i = 0; i < bands.size(); ++i) {
+    if (i > 0) {
+      const uint8_t rst[2] = {0xFF, static_cast<uint8_t>(0xD0 + ((i - 1) & 7))};
+      out.Write(rst, 2);
+    }
+    out.Write(bands[i].data() + layouts[i].dataBegin, layouts[i].dataEnd - layouts[i].dataBegin);
+    std::vector<uint8_t>().swap(bands[i]);  // its memory goes as soon as it is copied
+  }
+  const uint8_t eoi[2] = {0xFF, 0xD9};
+  out.Write(eoi, 2);
   return true;
 }
 
@@ -479,18 +570,55 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
     img.SetError("JPEG can save only RGB or GreyScale images");
     return false;
   }
-  std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
-  if (!s) {
-    img.SetError("Insufficient memory for the JPEG encoder");
-    return false;
+  const int bandRows = BandRows(img);
+  if (bandRows == 0) {
+    std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
+    if (!s) {
+      img.SetError("Insufficient memory for the JPEG encoder");
+      return false;
+    }
+    SetupErrors(s->err);
+    s->cinfo.err = &s->err.pub;
+    s->dest.out = &out;
+    s->img = &img;
+    bool ok = EncodeCore(s.get(), 0, img.GetHeight(), true);
+    if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
+    return ok;
   }
-  SetupErrors(s->err);
-  s->cinfo.err = &s->err.pub;
-  s->dest.out = &out;
-  s->img = &img;
-  bool ok = EncodeCore(s.get());
-  if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
-  return ok;
+  const int height = img.GetHeight();
+  const int bandCount = (height + bandRows - 1) / bandRows;
+  std::vector<ByteWriter> pieces(static_cast<size_t>(bandCount));
+  std::vector<std::string> errors(static_cast<size_t>(bandCount));
+  std::atomic<bool> failed{false};
+  ParallelRanges(0, bandCount, 1, [&](int b0, int b1) {
+    for (int b = b0; b < b1 && !failed; ++b) {
+      std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
+      if (!s) {
+        errors[static_cast<size_t>(b)] = "Insufficient memory for the JPEG encoder";
+        failed = true;
+        return;
+      }
+      SetupErrors(s->err);
+      s->cinfo.err = &s->err.pub;
+      s->dest.out = &pieces[static_cast<size_t>(b)];
+      s->img = &img;
+      const int first = b * bandRows;
+      if (!EncodeCore(s.get(), first, std::min(bandRows, height - first), b == 0)) {
+        errors[static_cast<size_t>(b)] = s->err.message[0] ? s->err.message : "JPEG encoding failed";
+        failed = true;
+      }
+    }
+  });
+  for (const std::string& e : errors)
+    if (!e.empty()) return Fail(img, e.c_str());
+  if (failed) return Fail(img, "JPEG encoding failed");
+  std::vector<std::vector<uint8_t>> bands;
+  bands.reserve(pieces.size());
+  for (ByteWriter& p : pieces) bands.push_back(std::move(p.Buffer()));
+  const int mcu = img.GetBpp() == 8 ? 8 : 16;
+  const unsigned mcusPerBand = static_cast<unsigned>((img.GetWidth() + mcu - 1) / mcu) * (bandRows / mcu);
+  if (!JoinBands(bands, height, mcusPerBand, out)) return Fail(img, "JPEG encoding failed");
+  return true;
 }
 
 }  // namespace tessara

@@ -45,6 +45,13 @@ uint64_t PictureByteLimit();
 // makes: a larger one is refused by its header, before any memory is taken.
 inline constexpr int64_t kMaxUsableSide = kDibMaxSide;
 
+// Flags of CxImage::m_dwCodecOptions the JPEG encoder understands: a
+// progressive file, smoothing before compression, and a large picture written
+// in one piece instead of in bands of rows compressed on every core.
+inline constexpr uint32_t kJpegOptionProgressive = 0x1;
+inline constexpr uint32_t kJpegOptionSmoothing = 0x2;
+inline constexpr uint32_t kJpegOptionOnePiece = 0x4;
+
 class CxImage;
 
 // Watches decoding on one thread: the decoders report how far they are, and the
@@ -186,7 +193,7 @@ class CxImage {
   int m_nJpegQuality = 90;
   int m_nXDpi = 96;
   int m_nYDpi = 96;
-  uint32_t m_dwCodecOptions = 0;
+  uint32_t m_dwCodecOptions = 0;  // kJpegOption... flags
 
  private:
   bool DecodeAs(const uint8_t* buffer, size_t size, int format);

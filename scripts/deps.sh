@@ -1,7 +1,7 @@
 # Sourced by the scripts: installs the Debian packages the build, the tests and
 # the benchmarks need, when any of them is missing (a warm run does nothing).
 TESSARA_PACKAGES="g++ clang cmake ninja-build pkg-config libjpeg-dev libpng-dev libtiff-dev zlib1g-dev \
-libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools xvfb xauth libclang-rt-14-dev \
+libgtest-dev qt6-base-dev imagemagick netpbm libtiff-tools libjpeg-turbo-progs xvfb xauth libclang-rt-14-dev \
 libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev libopencv-calib3d-dev libopencv-flann-dev libexiv2-dev liblcms2-dev \
 desktop-file-utils appstream man-db groff-base bsdextrautils dpkg-dev fakeroot"
 

@@ -809,6 +809,50 @@ TEST(JpegEncode, RoundTripGreyAndColour) {
   }
 }
 
+// Large pictures are compressed in bands of rows on every core and joined with
+// restart markers into one baseline stream: our decoder, djpeg and ImageMagick
+// show exactly the pixels of the same picture written in one piece, colour
+// (odd sizes, a last band cut short) and grey alike, at a low quality too.
+TEST(JpegEncode, BandsDecodeToThePixelsOfOnePiece) {
+  struct Case {
+    int w, h, depth, quality;
+  } cases[] = {{1501, 1403, 24, 90}, {2048, 1500, 8, 90}, {1200, 1800, 24, 10}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " depth " + std::to_string(c.depth));
+    CxImage img;
+    MakePicture(img, c.w, c.h, c.depth, GreyRamp(256), 256);
+    img.m_nJpegQuality = c.quality;
+    const Bytes banded = EncodeOrFail(img, CXIMAGE_FORMAT_JPG);
+    img.m_dwCodecOptions = kJpegOptionOnePiece;
+    const Bytes whole = EncodeOrFail(img, CXIMAGE_FORMAT_JPG);
+    ASSERT_NE(banded, whole);
+    // A plain sequential stream with a restart interval.
+    const auto has = [&](std::initializer_list<uint8_t> marker) {
+      return std::search(banded.begin(), banded.end(), marker.begin(), marker.end()) != banded.end();
+    };
+    EXPECT_TRUE(has({0xFF, 0xDD, 0x00, 0x04}));
+    EXPECT_TRUE(has({0xFF, 0xD0}));
+    EXPECT_FALSE(has({0xFF, 0xC2}));
+    const RgbImage ours = DecodeAs(banded, CXIMAGE_FORMAT_JPG, c.depth);
+    EXPECT_EQ(MaxDifference(ours, DecodeAs(whole, CXIMAGE_FORMAT_JPG, c.depth)), 0);
+    const RgbImage magick = ImageMagickView(banded, "jpg");
+    if (magick.width) {
+      EXPECT_EQ(MaxDifference(magick, ImageMagickView(whole, "jpg")), 0);
+    }
+    if (test::HaveCommand("djpeg")) {
+      const fs::path a = test::TempDir() / "banded.jpg", b = test::TempDir() / "whole.jpg";
+      test::WriteBytes(a, banded);
+      test::WriteBytes(b, whole);
+      bool okA = false, okB = false;
+      const RgbImage djA = test::ReadPpm(test::RunCommand("djpeg -pnm '" + a.string() + "' | ppmtoppm 2>/dev/null", &okA));
+      const RgbImage djB = test::ReadPpm(test::RunCommand("djpeg -pnm '" + b.string() + "' | ppmtoppm 2>/dev/null", &okB));
+      ASSERT_TRUE(okA && okB);
+      EXPECT_EQ(djA.width, c.w);
+      EXPECT_EQ(MaxDifference(djA, djB), 0);
+    }
+  }
+}
+
 TEST(JpegPngTiffEncode, Refusals) {
   for (int depth : {1, 4, 8}) {
     CxImage img;

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <string>
@@ -46,22 +47,30 @@ class TerminalInterface : public IUserInterface {
   explicit TerminalInterface(bool showProgress) : m_bProgress(showProgress) {}
   ~TerminalInterface() override { EndLine(); }
 
+  // Both sources load at once, so the calls may come from two threads; the
+  // progress line follows the thread that drives the join.
   void ShowMessage(const std::string& text) override {
+    std::lock_guard hold(m_lock);
     EndLine();
     std::fprintf(stderr, "%s\n", text.c_str());
   }
   bool AskYesNo(const std::string&) override { return g_bInterrupted; }
   void SetPaneText(StatusPane pane, const std::string& text) override {
-    if (pane != kPaneProcess) return;
+    if (pane != kPaneProcess || std::this_thread::get_id() != m_owner) return;
+    std::lock_guard hold(m_lock);
     if (!text.empty()) m_stage = text;
     Draw();
   }
   void ShowProgress(ProgressColour, int percent) override {
+    if (std::this_thread::get_id() != m_owner) return;
+    std::lock_guard hold(m_lock);
     m_nPercent = std::clamp(percent, 0, 100);
     Draw();
   }
   void DiscardTypedKeys() override {}
   bool IsSpaceBarDown() override { return g_bInterrupted; }
+  // Called with the lock held, or by the thread that drives the join while
+  // no source loads.
   void EndLine() {
     if (m_bOnLine) std::fputc('\n', stderr);
     m_bOnLine = false;
@@ -81,6 +90,8 @@ class TerminalInterface : public IUserInterface {
   }
 
   bool m_bProgress;
+  std::thread::id m_owner = std::this_thread::get_id();
+  std::mutex m_lock;
   bool m_bOnLine = false;
   std::string m_stage, m_drawnStage;
   int m_nPercent = 0, m_nDrawnPercent = -1;
@@ -104,6 +115,37 @@ bool Load(CDocuments& documents, const std::string& path, bool quiet) {
   }
   documents.CloseSource(*doc);
   return false;
+}
+
+// Both sources decode at once, source 2 on a thread of its own. Each failure
+// is told; true when both loaded.
+bool LoadPair(CDocuments& documents, const std::string& first, const std::string& second, bool quiet) {
+  UserInterface().SetPaneText(kPaneProcess, "Loading " + std::filesystem::path(first).filename().string() + " and " +
+                                                std::filesystem::path(second).filename().string());
+  CTessaraDoc* one = documents.OpenSource();
+  CTessaraDoc* two = documents.OpenSource();
+  if (!one || !two) return false;
+  bool loadedTwo = false;
+  std::thread other([&] {
+    try {
+      loadedTwo = two->OnOpenDocument(second);
+    } catch (const std::bad_alloc&) {
+      UserInterface().ShowMessage("Not enough memory to finish the join.");
+    }
+  });
+  bool loadedOne = false;
+  try {
+    loadedOne = one->OnOpenDocument(first);
+  } catch (...) {
+    other.join();
+    throw;
+  }
+  other.join();
+  for (auto [doc, path] : {std::pair{one, &first}, std::pair{two, &second}})
+    if (!quiet && !doc->m_szLoadNote.empty())
+      std::fprintf(stderr, "%s: %s\n", std::filesystem::path(*path).filename().string().c_str(),
+                   doc->m_szLoadNote.c_str());
+  return loadedOne && loadedTwo;
 }
 
 constexpr int kStoppedStatus = 130;
@@ -221,8 +263,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   documents.MakeAlign();
   Settings().WriteInt(settings_key::kConfigure, settings_key::kTurnByOrientation, o.ignoreOrientation ? 0 : 1);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
-  if (!Load(documents, o.sources[0], o.quiet) || !Load(documents, o.sources[1], o.quiet))
-    return g_bInterrupted ? kStoppedStatus : 1;
+  if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;
   SampleCoverage joinedCoverage;

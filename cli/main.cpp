@@ -235,26 +235,18 @@ void SetStepSession(CDestdoc& doc, const JoinOptions& o, bool first, bool last) 
 // the first picture's colour profile and camera data for the save), with the
 // record of which of its pixels are pictures and which background, and both
 // sources of the step go.
-bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc, SampleCoverage& coverage) {
-  const TargetPlan plan = PlanTarget(*doc.m_pSource1, *doc.m_pSource2, doc.CurrentTargetSettings());
-  coverage = TargetCoverage({*doc.m_pSource1, doc.m_cover1}, {*doc.m_pSource2, doc.m_cover2}, plan, *doc.m_pTarget);
-  DibPtr target = std::move(doc.m_pTarget);
-  doc.ClearTarget();
-  doc.m_pSource1.reset();
-  doc.m_pSource2.reset();
-  doc.m_cover1.Clear();
-  doc.m_cover2.Clear();
+bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc) {
+  SampleCoverage coverage;
+  DibPtr target = doc.TakeTargetAsPicture(coverage);
   CTessaraDoc* first = documents.Source(1);
-  PictureMetadata metadata = first ? std::move(first->m_metadata) : PictureMetadata();
-  const std::string title = first ? first->GetTitle() : std::string();
+  if (!target || !first) return false;
+  PictureMetadata metadata = std::move(first->m_metadata);
+  const std::string title = first->GetTitle();
   if (CTessaraDoc* second = documents.Source(2)) documents.CloseSource(*second);
-  if (first) documents.CloseSource(*first);
+  documents.CloseSource(*first);
   CTessaraDoc* joined = documents.OpenSource();
   if (!joined) return false;
-  joined->m_pDib = std::move(target);
-  joined->InitDibData();
-  joined->m_metadata = std::move(metadata);
-  joined->SetTitle(title);
+  joined->TakePicture(std::move(target), std::move(coverage), std::move(metadata), title);
   return true;
 }
 
@@ -266,7 +258,6 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;
-  SampleCoverage joinedCoverage;
   for (size_t step = 1; step <= steps; ++step) {
     const bool last = step == steps;
     SetStepSession(doc, o, step == 1, last);
@@ -304,11 +295,6 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
         // Nothing prepares this source again: its picture goes now, and leaves
         // its memory to the next prepared copy and the Target.
         if (documents.Source(n)) documents.Source(n)->m_pDib.reset();
-        // The join so far lies as it is: its background stays background.
-        if (n == 1 && step > 1) {
-          doc.m_cover1 = joinedCoverage;
-          doc.m_cover1.SetCopy(doc.m_pSource1.get());
-        }
         continue;
       }
       if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
@@ -316,7 +302,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     }
     if (last) break;
     if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
-    if (!TargetBecomesSource1(documents, doc, joinedCoverage) || !Load(documents, o.sources[step + 1], o.quiet))
+    if (!TargetBecomesSource1(documents, doc) || !Load(documents, o.sources[step + 1], o.quiet))
       return g_bInterrupted ? kStoppedStatus : 1;
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;

@@ -49,6 +49,7 @@ class SampleCoverage {
            static_cast<size_t>(copy->Height()) == m_runs.size();
   }
   const Run& RowRun(int y) const { return m_runs[static_cast<size_t>(y)]; }
+  size_t RowCount() const { return m_runs.size(); }
   bool Sampled(int x, int y) const {
     const Run& r = RowRun(y);
     return x == m_nWidth - 1 ? r.last : (x >= r.begin && x < r.end);

@@ -62,6 +62,7 @@ void CDestdoc::ResetSession() {
 
 void CDestdoc::ClearTarget() {
   m_pTarget.reset();
+  m_targetCoverage.Clear();
   m_nTargetWidth = 1;
   m_nTargetHeight = 1;
 }

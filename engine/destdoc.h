@@ -102,6 +102,10 @@ class CDestdoc : public CDocument {
   int GenerateTarget();
   // Draws the grid lines over the Target.
   void DrawGrid();
+  // Gives up the Target for a further join: the picture, with `coverage` set
+  // to which of its pixels came from the sources. Both prepared copies go
+  // with it. Null when there is no Target.
+  DibPtr TakeTargetAsPicture(SampleCoverage& coverage);
 
   // Saving: the output image (whole Target or Zone; 24 bits when force24), the
   // program's own bitmap writer, the codec writer, and the Save-as dispatch by
@@ -132,6 +136,8 @@ class CDestdoc : public CDocument {
   // Which pixels of each prepared copy got a sample from their source.
   SampleCoverage m_cover1;
   SampleCoverage m_cover2;
+  // Which pixels of the Target came from a source (see TakeTargetAsPicture).
+  SampleCoverage m_targetCoverage;
   int m_nTargetWidth = 1;
   int m_nTargetHeight = 1;
   int m_nOutputWidth = 0;

@@ -592,11 +592,28 @@ int CDestdoc::GenerateTarget() {
     if (laid == kGenerateStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
     return 0;
   }
+  // Which of its pixels are pictures, for a further join; a projected Target
+  // bends the rows, so all of it counts then.
+  m_targetCoverage.Clear();
+  if (settings.swing == 0) m_targetCoverage = TargetCoverage(source1, source2, plan, *m_pTarget);
   Notify(DocumentEvent::kHideGenerateButton);
   SetStatusText("");
   UpdateAllViews();
   RedrawViewsNow();
   return 1;
+}
+
+DibPtr CDestdoc::TakeTargetAsPicture(SampleCoverage& coverage) {
+  if (!m_pTarget) return nullptr;
+  coverage = std::move(m_targetCoverage);
+  m_targetCoverage.Clear();
+  DibPtr target = std::move(m_pTarget);
+  ClearTarget();
+  m_pSource1.reset();
+  m_pSource2.reset();
+  m_cover1.Clear();
+  m_cover2.Clear();
+  return target;
 }
 
 }  // namespace tessara

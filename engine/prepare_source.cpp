@@ -423,19 +423,33 @@ int CDestdoc::PrepareSource(int n) {
   cover.Clear();
   SetStageText(n == 1 ? target_text::kLoadingSource1 : target_text::kLoadingSource2);
 
+  // A picture that is itself a join keeps its background apart when its copy
+  // lies on it pixel for pixel (turned or scaled, the background counts as
+  // picture).
+  const SourceSettings settings = SourceSettingsOf(n);
+  const bool asItIs = static_cast<int16_t>(settings.scaleX) == 1024 && static_cast<int16_t>(settings.scaleY) == 1024 &&
+                      settings.rotation == 0.0 && !settings.mirror;
+  const int width = doc->m_pDib->Width(), height = doc->m_pDib->Height();
+  const auto keepBackground = [&] {
+    if (!asItIs || doc->m_coverage.RowCount() == 0 || slot->Width() != width || slot->Height() != height) return;
+    cover = doc->m_coverage;
+    cover.SetCopy(slot.get());
+  };
   if (m_bTakeSourcePictures && TakeSourceAsCopy(n, *doc, slot)) {
+    keepBackground();
     SetStatusText("");
     if (n == 2) MatchColoursToSource1(*slot);
     return kPrepareDone;
   }
   StatusLineObserver observer(*this, kProgressGreen);
-  PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, SourceSettingsOf(n), observer);
+  PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, settings, observer);
   if (prepared.tooLarge)
     ShowMessage(prepared.why.empty() ? std::string(target_text::kNoMemorySource)
                                      : std::string(target_text::kNoMemorySource) + " " + prepared.why);
   if (prepared.result == kPrepareDone) {
     slot = std::move(prepared.picture);
     cover = std::move(prepared.coverage);
+    keepBackground();
   }
   SetStatusText("");
   if (n == 2 && slot) MatchColoursToSource1(*slot);

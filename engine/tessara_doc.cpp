@@ -137,6 +137,17 @@ int CTessaraDoc::LoadBitmapFile(const std::string& path) {
   return 1;
 }
 
+void CTessaraDoc::TakePicture(DibPtr picture, SampleCoverage coverage, PictureMetadata metadata,
+                              const std::string& title) {
+  m_pImage.reset();
+  m_pDib = std::move(picture);
+  m_coverage = std::move(coverage);
+  m_metadata = std::move(metadata);
+  m_szLoadNote.clear();
+  InitDibData();
+  SetTitle(title);
+}
+
 void CTessaraDoc::InitDibData() {
   if (!m_pDib || m_pDib->Size() < sizeof(BITMAPINFOHEADER)) return;
   m_nWidth = m_pDib->Header().biWidth;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/coverage.h"
 #include "framework/document.h"
 #include "image/dib.h"
 #include "image/ximage.h"
@@ -50,6 +51,14 @@ class CTessaraDoc : public CDocument {
   // What the status line says of this picture when it loads and when its
   // window is active (empty when there is nothing to say).
   std::string m_szLoadNote;
+  // For a picture that is itself a join (a Target taken as source 1): which of
+  // its pixels came from a picture, the rest being background. Empty for a
+  // picture loaded from a file, every pixel of which counts.
+  SampleCoverage m_coverage;
+
+  // Makes this document hold a picture made in memory (a Target), with what
+  // is known of it, as if it had been loaded.
+  void TakePicture(DibPtr picture, SampleCoverage coverage, PictureMetadata metadata, const std::string& title);
 };
 
 

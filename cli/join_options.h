@@ -35,6 +35,10 @@ struct JoinOptions {
   // camera data into the output.
   bool ignoreOrientation = false;
   bool stripMetadata = false;
+  // The JPEG quality of a .jpg output and of a colour .tif output compressed
+  // as JPEG; a colour .tif output compressed without loss (deflate) instead.
+  int quality = 90;
+  bool losslessTiff = false;
   // --jobs FILE: the list of joins to run instead of one ("-": standard input).
   std::string jobs;
   bool help = false;

@@ -144,6 +144,8 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   documents.MakeAlign();
   Settings().WriteInt(settings_key::kConfigure, settings_key::kTurnByOrientation, o.ignoreOrientation ? 0 : 1);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kJpegQuality, o.quality);
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kLosslessTiff, o.losslessTiff ? 1 : 0);
   if (!Load(documents, o.source1, o.quiet) || !Load(documents, o.source2, o.quiet))
     return g_bInterrupted ? kStoppedStatus : 1;
 

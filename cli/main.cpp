@@ -29,6 +29,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
+#include "framework/version.h"
 
 using namespace tessara;
 

@@ -12,6 +12,7 @@
 #include "framework/registry.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
+#include "framework/version.h"
 #include "image/codec.h"
 #include "image/colour_profile.h"
 #include "image/safe_file.h"

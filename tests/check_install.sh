@@ -17,8 +17,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --
 for f in bin/tessara bin/tessara-join share/applications/tessara.desktop \
          share/metainfo/io.github.tessara.Tessara.metainfo.xml \
          share/icons/hicolor/scalable/apps/tessara.svg share/icons/hicolor/48x48/apps/tessara.png \
-         share/icons/hicolor/256x256/apps/tessara.png share/man/man1/tessara.1 share/man/man1/tessara-join.1 \
-         share/doc/tessara/help/tessara.html share/doc/tessara/copyright; do
+         share/icons/hicolor/256x256/apps/tessara.png share/man/man1/tessara.1.gz share/man/man1/tessara-join.1.gz \
+         share/doc/tessara/help/tessara.html share/doc/tessara/copyright share/doc/tessara/changelog.gz; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
 # The copyright file in Debian's machine-readable format, every name filled in.
@@ -62,12 +62,12 @@ done
 
 # Manual pages: rendered by man without a warning.
 for page in tessara tessara-join; do
-  file=$prefix/share/man/man1/$page.1
+  file=$prefix/share/man/man1/$page.1.gz
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man $page warns: $warnings"
-  grep -q '@[A-Z_]*@' "$file" && fail "unreplaced names in $page.1"
+  zgrep -q '@[A-Z_]*@' "$file" && fail "unreplaced names in $page.1"
 done
-text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/tessara-join.1" 2>/dev/null | col -b)
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/tessara-join.1.gz" 2>/dev/null | col -b)
 for section in SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
   grep -q "^$section" <<<"$text" || fail "tessara-join.1 lacks $section"
 done

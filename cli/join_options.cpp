@@ -14,7 +14,8 @@ const char* const kJoinUsage =
     "Usage: tessara-join [OPTIONS] SOURCE1 SOURCE2 OUTPUT\n"
     "       tessara-join --auto-align [OPTIONS] PICTURE1 PICTURE2 PICTURE3 ... OUTPUT\n"
     "Joins two pictures into one, as the Tessara program does, without windows.\n"
-    "SOURCE1 and SOURCE2 are .bmp, .jpg, .png, .tif, .tga or .pcx files; the ending of OUTPUT\n"
+    "SOURCE1 and SOURCE2 are .bmp, .jpg (.jpeg, .jpe), .png, .tif (.tiff), .tga or .pcx files;\n"
+    "a file of another format than its ending says is read as what it is. The ending of OUTPUT\n"
     "(bmp, jpg, png, tif, tga, pcx) chooses the format it is saved in.\n"
     "With more than two pictures, each next one is joined onto the join of those before it,\n"
     "placed by automatic alignment; pieces of a grid go in reading order. The merge options\n"
@@ -59,6 +60,12 @@ const char* const kJoinUsage =
     "  --strip-metadata        write none of source 1's camera data (EXIF, XMP, IPTC, GPS\n"
     "                          included) into OUTPUT; by default a JPEG, PNG or TIFF output\n"
     "                          carries it, and source 1's colour profile always\n"
+    "  --quality Q             JPEG quality of a .jpg output and of a colour .tif output\n"
+    "                          compressed as JPEG, 1..100 (default 90)\n"
+    "  --tiff-compression jpeg|deflate   how a colour .tif output is compressed: JPEG\n"
+    "                          (default) or deflate, without loss; a black-and-white or\n"
+    "                          256-colour Target is always saved at its own depth without\n"
+    "                          loss (CCITT Group 4, deflate)\n"
     "  --quiet                 no progress display\n"
     "Lists of jobs:\n"
     "  --jobs FILE             one join per line of FILE (- for standard input): options and\n"
@@ -205,6 +212,12 @@ bool ApplyValueOption(const std::string& arg, const std::string& name, const std
     if (value == "black") o.gridWhite = 0;
     else if (value == "white") o.gridWhite = 1;
     else return Fail(error, "--grid-colour takes black or white");
+  } else if (name == "--quality") {
+    if (!ParseInt(value, 1, 100, o.quality)) return Fail(error, "--quality takes an integer from 1 to 100");
+  } else if (name == "--tiff-compression") {
+    if (value == "jpeg") o.losslessTiff = false;
+    else if (value == "deflate") o.losslessTiff = true;
+    else return Fail(error, "--tiff-compression takes jpeg or deflate");
   } else if (name == "--jobs") {
     if (value.empty()) return Fail(error, "--jobs takes the name of a list of jobs");
     o.jobs = value;
@@ -313,7 +326,7 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
             "--offset", "--scale1",  "--scale2",     "--rotate1",    "--rotate2",     "--cut-corners1",
             "--cut-corners2", "--merge", "--bias",    "--mono",       "--contrast",    "--brightness",
             "--swing",  "--solid-grid", "--dotted-grid", "--grid-colour", "--grid-color", "--zone", "--jobs",
-            "--shard",  "--log"};
+            "--shard",  "--log", "--quality", "--tiff-compression"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue))
           return fail("unknown option " + a);
         if (i + 1 >= args.size()) return fail(name + " needs a value");

@@ -38,6 +38,10 @@ struct JoinOptions {
   // camera data into the output.
   bool ignoreOrientation = false;
   bool stripMetadata = false;
+  // The JPEG quality of a .jpg output and of a colour .tif output compressed
+  // as JPEG; a colour .tif output compressed without loss (deflate) instead.
+  int quality = 90;
+  bool losslessTiff = false;
   // --jobs FILE: the list of joins to run instead of one ("-": standard input).
   std::string jobs;
   // With --jobs: skip the lines whose output is newer than all their sources;

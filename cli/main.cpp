@@ -31,6 +31,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
+#include "framework/version.h"
 
 using namespace tessara;
 
@@ -255,6 +256,8 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   documents.MakeAlign();
   Settings().WriteInt(settings_key::kConfigure, settings_key::kTurnByOrientation, o.ignoreOrientation ? 0 : 1);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kJpegQuality, o.quality);
+  Settings().WriteInt(settings_key::kConfigure, settings_key::kLosslessTiff, o.losslessTiff ? 1 : 0);
   if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;

@@ -63,9 +63,14 @@ inline constexpr double kDegToRad = 0.017453277777777776;
 
 class CTessaraDoc;
 
-// "Failed the file save!", and on the next line the system's reason when it
-// gave one ("No space left on device").
-std::string FailedSaveText(const std::string& why);
+// "Failed the file save!", and on the next line the file's name and the
+// reason when there is one ("picture.png: No space left on device").
+std::string FailedSaveText(const std::string& path, const std::string& why);
+
+// The JPEG quality a save uses: the setting, 90 when it is absent or out of
+// 1..100.
+int SavedJpegQuality();
+inline constexpr int kDefaultJpegQuality = 90;
 
 class CDestdoc : public CDocument {
  public:
@@ -108,7 +113,9 @@ class CDestdoc : public CDocument {
   DibPtr TakeTargetAsPicture(SampleCoverage& coverage);
 
   // Saving: the output image (whole Target or Zone; 24 bits when force24), the
-  // program's own bitmap writer, the codec writer, and the Save-as dispatch by
+  // program's own bitmap writer, the codec writer (TIFF files keep a 1- or
+  // 8-bit Target's depth, compressed without loss; other formats get 24 bits;
+  // the compression settings of the store apply), and the Save-as dispatch by
   // the chosen name's ending (or the chosen file-type filter, 1 bmp .. 6 pcx,
   // 7 wmf, when the name has none). Each returns 1 when the file was written.
   DibPtr PrepareOutput(int force24);

@@ -12,6 +12,7 @@
 #include "framework/registry.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
+#include "framework/version.h"
 #include "image/codec.h"
 #include "image/colour_profile.h"
 #include "image/packed_row.h"
@@ -20,8 +21,13 @@
 
 namespace tessara {
 
-std::string FailedSaveText(const std::string& why) {
-  return why.empty() ? std::string(target_text::kFailedSave) : std::string(target_text::kFailedSave) + "\n" + why;
+std::string FailedSaveText(const std::string& path, const std::string& why) {
+  return WithFileAndReason(target_text::kFailedSave, path, why);
+}
+
+int SavedJpegQuality() {
+  const int quality = Settings().GetInt(settings_key::kConfigure, settings_key::kJpegQuality, kDefaultJpegQuality);
+  return quality >= 1 && quality <= 100 ? quality : kDefaultJpegQuality;
 }
 
 DibPtr CDestdoc::PrepareOutput(int force24) {
@@ -108,7 +114,7 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
     return h.biSizeImage == 0 || std::fwrite(out.Bits(), 1, h.biSizeImage, f) == h.biSizeImage;
   });
   m_pOutput.reset();
-  if (!ok) ShowMessage(FailedSaveText(LastSaveFailure()));
+  if (!ok) ShowMessage(FailedSaveText(path, LastSaveFailure()));
   if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
 }
@@ -127,6 +133,10 @@ void CDestdoc::AttachSource1Metadata(CxImage& image) const {
 }
 
 int CDestdoc::SaveTargetFile(const std::string& path, int format) {
+  // A TIFF file holds a black-and-white or 256-colour Target as it is, without
+  // loss: CCITT Group 4 for 1 bit, deflate for 8 bits.
+  const int depth = m_pTarget ? m_pTarget->BitCount() : 24;
+  const bool ownDepth = format == CXIMAGE_FORMAT_TIF && (depth == 1 || depth == 8);
   // A whole 24-bit Target is its own output image: the encoders read it where
   // it lies (lent, and left as it was) instead of from a copy as large.
   std::optional<CxImage> image;
@@ -142,21 +152,35 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
     }
   }
   if (!image) {
-    m_pOutput = PrepareOutput(1);
+    m_pOutput = PrepareOutput(ownDepth ? 0 : 1);
     if (!m_pOutput) return 0;
-    // The 24-bit output image becomes the codec layer's picture as it is.
+    // The 24-bit output image becomes the codec layer's picture as it is
+    // (a 1- or 8-bit one is read by the bitmap decoder).
     image.emplace(std::move(m_pOutput));
   }
   AttachSource1Metadata(*image);
+  // A colour profile describes colours: a black-and-white or grey picture
+  // carries none of source 1's colour space.
+  if (image->IsValid() && image->GetBpp() <= 8 && (image->GetBpp() == 1 || image->IsGrayScale()))
+    image->m_metadata.iccProfile.clear();
+  image->m_nJpegQuality = SavedJpegQuality();
+  if (format == CXIMAGE_FORMAT_TIF) {
+    const bool lossless = Settings().GetInt(settings_key::kConfigure, settings_key::kLosslessTiff, 0) != 0;
+    if (ownDepth ? depth == 8 : lossless) image->m_dwCodecOptions = kTiffDeflate;
+  }
   bool ok = image->IsValid() && image->Save(path, format);
   m_szSaveNote.clear();
   if (ok && !image->m_szMetadataWarning.empty()) {
     m_szSaveNote = "Saved without the camera data of source 1: " + image->m_szMetadataWarning + ".";
     SetStatusText(m_szSaveNote);
   }
-  const std::string why = image->m_szWriteFailure;
+  // The system's reason when the file could not be written, else the
+  // encoder's.
+  const std::string why = !image->m_szWriteFailure.empty() || image->m_szLastError == "null file handler"
+                              ? image->m_szWriteFailure
+                              : image->m_szLastError;
   image.reset();
-  if (!ok) ShowMessage(FailedSaveText(why));
+  if (!ok) ShowMessage(FailedSaveText(path, why));
   m_pOutput.reset();
   if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
@@ -190,7 +214,7 @@ int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
                     chosen.substr(0, chosen.size() - name.size()));
   const std::string path = SavePathWithEnding(chosen, filterIndex);
   if (path.empty()) {
-    ShowMessage(target_text::kFailedSave);
+    ShowMessage(FailedSaveText(chosen, "The name ends in none of .bmp, .jpg, .png, .tif, .tga and .pcx."));
     return 0;
   }
   const std::string ending = LowerEnding(path);

@@ -1,7 +1,10 @@
 // Loading a source picture.
 #include "engine/tessara_doc.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,17 +22,46 @@ namespace tessara {
 namespace {
 
 // Only regular files are pictures: opening a pipe would wait for a writer (the
-// window would freeze), and a device has no end.
-bool CanOpenForReading(const std::string& path) {
+// window would freeze), and a device has no end. `why` gets the system's
+// reason when the file cannot be opened.
+bool CanOpenForReading(const std::string& path, std::string* why = nullptr) {
   // A save over the file that was killed half way is finished first, so the
   // picture read is whole.
   FinishInterruptedSaves(path);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    if (why) *why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
+    return false;
+  }
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  if (!f) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
   std::fclose(f);
   return true;
+}
+
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Whether a file begins as a bitmap file does ("BM"), and why the program's
+// bitmap reader did not take it.
+bool BeginsAsBitmap(const std::string& path, std::string& why) {
+  uint8_t head[kBmpFileHeaderBytes] = {};
+  size_t got = 0;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+  }
+  const bool bm = got >= 2 && head[0] == 'B' && head[1] == 'M';
+  if (!bm) why = "It is not a bitmap (it does not begin with BM), nor another picture the program reads.";
+  else if (got < sizeof head) why = "The file is too short to be a bitmap.";
+  else why = "Its bitmap headers do not fit the file, or there is not enough memory to hold it.";
+  return bm;
 }
 
 // Pictures of at least this many pixels take long enough to load that the
@@ -92,45 +124,88 @@ std::string DescribeOrientation(int orientation) {
 
 }  // namespace
 
+int FormatOfFileName(const std::string& path) {
+  std::string lower = path;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  auto endsWith = [&](const char* ending) {
+    const size_t n = std::strlen(ending);
+    return lower.size() >= n && lower.compare(lower.size() - n, n, ending) == 0;
+  };
+  if (endsWith("bmp")) return CXIMAGE_FORMAT_BMP;
+  if (endsWith("jpg") || endsWith(".jpeg") || endsWith(".jpe")) return CXIMAGE_FORMAT_JPG;
+  if (endsWith("png")) return CXIMAGE_FORMAT_PNG;
+  if (endsWith("tif") || endsWith(".tiff")) return CXIMAGE_FORMAT_TIF;
+  if (endsWith("tga")) return CXIMAGE_FORMAT_TGA;
+  if (endsWith("pcx")) return CXIMAGE_FORMAT_PCX;
+  return CXIMAGE_FORMAT_UNKNOWN;
+}
+
+const char* FormatName(int format) {
+  switch (format) {
+    case CXIMAGE_FORMAT_BMP: return "bitmap";
+    case CXIMAGE_FORMAT_JPG: return "JPEG";
+    case CXIMAGE_FORMAT_PNG: return "PNG";
+    case CXIMAGE_FORMAT_TIF: return "TIFF";
+    case CXIMAGE_FORMAT_TGA: return "Targa";
+    case CXIMAGE_FORMAT_PCX: return "PCX";
+    default: return "unknown";
+  }
+}
+
+std::string WithFileAndReason(const char* text, const std::string& path, const std::string& reason) {
+  std::string out = std::string(text) + "\n" + FileNameOf(path);
+  if (!reason.empty()) out += ": " + reason;
+  return out;
+}
+
 bool CTessaraDoc::OnOpenDocument(const std::string& path) {
   m_bLoadStopped = false;
   m_metadata = PictureMetadata();
   m_szLoadNote.clear();
-  if (!CanOpenForReading(path)) {
-    ShowMessage(source_text::kFailedToOpen);
+  m_szLoadFailure.clear();
+  std::string why;
+  if (!CanOpenForReading(path, &why)) {
+    ShowMessage(WithFileAndReason(source_text::kFailedToOpen, path, why));
     return false;
   }
-  std::string ending = path.size() >= 3 ? path.substr(path.size() - 3) : path;
-  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  const int format = FormatOfFileName(path);
   int loaded = 0;
-  bool ran = true;
-  if (ending == "bmp") loaded = LoadBitmapFile(path);
-  else if (ending == "jpg") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_JPG);
-  else if (ending == "png") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PNG);
-  else if (ending == "tif") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TIF);
-  else if (ending == "tga") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_TGA);
-  else if (ending == "pcx") loaded = LoadWithCodec(path, CXIMAGE_FORMAT_PCX);
-  else ran = false;
+  if (format == CXIMAGE_FORMAT_BMP) loaded = LoadBitmapFile(path);
+  else if (format != CXIMAGE_FORMAT_UNKNOWN) loaded = LoadWithCodec(path, format);
+  else m_szLoadFailure = "The program reads pictures ending in .bmp, .jpg, .jpeg, .jpe, .png, .tif, .tiff, .tga and .pcx.";
   if (m_bLoadStopped) return false;  // the user's choice: nothing to report
-  if (!ran || !loaded) {
-    ShowMessage(source_text::kUnableToLoad);
+  if (!loaded) {
+    ShowMessage(WithFileAndReason(source_text::kUnableToLoad, path, m_szLoadFailure));
     return false;
   }
   SetPathName(path);
-  SetTitle(std::filesystem::path(path).filename().string());
+  SetTitle(FileNameOf(path));
   if (!m_szLoadNote.empty()) UserInterface().SetPaneText(kPaneMessage, m_szLoadNote);
   return true;
 }
 
 int CTessaraDoc::LoadBitmapFile(const std::string& path) {
-  if (!CanOpenForReading(path)) return 0;
+  std::string why;
+  if (!CanOpenForReading(path, &why)) {
+    m_szLoadFailure = why;
+    return 0;
+  }
   m_pDib.reset();
   uint32_t bitsOffset = 0;
   m_pDib = ReadDibFile(path, &bitsOffset);
   if (m_pDib && !NormaliseBitmapBlock(m_pDib, bitsOffset)) m_pDib.reset();
   InitDibData();
   if (!m_pDib) {
+    // A picture of another kind under a bitmap's name: the codec layer finds
+    // what it is and loads it as that. A file that begins as a bitmap is one,
+    // however damaged.
+    std::string whyNot;
+    if (!BeginsAsBitmap(path, whyNot)) {
+      if (LoadWithCodec(path, CXIMAGE_FORMAT_UNKNOWN, CXIMAGE_FORMAT_BMP)) return 1;
+      if (m_bLoadStopped || !m_szLoadFailure.empty()) return 0;
+    }
     ShowMessage(source_text::kCannotLoadFile);
+    m_szLoadFailure = whyNot;
     return 0;
   }
   SetPathName(path);
@@ -154,47 +229,48 @@ void CTessaraDoc::InitDibData() {
   m_nHeight = m_pDib->Header().biHeight;
 }
 
-int CTessaraDoc::LoadWithCodec(const std::string& path, int format) {
+int CTessaraDoc::LoadWithCodec(const std::string& path, int format, int namedFormat) {
+  if (namedFormat == CXIMAGE_FORMAT_UNKNOWN) namedFormat = format;
   {
     LoadWatch watch;
     ScopedDecodeWatch watching(&watch);
     m_pImage = MakeImage(path, format);
   }
   auto drop = [this]() { m_pImage.reset(); };
-  if (!m_pImage) {
-    ShowMessage(source_text::kTooBig);
+  // The message shown, which is also the reason the load failed.
+  auto refuse = [&](const std::string& text) {
+    ShowMessage(text);
+    m_szLoadFailure = text;
+    drop();
     return 0;
-  }
+  };
+  if (!m_pImage) return refuse(source_text::kTooBig);
   if (m_pImage->WasStopped()) {
     m_bLoadStopped = true;
     drop();
     return 0;
   }
   if (!m_pImage->IsValid()) {
-    ShowMessage(m_pImage->GetLastError());
-    drop();
-    return 0;
+    // Nothing took a file named as a bitmap: its reader says why.
+    if (format == CXIMAGE_FORMAT_UNKNOWN) {
+      drop();
+      return 0;
+    }
+    const std::string why = m_pImage->GetLastError();
+    return refuse(why.empty() ? "The file could not be read." : why);
   }
+  // Taken by its content; the user hears what the file really is.
+  const int found = m_pImage->DecodedFormat();
+  if (found != namedFormat && found != CXIMAGE_FORMAT_UNKNOWN)
+    ShowMessage(FileNameOf(path) + " is a " + FormatName(found) + " picture");
   const BITMAPINFOHEADER& hdr = m_pImage->Header();
-  if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) {
-    ShowMessage(source_text::kCannotHandle);
-    drop();
-    return 0;
-  }
-  if (!TakeMetadata()) {
-    ShowMessage(source_text::kTooBig);
-    drop();
-    return 0;
-  }
+  if (hdr.biBitCount == 16 || hdr.biCompression != BI_RGB) return refuse(source_text::kCannotHandle);
+  if (!TakeMetadata()) return refuse(source_text::kTooBig);
   const int w = m_pImage->GetWidth(), h = m_pImage->GetHeight();
   // The picture becomes the document's block as it is, with the spare bytes
   // every block carries after its rows.
   DibPtr dib = m_pImage->TakeDib();
-  if (!dib) {
-    ShowMessage(source_text::kTooBig);
-    drop();
-    return 0;
-  }
+  if (!dib) return refuse(source_text::kTooBig);
   drop();
   m_pDib = std::move(dib);
   m_nWidth = w;

@@ -22,14 +22,29 @@ inline constexpr const char* kTooBig = "Image is too big to load";
 inline constexpr const char* kFailedToOpen = "Failed to open document.";
 }  // namespace source_text
 
+// The format a file's name announces: by its last three characters, any case
+// (bmp, jpg, png, tif, tga, pcx), or by the endings .jpeg, .jpe and .tiff. 0
+// when it announces none the program reads.
+int FormatOfFileName(const std::string& path);
+// What a format is called in messages ("JPEG", "Targa").
+const char* FormatName(int format);
+// A message box text followed by a second line naming the file (its name
+// only) and, when there is one, the reason: "Unable to load this picture
+// file\nphoto.tga: bad TGA header".
+std::string WithFileAndReason(const char* text, const std::string& path, const std::string& reason);
+
 // Made, kept in its slot and closed by CDocuments (engine/documents.h).
 class CTessaraDoc : public CDocument {
  public:
-  // Loads the picture by the last three characters of the path, lower-cased.
-  // False (after telling the user why) when nothing was loaded.
+  // Loads the picture as its name announces (FormatOfFileName); a file whose
+  // content is of another format says so and is loaded by its content. False
+  // (after telling the user why) when nothing was loaded.
   bool OnOpenDocument(const std::string& path);
   int LoadBitmapFile(const std::string& path);
-  int LoadWithCodec(const std::string& path, int format);
+  // `namedFormat`: the format the file's name announced, when not `format`
+  // (0, "try every decoder", for a file named as a bitmap that is none). A
+  // picture found to be of another format than its name says is reported.
+  int LoadWithCodec(const std::string& path, int format, int namedFormat = 0);
   void InitDibData();
   // Takes what the decoded picture's file said besides its pixels, turns the
   // picture upright when its tag asks and the user wants it, drops a colour
@@ -48,6 +63,8 @@ class CTessaraDoc : public CDocument {
   // the camera data, the orientation tag (`orientation` is 1 once the picture
   // was turned upright; otherwise what the tag asked and was not done).
   PictureMetadata m_metadata;
+  // Why the last loader returned 0, in the words its message gave.
+  std::string m_szLoadFailure;
   // What the status line says of this picture when it loads and when its
   // window is active (empty when there is nothing to say).
   std::string m_szLoadNote;

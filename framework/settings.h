@@ -18,6 +18,11 @@ inline constexpr const char* kLastSaveExtension = "Last Save Extension";
 // as they load; the saved Target carries source 1's camera data.
 inline constexpr const char* kTurnByOrientation = "Turn pictures by their orientation tag";
 inline constexpr const char* kKeepCameraData = "Keep the camera data of source 1";
+// How a saved Target is compressed: the JPEG quality (1..100, default 90) of
+// .jpg files and of colour TIFF files, and 1 (default 0) when colour TIFF
+// files are compressed without loss instead (deflate).
+inline constexpr const char* kJpegQuality = "JPEG Quality";
+inline constexpr const char* kLosslessTiff = "Lossless TIFF";
 }  // namespace settings_key
 
 class ISettingsStore {

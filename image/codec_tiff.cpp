@@ -477,7 +477,8 @@ class Decoder {
   }
 
   bool ReadBilevel() {
-    // The bits are kept as they are; the two entries say which is white.
+    // The bits are kept as they are; the two entries say which is white (the
+    // load then puts black first, as for every two-colour picture).
     RGBQUAD black{0, 0, 0, 0}, white{255, 255, 255, 0};
     m_img.GetPalette()[0] = m_page.minIsWhite ? white : black;
     m_img.GetPalette()[1] = m_page.minIsWhite ? black : white;
@@ -666,6 +667,10 @@ bool WritePage(TIFF* tif, CxImage& img) {
   else if (bpp == 24)
     compression = COMPRESSION_JPEG;
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  // Colour rows compress far better without loss as differences from the
+  // pixel to their left.
+  if (bpp == 24 && (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE))
+    TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   uint32_t rowsPerStrip = TIFFDefaultStripSize(tif, 0);
   if (compression == COMPRESSION_JPEG) {
     TIFFSetField(tif, TIFFTAG_JPEGQUALITY, img.m_nJpegQuality);

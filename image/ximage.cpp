@@ -146,13 +146,18 @@ bool CxImage::DecodeAs(const uint8_t* buffer, size_t size, int format) {
     m_metadata = PictureMetadata();
     ByteReader in(buffer, size);
     if (decoder(in, *this) && !m_bStopped) {
+      m_nDecodedFormat = decoder == DecodeBmp    ? CXIMAGE_FORMAT_BMP
+                         : decoder == DecodeJpeg ? CXIMAGE_FORMAT_JPG
+                         : decoder == DecodePng  ? CXIMAGE_FORMAT_PNG
+                         : decoder == DecodeTiff ? CXIMAGE_FORMAT_TIF
+                         : decoder == DecodeTga  ? CXIMAGE_FORMAT_TGA
+                                                 : CXIMAGE_FORMAT_PCX;
+      PutDarkerColourFirst();
       // The camera data is read only from a file that decoded (and only the
       // formats that hold any are looked at).
-      const int decoded = decoder == DecodeJpeg  ? CXIMAGE_FORMAT_JPG
-                          : decoder == DecodePng ? CXIMAGE_FORMAT_PNG
-                          : decoder == DecodeTiff ? CXIMAGE_FORMAT_TIF
-                                                  : CXIMAGE_FORMAT_UNKNOWN;
-      ReadFileMetadata(buffer, size, decoded, m_metadata);
+      const bool holdsMetadata = m_nDecodedFormat == CXIMAGE_FORMAT_JPG || m_nDecodedFormat == CXIMAGE_FORMAT_PNG ||
+                                 m_nDecodedFormat == CXIMAGE_FORMAT_TIF;
+      ReadFileMetadata(buffer, size, holdsMetadata ? m_nDecodedFormat : CXIMAGE_FORMAT_UNKNOWN, m_metadata);
       return true;
     }
     m_metadata = PictureMetadata();
@@ -444,6 +449,22 @@ bool CxImage::IsGrayScale() const {
 uint8_t CxImage::GetPixelIndex(int x, int y) const { return PackedIndex(GetBits(y), x, GetBpp()); }
 
 void CxImage::SetPixelIndex(int x, int y, uint8_t index) { SetPackedIndex(GetBits(y), x, GetBpp(), index); }
+
+void CxImage::PutDarkerColourFirst() {
+  if (!IsValid() || GetBpp() != 1 || GetNumColors() != 2) return;
+  RGBQUAD* pal = GetPalette();
+  auto brightness = [](const RGBQUAD& q) { return (117 * q.rgbBlue + 601 * q.rgbGreen + 306 * q.rgbRed) >> 10; };
+  if (brightness(pal[0]) <= brightness(pal[1])) return;
+  std::swap(pal[0], pal[1]);
+  const int w = GetWidth();
+  const size_t used = (static_cast<size_t>(w) + 7) / 8;
+  const uint8_t lastMask = static_cast<uint8_t>(0xFF << ((8 - w % 8) % 8));
+  for (int y = 0; y < GetHeight(); ++y) {
+    uint8_t* row = GetBits(y);
+    for (size_t i = 0; i < used; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+    row[used - 1] &= lastMask;
+  }
+}
 
 void CxImage::Flip() {
   if (!IsValid()) return;

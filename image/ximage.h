@@ -54,6 +54,11 @@ inline constexpr uint32_t kJpegOptionOnePiece = 0x4;
 
 class CxImage;
 
+// Compression numbers the TIFF encoder takes in m_dwCodecOptions (libtiff's
+// own): deflate, and JPEG.
+inline constexpr uint32_t kTiffDeflate = 8;
+inline constexpr uint32_t kTiffJpeg = 7;
+
 // Watches decoding on one thread: the decoders report how far they are, and the
 // watch may stop them (a user's stop key, a signal). Only one at a time.
 class DecodeWatch {
@@ -157,6 +162,12 @@ class CxImage {
   // Index of pixel x in row y of an indexed picture.
   uint8_t GetPixelIndex(int x, int y) const;
   void SetPixelIndex(int x, int y, uint8_t index);
+  // A 1-bit picture whose entry 0 is the brighter colour gets its two entries
+  // exchanged and every pixel's bit inverted: the same picture, with bit 0 the
+  // darker colour, as the rest of the program reads two-colour pictures (the
+  // preparation of the sources and the Target take bit 1 as white). Bits after
+  // the last pixel of a row are left 0.
+  void PutDarkerColourFirst();
   // Turns the picture upside down / left to right.
   void Flip();
   void Mirror();
@@ -170,6 +181,9 @@ class CxImage {
   // True when the last decode was stopped by the thread's watch (not a fault of
   // the file): no other decoder is tried then.
   bool WasStopped() const { return m_bStopped; }
+  // The format whose decoder gave the picture (a load's fallback may have
+  // found another than the one asked for); 0 when nothing is held.
+  int DecodedFormat() const { return IsValid() ? m_nDecodedFormat : CXIMAGE_FORMAT_UNKNOWN; }
   void MarkStopped();
   // Resolution in dots per inch; also kept in the header's pixels-per-metre
   // fields, which the encoders write.
@@ -205,6 +219,7 @@ class CxImage {
   BITMAPINFOHEADER m_lentHeader{};
   size_t m_nDibSize = 0;
   bool m_bStopped = false;
+  int m_nDecodedFormat = CXIMAGE_FORMAT_UNKNOWN;
   std::string m_szCreateRefusal;
 };
 

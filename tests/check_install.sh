@@ -17,10 +17,15 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --
 for f in bin/tessara bin/tessara-join share/applications/tessara.desktop \
          share/metainfo/io.github.tessara.Tessara.metainfo.xml \
          share/icons/hicolor/scalable/apps/tessara.svg share/icons/hicolor/48x48/apps/tessara.png \
-         share/icons/hicolor/256x256/apps/tessara.png share/man/man1/tessara.1 share/man/man1/tessara-join.1 \
-         share/doc/tessara/help/tessara.html; do
+         share/icons/hicolor/256x256/apps/tessara.png share/man/man1/tessara.1.gz share/man/man1/tessara-join.1.gz \
+         share/doc/tessara/help/tessara.html share/doc/tessara/copyright share/doc/tessara/changelog.gz; do
   [ -f "$prefix/$f" ] || fail "missing $f"
 done
+# The copyright file in Debian's machine-readable format, every name filled in.
+copyright=$prefix/share/doc/tessara/copyright
+head -1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
+  fail "copyright: no Format line"
+grep -q '@[A-Z_]*@' "$copyright" && fail "unreplaced names in the copyright file"
 
 # The programs, without a display.
 version=$(grep -m1 -o 'Tessara VERSION [0-9.]*' "$(dirname "$0")/../CMakeLists.txt" | cut -d' ' -f3)
@@ -57,12 +62,12 @@ done
 
 # Manual pages: rendered by man without a warning.
 for page in tessara tessara-join; do
-  file=$prefix/share/man/man1/$page.1
+  file=$prefix/share/man/man1/$page.1.gz
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man $page warns: $warnings"
-  grep -q '@[A-Z_]*@' "$file" && fail "unreplaced names in $page.1"
+  zgrep -q '@[A-Z_]*@' "$file" && fail "unreplaced names in $page.1"
 done
-text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/tessara-join.1" 2>/dev/null | col -b)
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/tessara-join.1.gz" 2>/dev/null | col -b)
 for section in SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
   grep -q "^$section" <<<"$text" || fail "tessara-join.1 lacks $section"
 done
@@ -79,6 +84,14 @@ done
 help=$prefix/bin/../share/doc/tessara/help/tessara.html
 for shot in $(grep -o 'src="\.\./screenshots/[^"]*"' "$help" | sed 's/src="\.\.\///; s/"$//'); do
   [ -f "$prefix/share/doc/tessara/$shot" ] || fail "help page shows missing $shot"
+done
+
+# The same page beside the program in the build tree, where F1 finds it when
+# the program runs from there, with every screenshot it shows.
+help=$build/ui/help/tessara.html
+[ -f "$help" ] || fail "no help page beside the program in the build tree"
+for shot in $(grep -o 'src="\.\./screenshots/[^"]*"' "$help" | sed 's/src="\.\.\///; s/"$//'); do
+  [ -f "$build/ui/$shot" ] || fail "help page in the build tree shows missing $shot"
 done
 
 [ $failures -eq 0 ] && echo "installed tree checked: all well"

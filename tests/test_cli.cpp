@@ -7,6 +7,8 @@
 #include <climits>
 #include <filesystem>
 
+#include <tiffio.h>
+
 #include "cli/join_options.h"
 #include "image/metadata.h"
 #include "image/ximage.h"
@@ -53,6 +55,28 @@ TEST(JoinOptions, ValuesAndDefaults) {
   EXPECT_EQ(d->contrast, 16);
   EXPECT_EQ(d->cutCorners1, 1);
   EXPECT_EQ(d->filterIndex, 1);
+}
+
+TEST(JoinOptions, SaveCompression) {
+  auto d = Parse({"a.png", "b.png", "c.tif"});
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->quality, 90);
+  EXPECT_FALSE(d->losslessTiff);
+  auto o = Parse({"--quality", "1", "--tiff-compression", "deflate", "a.png", "b.png", "c.tif"});
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->quality, 1);
+  EXPECT_TRUE(o->losslessTiff);
+  o = Parse({"--quality=100", "--tiff-compression=jpeg", "a.png", "b.png", "c.jpg"});
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->quality, 100);
+  EXPECT_FALSE(o->losslessTiff);
+  std::string error;
+  for (const char* q : {"0", "101", "-5", "9x", ""}) {
+    EXPECT_FALSE(Parse({"--quality", q, "a.png", "b.png", "c.jpg"}, &error)) << q;
+    EXPECT_EQ(error, "--quality takes an integer from 1 to 100") << q;
+  }
+  EXPECT_FALSE(Parse({"--tiff-compression", "lzw", "a.png", "b.png", "c.tif"}, &error));
+  EXPECT_EQ(error, "--tiff-compression takes jpeg or deflate");
 }
 
 TEST(JoinOptions, RefusalsNameTheOptionAndItsRange) {
@@ -159,6 +183,60 @@ TEST(JoinTool, JoinsThePairsInEachFormat) {
   }
 }
 
+TEST(JoinTool, WhiteIsZeroScansAreNotInverted) {
+  // A scanned page as fax and scanner software write it: Group 4, zero is
+  // white. Black marks an "F" in an odd-sized page; joined with itself it must
+  // come out black on white in every format, as it shows in its own window.
+  const fs::path dir = test::TempDir();
+  const int w = 37, h = 21;
+  auto black = [](int x, int y) { return (x >= 4 && x < 8 && y >= 3 && y < 18) || (y >= 3 && y < 6 && x >= 4 && x < 30) ||
+                                         (y >= 9 && y < 12 && x >= 4 && x < 20); };
+  const fs::path page = dir / "page.tif";
+  TIFF* tif = TIFFOpen(page.c_str(), "w");
+  ASSERT_TRUE(tif);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+  for (int y = 0; y < h; ++y) {
+    uint8_t row[(w + 7) / 8] = {};
+    for (int x = 0; x < w; ++x)
+      if (black(x, y)) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    ASSERT_EQ(TIFFWriteScanline(tif, row, static_cast<uint32_t>(y), 0), 1);
+  }
+  TIFFClose(tif);
+  for (const char* name : {"joined.bmp", "joined.tif", "joined.png", "joined.pcx"}) {
+    const fs::path out = dir / name;
+    ASSERT_EQ(Join("--quiet '" + page.string() + "' '" + page.string() + "' '" + out.string() + "'"), 0) << name;
+    const test::RgbImage rgb = test::ToRgb(CxImage(out.string(), CXIMAGE_FORMAT_UNKNOWN));
+    ASSERT_EQ(rgb.width, w) << name;
+    ASSERT_EQ(rgb.height, h) << name;
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        wrong += rgb.rgb[3 * (static_cast<size_t>(y) * w + x)] != (black(x, y) ? 0 : 255);
+    EXPECT_EQ(wrong, 0) << name;
+  }
+}
+
+TEST(JoinTool, CompressionOptionsReachTheFile) {
+  const fs::path dir = test::TempDir();
+  const std::string pair = Pair("coffee_left.png") + " " + Pair("coffee_right.png") + " --offset 220,0 ";
+  auto size = [&](const std::string& options, const char* name) {
+    EXPECT_EQ(Join("--quiet " + options + " " + pair + "'" + (dir / name).string() + "'"), 0) << name;
+    return fs::file_size(dir / name);
+  };
+  EXPECT_LT(size("--quality 30", "q30.jpg"), size("", "q90.jpg"));
+  size("--tiff-compression deflate", "lossless.tif");
+  CxImage lossless((dir / "lossless.tif").string(), CXIMAGE_FORMAT_TIF);
+  size("", "same.bmp");
+  CxImage same((dir / "same.bmp").string(), CXIMAGE_FORMAT_BMP);
+  EXPECT_EQ(test::ToRgb(lossless).rgb, test::ToRgb(same).rgb);
+}
+
 TEST(JoinTool, OptionsReachTheTarget) {
   const fs::path dir = test::TempDir();
   // A bitmap keeps the Target's depth; a zone cuts it; the tool is the same
@@ -243,18 +321,20 @@ TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {
     std::string err;
   } cases[] = {
       {"'" + (dir / "missing.png").string() + "' " + Pair("coffee_left.png") + out, 1,
-       "Failed to open document.\n"},
+       "Failed to open document.\nmissing.png: No such file or directory\n"},
       {"'" + TestData("broken/tga_depth_12.tga").string() + "' " + Pair("coffee_left.png") + out, 1,
-       "bad TGA header\nUnable to load this picture file\n"},
+       "bad TGA header\nUnable to load this picture file\ntga_depth_12.tga: bad TGA header\n"},
       {"'" + TestData("pairs/TRUTH.txt").string() + "' " + Pair("coffee_left.png") + out, 1,
-       "Unable to load this picture file\n"},
-      {"'" + TestData("broken/jpeg_named_as.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
-       "Cannot load this file\nUnable to load this picture file\n"},
+       "Unable to load this picture file\nTRUTH.txt: The program reads pictures ending in "},
+      {"'" + TestData("broken/bmp_wrong_magic.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Cannot load this file\nUnable to load this picture file\nbmp_wrong_magic.bmp: It is not a bitmap"},
       {"'" + TestData("formats/bmp_8bit_rle8.bmp").string() + "' " + Pair("coffee_left.png") + out, 1,
        "The preview image cannot be loaded because the format of one or both source images is RLE bitmap which "
        "cannot be handled by Tessara.\n"},
-      {"'" + fifo.string() + "' " + Pair("coffee_left.png") + out, 1, "Failed to open document.\n"},
-      {"'" + endless.string() + "' " + Pair("coffee_left.png") + out, 1, "Failed to open document.\n"},
+      {"'" + fifo.string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Failed to open document.\npipe.png: Not a regular file\n"},
+      {"'" + endless.string() + "' " + Pair("coffee_left.png") + out, 1,
+       "Failed to open document.\nzero.bmp: Not a regular file\n"},
       {"--bias 999 a.png b.png c.png", 2, "tessara-join: --bias takes an integer from 0 to 255\n"},
   };
   for (const Case& c : cases) {
@@ -269,7 +349,7 @@ TEST(JoinTool, BadInputFailsWithTheProgramsMessages) {
   EXPECT_EQ(Join(Pair("coffee_left.png") + " " + Pair("coffee_right.png") + " '" + (dir / "keep.wmf").string() + "'",
                  &err),
             1);
-  EXPECT_EQ(err, "Failed the file save!\n");
+  EXPECT_EQ(err, "Failed the file save!\nkeep.wmf: Save WMF not supported\n");
   EXPECT_EQ(test::ReadBytes(dir / "keep.wmf"), (std::vector<uint8_t>{1, 2, 3}));
 }
 

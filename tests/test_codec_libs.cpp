@@ -434,6 +434,27 @@ TEST(TiffDecode, LayoutsMadeWithLibtiff) {
   EXPECT_LE(MaxDifference(DecodeAs(WriteTiff(ycbcr, flat), CXIMAGE_FORMAT_TIF, 24), RgbImage{24, 20, flat}), 3);
 }
 
+TEST(TiffDecode, WhiteIsZeroPagesHoldBlackFirst) {
+  // Zero is white: an 11-pixel row of white, black, then white again. Held
+  // with black at entry 0 and bit 1 white, as every two-colour picture, and
+  // the five bits after the last pixel left 0.
+  for (uint16_t compression : {uint16_t(COMPRESSION_NONE), uint16_t(COMPRESSION_CCITTFAX4)}) {
+    TiffLayout page{11, 2, 1, 1, PHOTOMETRIC_MINISWHITE};
+    page.compression = compression;
+    CxImage img;
+    const Bytes file = WriteTiff(page, {0x3C, 0x00, 0x00, 0x00});
+    ASSERT_TRUE(img.Decode(file.data(), file.size(), CXIMAGE_FORMAT_TIF)) << img.GetLastError();
+    ASSERT_EQ(img.GetBpp(), 1);
+    EXPECT_EQ(img.GetPalette()[0].rgbRed, 0);
+    EXPECT_EQ(img.GetPalette()[1].rgbRed, 255);
+    EXPECT_EQ(img.GetBits(1)[0], 0xC3) << compression;  // top row: black at x = 2..5
+    EXPECT_EQ(img.GetBits(1)[1], 0xE0) << compression;
+    EXPECT_EQ(img.GetBits(0)[1], 0xE0) << compression;
+    EXPECT_EQ(test::ToRgb(img).rgb[3 * 2], 0);
+    EXPECT_EQ(test::ToRgb(img).rgb[3 * 11], 255);
+  }
+}
+
 TEST(TiffDecode, RightToLeftRowsAreMirroredAtEveryDepth) {
   // Each layout once left to right and once right to left: the second decodes
   // to the first turned about its vertical axis. Widths leave part of the last

@@ -17,6 +17,7 @@
 
 #include "engine/prepare_source.h"
 #include "framework/settings.h"
+#include "framework/version.h"
 #include "image/colour_profile.h"
 #include "image/metadata.h"
 #include "tests/engine_fixture.h"

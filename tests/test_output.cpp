@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <tiffio.h>
+
 #include "framework/settings.h"
 #include "image/ximage.h"
 #include "tests/engine_fixture.h"
@@ -179,9 +181,77 @@ TEST_F(Output, DispatchByNameAndFilter) {
   }
   // A metafile is handed to the codec layer, which refuses it.
   EXPECT_EQ(doc->SaveTargetToPath((dir / "picture.wmf").string(), 1), 0);
-  EXPECT_EQ(ui.LastMessage(), "Failed the file save!");
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\npicture.wmf: Save WMF not supported");
   EXPECT_FALSE(fs::exists(dir / "picture.wmf"));
   EXPECT_NE(doc->m_pSource1, nullptr);
+}
+
+// What a saved TIFF file says of itself (libtiff reads it as any program would).
+struct TiffFacts {
+  uint16_t bits = 0, samples = 0, compression = 0, photometric = 0;
+};
+TiffFacts ReadTiffFacts(const fs::path& path) {
+  TiffFacts f;
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return f;
+  TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &f.bits);
+  TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samples);
+  TIFFGetField(tif, TIFFTAG_COMPRESSION, &f.compression);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f.photometric);
+  TIFFClose(tif);
+  return f;
+}
+
+TEST_F(Output, TiffKeepsTheTargetsDepthWithoutLoss) {
+  // Black and white: Group 4 at one bit; 256 colours (two 4-bit sources make
+  // them): deflate at 8 bits. Both come back as the Target was, pixel for pixel.
+  for (int bits : {1, 8}) {
+    Restart();
+    Target(bits == 1 ? 1 : 4, 21, 9);
+    ASSERT_EQ(doc->m_pTarget->BitCount(), bits);
+    const fs::path path = dir / ("target" + std::to_string(bits) + ".tif");
+    ASSERT_EQ(doc->SaveTargetToPath(path.string(), 4), 1) << bits;
+    const TiffFacts f = ReadTiffFacts(path);
+    EXPECT_EQ(f.bits, bits);
+    EXPECT_EQ(f.samples, 1);
+    EXPECT_EQ(f.compression, bits == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_ADOBE_DEFLATE);
+    CxImage back(path.string(), CXIMAGE_FORMAT_TIF);
+    ASSERT_TRUE(back.IsValid());
+    EXPECT_EQ(back.GetBpp(), bits);
+    EXPECT_EQ(test::ToRgb(back).rgb, DibToRgb(*doc->m_pTarget)) << bits;
+  }
+}
+
+TEST_F(Output, ColourTiffCompressionAndJpegQualityFollowTheSettings) {
+  // A picture with detail, so that JPEG quality shows in the file's size.
+  Target(24, 160, 120);
+  auto save = [&](const char* name) {
+    const fs::path path = dir / name;
+    EXPECT_EQ(doc->SaveTargetToPath(path.string(), 1), 1) << name;
+    return path;
+  };
+  const fs::path jpegTiff = save("default.tif");
+  EXPECT_EQ(ReadTiffFacts(jpegTiff).compression, COMPRESSION_JPEG);
+  store.WriteInt("Configure", "Lossless TIFF", 1);
+  const fs::path lossless = save("lossless.tif");
+  EXPECT_EQ(ReadTiffFacts(lossless).compression, COMPRESSION_ADOBE_DEFLATE);
+  EXPECT_EQ(ReadTiffFacts(lossless).bits, 8);
+  EXPECT_EQ(ReadTiffFacts(lossless).samples, 3);
+  CxImage back(lossless.string(), CXIMAGE_FORMAT_TIF);
+  EXPECT_EQ(test::ToRgb(back).rgb, DibToRgb(*doc->m_pTarget));
+
+  // The default quality is 90; a lower one gives a smaller, coarser file,
+  // for .jpg and JPEG-compressed TIFF alike; nonsense in the store is 90.
+  store.WriteInt("Configure", "Lossless TIFF", 0);
+  const auto at90 = test::ReadBytes(save("q90.jpg"));
+  const auto tiffAt90 = fs::file_size(save("q90.tif"));
+  store.WriteInt("Configure", "JPEG Quality", 20);
+  const auto at20 = test::ReadBytes(save("q20.jpg"));
+  EXPECT_LT(at20.size(), at90.size());
+  EXPECT_LT(fs::file_size(save("q20.tif")), tiffAt90);
+  store.WriteInt("Configure", "JPEG Quality", 0);
+  EXPECT_EQ(test::ReadBytes(save("q0.jpg")), at90);
+  EXPECT_EQ(SavedJpegQuality(), 90);
 }
 
 TEST_F(Output, FailuresKeepExistingFiles) {
@@ -192,10 +262,10 @@ TEST_F(Output, FailuresKeepExistingFiles) {
   const fs::path folder = dir / "taken.bmp";
   fs::create_directory(folder);
   EXPECT_EQ(doc->SaveTargetToPath(folder.string(), 1), 0);
-  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\nIs a directory");
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\ntaken.bmp: Is a directory");
   ui.Clear();
   EXPECT_EQ(doc->SaveTargetToPath((dir / "no-such-folder" / "a.png").string(), 3), 0);
-  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\nNo such file or directory");
+  EXPECT_EQ(ui.LastMessage(), "Failed the file save!\na.png: No such file or directory");
   if (geteuid() != 0) {
     const fs::path locked = dir / "locked";
     fs::create_directory(locked);
@@ -274,7 +344,8 @@ TEST_F(Output, AFailedWriteSaysWhyAndKeepsTheOldFile) {
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(saved, 0) << name;
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Failed the file save!\nFile too large"}) << name;
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Failed the file save!\n" + std::string(name) + ": File too large"})
+        << name;
     EXPECT_EQ(test::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3})) << name;
   }
 }

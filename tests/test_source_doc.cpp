@@ -44,22 +44,44 @@ TEST_F(SourceDoc, LoadsByTheLoweredEnding) {
   EXPECT_TRUE(DibFitsBlock(*a->m_pDib));
   EXPECT_TRUE(ui.Messages().empty());
 
-  EXPECT_FALSE(Open(Copy(TestData("formats/jpg_rgb_444.jpg"), "photo.jpeg")));
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Unable to load this picture file"});
+  // The longer endings, any case, are those formats too.
+  for (const char* name : {"photo.jpeg", "photo.JPE", "page.TIFF"}) {
+    const bool tiff = name[0] == 'p' && name[1] == 'a';
+    CTessaraDoc* b = Open(Copy(TestData(tiff ? "formats/tif_1bit_g4.tif" : "formats/jpg_rgb_444.jpg"), name));
+    ASSERT_TRUE(b) << name;
+    EXPECT_EQ(b->m_pDib->BitCount(), tiff ? 1 : 24) << name;
+    EXPECT_TRUE(ui.Messages().empty()) << name << ": " << ui.LastMessage();
+    RemoveSource(2);
+  }
+
+  // An ending the program does not read is refused with the file's name.
+  EXPECT_FALSE(Open(Copy(TestData("formats/jpg_rgb_444.jpg"), "photo.jfif")));
+  ASSERT_EQ(ui.Messages().size(), 1u);
+  EXPECT_EQ(ui.Messages()[0].rfind("Unable to load this picture file\nphoto.jfif: ", 0), 0u) << ui.Messages()[0];
   EXPECT_EQ(g_nSourcesLoaded, 1);
   EXPECT_EQ(g_pSourceDocs[0], a);
   EXPECT_EQ(g_pSourceDocs[1], nullptr);
+  EXPECT_EQ(FormatOfFileName("x.Tif"), CXIMAGE_FORMAT_TIF);
+  EXPECT_EQ(FormatOfFileName("xjpeg"), CXIMAGE_FORMAT_UNKNOWN);  // .jpeg with its dot only
 }
 
 TEST_F(SourceDoc, FailureMessagesInOrder) {
+  const fs::path folder = test::TempDir();
   struct Case {
     fs::path path;
     std::vector<std::string> messages;
   } cases[] = {
-      {TestData("broken/jpeg_named_as.bmp"), {"Cannot load this file", "Unable to load this picture file"}},
-      {TestData("broken/tga_depth_12.tga"), {"bad TGA header", "Unable to load this picture file"}},
-      {TestData("broken/pcx_manufacturer_5.pcx"), {"Error: Not a PCX file", "Unable to load this picture file"}},
-      {test::TempDir() / "missing.png", {"Failed to open document."}},
+      {TestData("broken/bmp_wrong_magic.bmp"),
+       {"Cannot load this file", "Unable to load this picture file\nbmp_wrong_magic.bmp: It is not a bitmap (it does "
+                                 "not begin with BM), nor another picture the program reads."}},
+      {TestData("broken/bmp_13_bytes.bmp"),
+       {"Cannot load this file", "Unable to load this picture file\nbmp_13_bytes.bmp: The file is too short to be a bitmap."}},
+      {TestData("broken/tga_depth_12.tga"),
+       {"bad TGA header", "Unable to load this picture file\ntga_depth_12.tga: bad TGA header"}},
+      {TestData("broken/pcx_manufacturer_5.pcx"),
+       {"Error: Not a PCX file", "Unable to load this picture file\npcx_manufacturer_5.pcx: Error: Not a PCX file"}},
+      {test::TempDir() / "missing.png", {"Failed to open document.\nmissing.png: No such file or directory"}},
+      {folder, {"Failed to open document.\n" + folder.filename().string() + ": Is a directory"}},
   };
   for (const Case& c : cases) {
     ui.Clear();
@@ -73,6 +95,14 @@ TEST_F(SourceDoc, FailureMessagesInOrder) {
 TEST_F(SourceDoc, FallbackGivesTheRealFormatsPicture) {
   CTessaraDoc* a = Open(TestData("broken/png_named_as.tga"));
   ASSERT_TRUE(a);
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"png_named_as.tga is a PNG picture"});
+  // A bitmap's name on another picture: its content decides, as for the rest.
+  ui.Clear();
+  CTessaraDoc* b = Open(TestData("broken/jpeg_named_as.bmp"));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"jpeg_named_as.bmp is a JPEG picture"});
+  EXPECT_EQ(b->m_pDib->BitCount(), 24);
+  RemoveSource(2);
   CxImage png(TestData("broken/png_named_as.tga").string(), CXIMAGE_FORMAT_PNG);
   ASSERT_TRUE(png.IsValid());
   EXPECT_EQ(a->m_nWidth, png.GetWidth());
@@ -145,7 +175,9 @@ TEST_F(SourceDoc, BitmapWhoseRowsStartPastTheFileIsRefused) {
   const fs::path path = test::TempDir() / "past.bmp";
   test::WriteBytes(path, file);
   EXPECT_FALSE(Open(path));
-  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Cannot load this file", "Unable to load this picture file"}));
+  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Cannot load this file",
+                                                     "Unable to load this picture file\npast.bmp: Its bitmap headers "
+                                                     "do not fit the file, or there is not enough memory to hold it."}));
   EXPECT_EQ(g_nSourcesLoaded, 0);
 }
 

@@ -1,7 +1,9 @@
 // Walks the real program through a session in a virtual display and writes a
 // PNG of the screen at each step, for the help page:
-//   tessara_screenshots OUTPUT_FOLDER
+//   tessara_screenshots OUTPUT_FOLDER [NAME...]
+// With names, only those pictures are written (the walk-through is the same).
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QMdiArea>
@@ -31,6 +33,7 @@ using namespace tessara;
 namespace {
 
 QString g_out;
+QStringList g_only;
 
 // Runs the program's own event loop for a while, idle work included.
 void Settle(int ms = 300) {
@@ -40,6 +43,7 @@ void Settle(int ms = 300) {
 }
 
 bool Shoot(const QString& name) {
+  if (!g_only.isEmpty() && !g_only.contains(name)) return true;
   Settle();
   const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
   const QString path = QDir(g_out).filePath(name + ".png");
@@ -63,6 +67,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   g_out = QString::fromLocal8Bit(argv[1]);
+  for (int i = 2; i < argc; ++i) g_only << QString::fromLocal8Bit(argv[i]);
   QDir().mkpath(g_out);
   const QString samples = QStringLiteral(TESSARA_SAMPLES);
 
@@ -77,16 +82,16 @@ int main(int argc, char** argv) {
   // The open dialog, shown for real, then answered.
   program.m_fileDialog = [&](CMyfiledialog& d) {
     d.setDirectory(samples);
-    d.SetFilterIndex(3);
+    d.SetFilterIndex(4);
     d.show();
     d.move(120, 60);
     failures += !Shoot("open-dialog");
     d.hide();
-    return test::AnswerFileDialog(d, samples + "/coffee_left.png", 3);
+    return test::AnswerFileDialog(d, samples + "/coffee_left.png", 4);
   };
   program.Command(cmd::kFileOpen);
   failures += !Shoot("one-source");
-  program.OpenSource(samples + "/coffee_right.png", 3);
+  program.OpenSource(samples + "/coffee_right.png", 4);
   failures += !Shoot("align-preview");
   // Source 2 dragged with the right button to its place, 220 columns right of
   // source 1: during the drag, then released.
@@ -119,6 +124,20 @@ int main(int argc, char** argv) {
   failures += !Shoot("target-empty");
   if (g_pTargetView->GenerateButton()) QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
   failures += !Shoot("target");
+  // The Save dialog with its compression options, shown for real, then
+  // cancelled.
+  program.m_fileDialog = [&](CMyfiledialog& d) {
+    d.setDirectory(samples);
+    d.SetFilterIndex(4);
+    if (auto* lossless = d.findChild<QCheckBox*>("losslessTiff")) lossless->setChecked(true);
+    d.show();
+    d.move(120, 60);
+    failures += !Shoot("save-dialog");
+    d.hide();
+    return int(QDialog::Rejected);
+  };
+  program.Command(cmd::kFileSaveAs);
+  program.m_fileDialog = nullptr;
   QWidget* vp = g_pTargetView->viewport();
   program.Command(cmd::kSnap16);
   Mouse(vp, QEvent::MouseButtonPress, QPoint(60, 50), Qt::LeftButton, Qt::LeftButton);

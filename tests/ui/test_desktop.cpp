@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenuBar>
@@ -20,8 +21,10 @@
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
+#include "framework/version.h"
 #include "ui/common/align_undo.h"
 #include "ui/common/ui_registry.h"
+#include "ui/dialogs/about_dialog.h"
 #include "ui/dialogs/dialog_controls.h"
 #include "ui/dialogs/fine_adjust_dlg.h"
 #include "ui/dialogs/rotate_dlg.h"
@@ -110,7 +113,7 @@ class TestDesktop : public QObject {
   void initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
     QVERIFY(m_dir.isValid());
-    QFile bad(m_dir.filePath("not_a_picture.jpeg"));
+    QFile bad(m_dir.filePath("not_a_picture.txt"));
     QVERIFY(bad.open(QIODevice::WriteOnly));
     bad.write("hello");
   }
@@ -135,6 +138,11 @@ class TestDesktop : public QObject {
     const CommandLine version = ParseCommandLine({"tessara", "--version"});
     QCOMPARE(version.exitCode, 0);
     QCOMPARE(version.output, QString("tessara " TESSARA_VERSION "\n"));
+    // The About box names the same version as --version.
+    CAboutDialog about;
+    const QLabel* text = about.findChild<QLabel*>("versionText");
+    QVERIFY(text);
+    QCOMPARE(text->text(), "Tessara Version " + version.output.mid(int(qstrlen("tessara "))).trimmed());
     // After "--" a name may start with a dash and options are files.
     QCOMPARE(ParseCommandLine({"tessara", "--", "-odd.bmp", "--help"}).sources, (QStringList{"-odd.bmp", "--help"}));
     const struct {
@@ -175,8 +183,9 @@ class TestDesktop : public QObject {
   void commandLineFailuresSayWhatFileOpenSays() {
     // A file that is no picture: the load's own message, nothing loaded, and
     // the next name still becomes source 1.
-    m_p->App().OpenSourceFiles({m_dir.filePath("not_a_picture.jpeg"), TestData("pairs/coffee_left.png")});
-    QCOMPARE(m_p->MessageTexts(), QStringList{"Unable to load this picture file"});
+    m_p->App().OpenSourceFiles({m_dir.filePath("not_a_picture.txt"), TestData("pairs/coffee_left.png")});
+    QCOMPARE(m_p->MessageTexts().size(), 1);
+    QVERIFY(m_p->MessageTexts()[0].startsWith("Unable to load this picture file\nnot_a_picture.txt: "));
     QCOMPARE(g_nSourcesLoaded, 1);
     QCOMPARE(SourceTitle(1), QString("coffee_left.png"));
     QVERIFY(g_pAlignView->LoadButton());
@@ -211,8 +220,9 @@ class TestDesktop : public QObject {
   }
 
   void droppedFileThatFailsAndOneAtATime() {
-    QVERIFY(Drop(Files({m_dir.filePath("not_a_picture.jpeg")})));
-    QCOMPARE(m_p->MessageTexts(), QStringList{"Unable to load this picture file"});
+    QVERIFY(Drop(Files({m_dir.filePath("not_a_picture.txt")})));
+    QCOMPARE(m_p->MessageTexts().size(), 1);
+    QVERIFY(m_p->MessageTexts()[0].startsWith("Unable to load this picture file\nnot_a_picture.txt: "));
     QCOMPARE(g_nSourcesLoaded, 0);
     QVERIFY(Drop(Files({TestData("pairs/coffee_right.png")})));
     QVERIFY(Drop(Files({TestData("pairs/coffee_left.png")})));

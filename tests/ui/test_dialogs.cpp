@@ -12,7 +12,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,7 +24,9 @@
 #include "engine/align_frame.h"
 #include "engine/destdoc.h"
 #include "framework/registry.h"
+#include "image/ximage.h"
 #include "ui/common/modal.h"
+#include "ui/common/qt_settings.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/ui_registry.h"
 #include "ui/dialogs/contrast_dlg.h"
@@ -727,6 +731,51 @@ class TestDialogs : public QObject {
     QVERIFY2(why.isEmpty(), qPrintable(why));
     const QImage picture(saved);
     QCOMPARE(picture.size(), QSize(zc.x - za.x, zc.y - za.y));
+  }
+  // The Save dialog's compression options: shown as the settings hold them,
+  // remembered on OK, and used by the save they go with.
+  void saveDialogCompressionOptions() {
+    OpenPair();
+    Generate();
+    bool shown = false, checked = true;
+    int quality = 0;
+    const QString lossless = m_dir.filePath("lossless.tif");
+    m_p->m_fileDialog = [&](CMyfiledialog& d) {
+      auto* box = d.findChild<QCheckBox*>("losslessTiff");
+      auto* spin = d.findChild<QSpinBox*>("jpegQuality");
+      shown = box && spin && box->text() == "Lossless TIFF";
+      if (!shown) return int(QDialog::Rejected);
+      checked = box->isChecked();
+      quality = spin->value();
+      box->setChecked(true);
+      spin->setValue(40);
+      return test::AnswerFileDialog(d, lossless, 4);
+    };
+    QVERIFY(m_p->Command(cmd::kFileSaveAs));
+    QVERIFY(shown);
+    QVERIFY(!checked);  // JPEG at quality 90 until the user chooses otherwise
+    QCOMPARE(quality, 90);
+    QSettings store(kCompanyKey, kApplicationName);
+    QCOMPARE(store.value("Configure/Lossless TIFF").toInt(), 1);
+    QCOMPARE(store.value("Configure/JPEG Quality").toInt(), 40);
+    // Without loss: the file holds the Target's very pixels.
+    CxImage back(lossless.toStdString(), CXIMAGE_FORMAT_TIF);
+    QVERIFY(back.IsValid());
+    DibPtr copy = back.TakeDib();
+    QVERIFY(copy);
+    QVERIFY(DibToRgb(*copy) == DibToRgb(*g_pDestDoc->m_pTarget));
+    // The next dialog shows what was chosen; cancelling it changes nothing.
+    m_p->m_fileDialog = [&](CMyfiledialog& d) {
+      checked = d.findChild<QCheckBox*>("losslessTiff")->isChecked();
+      quality = d.findChild<QSpinBox*>("jpegQuality")->value();
+      d.findChild<QSpinBox*>("jpegQuality")->setValue(5);
+      return int(QDialog::Rejected);
+    };
+    QVERIFY(m_p->Command(cmd::kFileSaveAs));
+    m_p->m_fileDialog = nullptr;
+    QVERIFY(checked);
+    QCOMPARE(quality, 40);
+    QCOMPARE(store.value("Configure/JPEG Quality").toInt(), 40);
   }
 };
 

@@ -277,9 +277,10 @@ class TestUiLogic : public QObject {
 
   void filtersParse() {
     const QStringList open = ParseFilterString(kOpenFilter);
-    QCOMPARE(open.size(), 7);
-    QCOMPARE(open[0], QString("Bitmap Files (*.bmp)"));
-    QCOMPARE(open[6], QString("All Files (*)"));
+    QCOMPARE(open.size(), 8);
+    QCOMPARE(open[1], QString("Bitmap Files (*.bmp)"));
+    QCOMPARE(open[4], QString("Tif Files (*.tif *.tiff)"));
+    QCOMPARE(open[7], QString("All Files (*)"));
     QCOMPARE(ParseFilterString(target_text::kSaveFilter).size(), 6);
     QCOMPARE(DirectoryOfPath("/home/u/pics/a.jpg", "a.jpg"), QString("/home/u/pics/"));
   }

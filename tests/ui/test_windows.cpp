@@ -242,12 +242,13 @@ class TestWindows : public QObject {
     m_p->m_fileDialog = [&](CMyfiledialog& d) {
       titles << d.windowTitle();
       filters = d.nameFilters();
-      return test::AnswerFileDialog(d, TestData("pairs/coffee_left.png"), 3);
+      return test::AnswerFileDialog(d, TestData("pairs/coffee_left.png"), 4);
     };
     QVERIFY(m_p->Command(cmd::kFileOpen));
     QCOMPARE(g_nSourcesLoaded, 1);
-    QCOMPARE(filters.size(), 7);
-    QCOMPARE(filters[1], QString("Jpeg Files (*.jpg)"));
+    QCOMPARE(filters.size(), 8);
+    QCOMPARE(filters[0], QString("All Pictures (*.bmp *.jpg *.jpeg *.jpe *.png *.tif *.tiff *.tga *.pcx)"));
+    QCOMPARE(filters[2], QString("Jpeg Files (*.jpg *.jpeg *.jpe)"));
     m_p->Idle();
     QCOMPARE(PaneText(1), QString("Awaiting load of 2nd source."));
     QCOMPARE(Active(), static_cast<QMdiSubWindow*>(g_pAlignFrame));
@@ -292,26 +293,34 @@ class TestWindows : public QObject {
       return int(QDialog::Rejected);
     };
     m_p->Command(cmd::kFileOpen);
-    QCOMPARE(startFilter, 1);  // Bitmap on the very first run
+    QCOMPARE(startFilter, 1);  // All Pictures on the very first run
     QVERIFY(!store.contains("Configure/Last Open Directory"));  // cancel writes nothing
     const auto probe = m_p->m_fileDialog;
-    QVERIFY(m_p->OpenSource(TestData("pairs/chelsea_top.tga"), 7));
+    QVERIFY(m_p->OpenSource(TestData("pairs/chelsea_top.tga"), 8));
     m_p->m_fileDialog = probe;
     m_p->Command(cmd::kFileOpen);
     QCOMPARE(startDir, QDir(TestData("pairs")).absolutePath());
-    QCOMPARE(startFilter, 7);
+    QCOMPARE(startFilter, 8);
+    // All Files is remembered as 7, as it always was; All Pictures as 8, and
+    // a value remembered before it came first still names its filter.
     QCOMPARE(store.value("Configure/Last Open Extension").toInt(), 7);
+    store.setValue("Configure/Last Open Extension", 2);
+    m_p->Command(cmd::kFileOpen);
+    QCOMPARE(startFilter, 3);  // Jpeg
+    QVERIFY(m_p->OpenSource(TestData("pairs/chelsea_bottom.pcx"), 1));
+    QCOMPARE(store.value("Configure/Last Open Extension").toInt(), 8);
   }
 
   void failedLoadStillRemembersAndLeavesNothing() {
-    const QString bad = m_dir.filePath("not_a_picture.jpeg");
+    const QString bad = m_dir.filePath("not_a_picture.txt");
     QFile f(bad);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("hello");
     f.close();
-    QVERIFY(!m_p->OpenSource(bad, 7));
+    QVERIFY(!m_p->OpenSource(bad, 8));
     QCOMPARE(g_nSourcesLoaded, 0);
-    QCOMPARE(m_p->MessageTexts(), QStringList{"Unable to load this picture file"});
+    QCOMPARE(m_p->MessageTexts().size(), 1);
+    QVERIFY(m_p->MessageTexts()[0].startsWith("Unable to load this picture file\nnot_a_picture.txt: "));
     QCOMPARE(QSettings(kCompanyKey, kApplicationName).value("Configure/Last Open Directory").toString(),
              m_dir.path() + '/');
     QVERIFY(!g_pSourceFrames[0] && !g_pSourceViews[0] && !g_pSourceDocs[0]);
@@ -350,14 +359,16 @@ class TestWindows : public QObject {
       QString path;
       QStringList messages;
     } cases[] = {
-        {TestData("broken/tga_depth_12.tga"), {"bad TGA header", "Unable to load this picture file"}},
-        {TestData("broken/jpeg_named_as.bmp"), {"Cannot load this file", "Unable to load this picture file"}},
-        {pipe, {"Failed to open document."}},
-        {m_dir.filePath("missing.png"), {"Failed to open document."}},
+        {TestData("broken/tga_depth_12.tga"),
+         {"bad TGA header", "Unable to load this picture file\ntga_depth_12.tga: bad TGA header"}},
+        {TestData("broken/bmp_13_bytes.bmp"),
+         {"Cannot load this file", "Unable to load this picture file\nbmp_13_bytes.bmp: The file is too short to be a bitmap."}},
+        {pipe, {"Failed to open document.\npipe.png: Not a regular file"}},
+        {m_dir.filePath("missing.png"), {"Failed to open document.\nmissing.png: No such file or directory"}},
     };
     for (const Case& c : cases) {
       m_p->m_boxes.clear();
-      QVERIFY2(!m_p->OpenSource(c.path, 7), qPrintable(c.path));
+      QVERIFY2(!m_p->OpenSource(c.path, 8), qPrintable(c.path));
       QCOMPARE(m_p->MessageTexts(), c.messages);
       QCOMPARE(g_nSourcesLoaded, 0);
       QVERIFY(!g_pSourceFrames[0] && !g_pSourceViews[0] && !g_pSourceDocs[0]);
@@ -365,10 +376,10 @@ class TestWindows : public QObject {
     }
     // The oversized picture: refused by the decoder before its memory is taken.
     m_p->m_boxes.clear();
-    QVERIFY(!m_p->OpenSource(huge, 7));
+    QVERIFY(!m_p->OpenSource(huge, 8));
     QCOMPARE(m_p->MessageTexts().size(), 2);
     QVERIFY(!m_p->MessageTexts()[0].isEmpty());
-    QCOMPARE(m_p->MessageTexts()[1], QString("Unable to load this picture file"));
+    QVERIFY(m_p->MessageTexts()[1].startsWith("Unable to load this picture file\nhuge.tif: "));
     QCOMPARE(g_nSourcesLoaded, 0);
     QVERIFY(!g_pSourceDocs[0]);
   }
@@ -389,7 +400,7 @@ class TestWindows : public QObject {
     f.write(tga);
     f.close();
 
-    QVERIFY(m_p->OpenSource(big, 7));
+    QVERIFY(m_p->OpenSource(big, 8));
     QCOMPARE(g_nSourcesLoaded, 1);
     QCOMPARE(g_pMainFrame->StatusLine().Pane(kPaneProgress)->ProgressColour(), std::optional<QColor>(QColor(128, 128, 128)));
     QVERIFY(m_p->Command(cmd::kDeleteSource1));
@@ -397,7 +408,7 @@ class TestWindows : public QObject {
 
     CQtUserInterface::Instance()->SetSpaceBarDown(true);
     m_p->m_answers = {QMessageBox::Yes};
-    QVERIFY(!m_p->OpenSource(big, 7));
+    QVERIFY(!m_p->OpenSource(big, 8));
     QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
     QCOMPARE(g_nSourcesLoaded, 0);
     QVERIFY(!g_pSourceFrames[0] && !g_pSourceDocs[0]);

@@ -53,7 +53,7 @@ class CProgramUnderTest {
   QStringList m_otherDialogs;
 
   // Opens `path` through File > Open, answering the dialog with it.
-  bool OpenSource(const QString& path, int filterIndex = 7);
+  bool OpenSource(const QString& path, int filterIndex = 8);
   // Runs a command through the route (as the menu does); false when disabled.
   bool Command(int id);
   // Lets pending events and the idle work run.

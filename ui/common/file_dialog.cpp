@@ -13,6 +13,7 @@ QStringList ParseFilterString(const char* filter) {
     if (description.isEmpty()) break;  // the closing "||"
     // "*.*" names every file, also one without a dot in its name.
     if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+    pattern.replace(';', ' ');
     QString name = description;
     const int open = name.lastIndexOf('(');
     if (open >= 0) name = name.left(open).trimmed();
@@ -53,6 +54,10 @@ void CMyfiledialog::showEvent(QShowEvent* event) {
   // the file list, and the name and type rows and the buttons move down.
   resize(width(), height() + kExtraHeight);
 }
+
+int OpenFilterToRemember(int dialogIndex) { return dialogIndex <= 1 ? 8 : dialogIndex - 1; }
+
+int OpenFilterToShow(int remembered) { return remembered >= 1 && remembered <= 7 ? remembered + 1 : 1; }
 
 QString DirectoryOfPath(const QString& path, const QString& name) { return path.left(path.size() - name.size()); }
 

@@ -9,13 +9,25 @@
 namespace tessara {
 
 // Turns a filter string of "description|pattern|...||" pairs into the dialog's
-// name filters, one per pair, in order. "*.*" means every file.
+// name filters, one per pair, in order. "*.*" means every file; a pattern may
+// list several, separated by ";".
 QStringList ParseFilterString(const char* filter);
 
-// The file-type filters of the open dialog (seven) and the save dialog (six).
+// The file-type filters of the open dialog: every picture the program reads,
+// then the seven types (1 Bitmap .. 7 All Files as "Last Open Extension"
+// numbers them). Endings match in any case.
 inline constexpr const char* kOpenFilter =
-    "Bitmap Files (*.bmp)|*.bmp|Jpeg Files (*.jpg)|*.jpg|Png Files (*.png)|*.png|Tif Files (*.tif)|*.tif|"
-    "Tga Files (*.tga)|*.tga|Pcx Files (*.pcx)|*.pcx|All Files (*.*)|*.*||";
+    "All Pictures (*.bmp;*.jpg;*.jpeg;*.jpe;*.png;*.tif;*.tiff;*.tga;*.pcx)|"
+    "*.bmp;*.jpg;*.jpeg;*.jpe;*.png;*.tif;*.tiff;*.tga;*.pcx|"
+    "Bitmap Files (*.bmp)|*.bmp|Jpeg Files (*.jpg;*.jpeg;*.jpe)|*.jpg;*.jpeg;*.jpe|Png Files (*.png)|*.png|"
+    "Tif Files (*.tif;*.tiff)|*.tif;*.tiff|Tga Files (*.tga)|*.tga|Pcx Files (*.pcx)|*.pcx|All Files (*.*)|*.*||";
+// "Last Open Extension" keeps the numbers it always had (1 Bitmap .. 7 All
+// Files), so a value remembered before "All Pictures" came first still names
+// its filter; "All Pictures" is remembered as 8. The dialog's own indices
+// (1-based, "All Pictures" 1) from and to the remembered value; 0 (nothing
+// remembered) shows "All Pictures".
+int OpenFilterToRemember(int dialogIndex);
+int OpenFilterToShow(int remembered);
 
 class CMyfiledialog : public QFileDialog {
   Q_OBJECT

@@ -3,9 +3,11 @@
 
 #include <QDialog>
 
+#include "framework/version.h"
+
 namespace tessara {
 
-inline constexpr const char* kVersionText = "Tessara Version 1.3";
+inline constexpr const char* kVersionText = "Tessara Version " TESSARA_VERSION;
 
 class CAboutDialog : public QDialog {
   Q_OBJECT

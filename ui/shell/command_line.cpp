@@ -3,6 +3,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "framework/version.h"
+
 namespace tessara {
 
 namespace {

@@ -148,14 +148,14 @@ void CTessaraApp::OnFileOpen() {
   const std::string dir = store.GetString(settings_key::kConfigure, settings_key::kLastOpenDirectory, "");
   if (!dir.empty()) dialog.setDirectory(QString::fromStdString(dir));
   const int filter = store.GetInt(settings_key::kConfigure, settings_key::kLastOpenExtension, 0);
-  if (filter != 0) dialog.SetFilterIndex(filter);
+  dialog.SetFilterIndex(OpenFilterToShow(filter));
   dialog.setWindowTitle(QString::fromUtf8(app_text::kOpenTitle) + (g_nSourcesLoaded == 0 ? "1" : "2"));
   if (ExecModal(dialog) != QDialog::Accepted) return;
   const QString path = dialog.GetPathName();
   if (path.isEmpty()) return;
   OpenDocumentFile(path);
   // Remembered whatever the outcome of the load.
-  store.WriteInt(settings_key::kConfigure, settings_key::kLastOpenExtension, dialog.GetFilterIndex());
+  store.WriteInt(settings_key::kConfigure, settings_key::kLastOpenExtension, OpenFilterToRemember(dialog.GetFilterIndex()));
   store.WriteString(settings_key::kConfigure, settings_key::kLastOpenDirectory,
                     DirectoryOfPath(path, dialog.GetFileName()).toStdString());
   ShowAlignAfterOpen();

@@ -1,6 +1,10 @@
 #include "ui/views/target_commands.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
@@ -8,6 +12,7 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QShortcut>
+#include <QSpinBox>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
@@ -48,9 +53,54 @@ bool HaveTargetToOutput(const CDestdoc& doc) {
   return false;
 }
 
+namespace {
+
+// Below the file type: how a colour TIFF file is compressed and the JPEG
+// quality (of .jpg files and of colour TIFF files compressed as JPEG), as the
+// settings hold them.
+struct SaveOptions {
+  QCheckBox* lossless = nullptr;
+  QSpinBox* quality = nullptr;
+};
+
+SaveOptions AddSaveOptions(CMyfiledialog& dialog) {
+  SaveOptions o;
+  auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+  if (!grid) return o;
+  auto* row = new QHBoxLayout;
+  o.lossless = new QCheckBox(QStringLiteral("Lossless TIFF"), &dialog);
+  o.lossless->setObjectName(QStringLiteral("losslessTiff"));
+  o.lossless->setToolTip(QStringLiteral("Colour TIFF files are compressed without loss (deflate) instead of as JPEG"));
+  auto* label = new QLabel(QStringLiteral("JPEG quality:"), &dialog);
+  o.quality = new QSpinBox(&dialog);
+  o.quality->setObjectName(QStringLiteral("jpegQuality"));
+  o.quality->setRange(1, 100);
+  label->setBuddy(o.quality);
+  row->addWidget(o.lossless);
+  row->addSpacing(24);
+  row->addWidget(label);
+  row->addWidget(o.quality);
+  row->addStretch(1);
+  grid->addLayout(row, grid->rowCount(), 0, 1, grid->columnCount());
+  ISettingsStore& store = Settings();
+  o.lossless->setChecked(store.GetInt(settings_key::kConfigure, settings_key::kLosslessTiff, 0) != 0);
+  o.quality->setValue(SavedJpegQuality());
+  return o;
+}
+
+void RememberSaveOptions(const SaveOptions& o) {
+  if (!o.lossless || !o.quality) return;
+  ISettingsStore& store = Settings();
+  store.WriteInt(settings_key::kConfigure, settings_key::kLosslessTiff, o.lossless->isChecked() ? 1 : 0);
+  store.WriteInt(settings_key::kConfigure, settings_key::kJpegQuality, o.quality->value());
+}
+
+}  // namespace
+
 void SaveTargetAs(CDestdoc& doc) {
   if (!HaveTargetToOutput(doc)) return;
   CMyfiledialog dialog(false, target_text::kSaveFilter);
+  const SaveOptions options = AddSaveOptions(dialog);
   dialog.setWindowTitle(doc.m_bZoneOnly == 1 ? target_text::kSaveTitleZone : target_text::kSaveTitle);
   ISettingsStore& store = Settings();
   const std::string dir = store.GetString(settings_key::kConfigure, settings_key::kLastSaveDirectory, "");
@@ -60,6 +110,7 @@ void SaveTargetAs(CDestdoc& doc) {
   if (ExecModal(dialog) != QDialog::Accepted) return;
   const QString chosen = dialog.GetPathName();
   if (chosen.isEmpty()) return;
+  RememberSaveOptions(options);
   const int index = dialog.GetFilterIndex();
   // The dialog asked about the name as typed; a name that gets its ending added
   // here is a different file, which must not be replaced without asking either.

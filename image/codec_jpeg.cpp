@@ -570,17 +570,23 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
     img.SetError("JPEG can save only RGB or GreyScale images");
     return false;
   }
+  // A compressor writing to `to`; null when there is no memory for one.
+  const auto newEncoder = [&img](ByteWriter& to) {
+    std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
+    if (!s) return s;
+    SetupErrors(s->err);
+    s->cinfo.err = &s->err.pub;
+    s->dest.out = &to;
+    s->img = &img;
+    return s;
+  };
   const int bandRows = BandRows(img);
   if (bandRows == 0) {
-    std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
+    std::unique_ptr<EncodeState> s = newEncoder(out);
     if (!s) {
       img.SetError("Insufficient memory for the JPEG encoder");
       return false;
     }
-    SetupErrors(s->err);
-    s->cinfo.err = &s->err.pub;
-    s->dest.out = &out;
-    s->img = &img;
     bool ok = EncodeCore(s.get(), 0, img.GetHeight(), true);
     if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
     return ok;
@@ -592,16 +598,12 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
   std::atomic<bool> failed{false};
   ParallelRanges(0, bandCount, 1, [&](int b0, int b1) {
     for (int b = b0; b < b1 && !failed; ++b) {
-      std::unique_ptr<EncodeState> s = MakeZeroed<EncodeState>();
+      std::unique_ptr<EncodeState> s = newEncoder(pieces[static_cast<size_t>(b)]);
       if (!s) {
         errors[static_cast<size_t>(b)] = "Insufficient memory for the JPEG encoder";
         failed = true;
         return;
       }
-      SetupErrors(s->err);
-      s->cinfo.err = &s->err.pub;
-      s->dest.out = &pieces[static_cast<size_t>(b)];
-      s->img = &img;
       const int first = b * bandRows;
       if (!EncodeCore(s.get(), first, std::min(bandRows, height - first), b == 0)) {
         errors[static_cast<size_t>(b)] = s->err.message[0] ? s->err.message : "JPEG encoding failed";

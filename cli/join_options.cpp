@@ -45,6 +45,8 @@ const char* const kJoinUsage =
     "  --merge average|greatest|least   rule where the sources overlap (default average)\n"
     "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128)\n"
     "  --fade1 | --fade2       fade that source out toward the edges of the overlap\n"
+    "  --match-exposure        match source 2's exposure and colour to source 1's, by gains\n"
+    "                          per channel found in the overlap, before the merge rule\n"
     "  --mono or|and           rule for two black-and-white sources (default or)\n"
     "Adjustments:\n"
     "  --contrast K            0..32, 16 is neutral\n"
@@ -308,6 +310,7 @@ std::optional<JoinOptions> ParseJoinOptions(const std::vector<std::string>& args
     else if (a == "--mirror1") o.mirror1 = 1;
     else if (a == "--mirror2") o.mirror2 = 1;
     else if (a == "--fade1") o.fade1 = 1;
+    else if (a == "--match-exposure") o.matchExposure = true;
     else if (a == "--fade2") o.fade2 = 1;
     else if (a == "--auto-align") o.autoAlign = true;
     else if (a == "--ignore-orientation") o.ignoreOrientation = true;

@@ -22,6 +22,7 @@ struct JoinOptions {
   int mergeRule = 0;  // 0 Average, 1 Greatest, 2 Least
   int bias = 128;
   int fade1 = 0, fade2 = 0;
+  bool matchExposure = false;
   int monoAnd = 0;
   int contrast = 16, brightness = 128, swing = 0;
   int solidGrid = 0, dottedGrid = 0;  // spacing, 0 = none

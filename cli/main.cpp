@@ -27,6 +27,7 @@
 #include "engine/auto_align.h"
 #include "engine/destdoc.h"
 #include "engine/documents.h"
+#include "engine/exposure.h"
 #include "engine/generate_target.h"
 #include "engine/tessara_doc.h"
 #include "framework/settings.h"
@@ -217,6 +218,7 @@ void SetStepSession(CDestdoc& doc, const JoinOptions& o, bool first, bool last) 
   doc.m_bCutCorners1 = first ? o.cutCorners1 : 1, doc.m_bCutCorners2 = o.cutCorners2;
   doc.m_bMirror1 = first ? o.mirror1 : 0, doc.m_bMirror2 = o.mirror2;
   doc.m_nSourceBias = o.bias;
+  doc.m_bMatchExposure = o.matchExposure ? 1 : 0;
   doc.m_nContrast = last ? o.contrast : 16;
   doc.m_nBrightness = last ? o.brightness : 128;
   doc.m_nSwingAngle = last ? o.swing : 0;
@@ -310,6 +312,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
   ui.EndLine();
+  if (o.matchExposure && !o.quiet) std::fprintf(stderr, "%s\n", ExposureGainsText(doc.m_exposureGains).c_str());
 
   if (o.zone) {
     // Corners in Target pixels, y down from the top, kept inside the Target.

@@ -52,6 +52,8 @@ void CDestdoc::ResetSession() {
   g_bMonoAnd = 0;
   g_bFadeEdge1 = g_bFadeEdge2 = 0;
   m_nSourceBias = 128;
+  m_bMatchExposure = 0;
+  m_exposureGains = ExposureGains();
   m_nViewScaleX = m_nViewScaleY = 100;
   m_bCutCorners1 = m_bCutCorners2 = 1;
   m_bZoneOnly = 0;
@@ -87,7 +89,7 @@ TargetSettings CDestdoc::CurrentTargetSettings() const {
   TargetSettings s;
   s.offsetX = m_nOffsetX;
   s.offsetY = m_nOffsetY;
-  s.merge = {g_nMergeRule, m_nSourceBias, g_bFadeEdge1 != 0, g_bFadeEdge2 != 0};
+  s.merge = {g_nMergeRule, m_nSourceBias, g_bFadeEdge1 != 0, g_bFadeEdge2 != 0, m_bMatchExposure != 0};
   s.monoAnd = g_bMonoAnd != 0;
   s.contrast = m_nContrast;
   s.brightness = m_nBrightness;

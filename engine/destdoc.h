@@ -162,6 +162,11 @@ class CDestdoc : public CDocument {
   int m_nViewScaleY = 100;
   int m_nViewScaleX = 100;
   int m_nSourceBias = 128;
+  // Whether source 2's exposure and colour are matched to source 1's before
+  // the merge (the Merge dialog's check box), and the gains the last Target
+  // used.
+  int m_bMatchExposure = 0;
+  ExposureGains m_exposureGains;
   int m_nOffsetX = 0;
   int m_nOffsetY = 0;
   int m_nScale1X = 1024;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/destdoc.h"
+#include "engine/exposure.h"
 #include "engine/merge.h"
 #include "engine/palette.h"
 #include "framework/registry.h"
@@ -220,7 +221,9 @@ void LayEightBit(const LayingJob& job, Dib& target) {
 // follow each strip.
 class TrueColourLayer {
  public:
-  TrueColourLayer(const LayingJob& job, Dib& target)
+  // `gains`, when given, are the tables source 2's channels go through
+  // before the tone curve.
+  TrueColourLayer(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains)
       : m_job(job),
         m_target(target),
         m_nWidth(job.plan.width),
@@ -233,6 +236,8 @@ class TrueColourLayer {
                                                            : MergePixel{126, 126, 126}) {
     // The tone curve as a table: the same values, looked up.
     for (int v = 0; v < 256; ++v) m_tone[v] = ToneCurve(v, job.settings.contrast, job.settings.brightness);
+    for (size_t c = 0; c < 3; ++c)
+      for (size_t v = 0; v < 256; ++v) m_tone2[c][v] = m_tone[gains ? (*gains)[c][v] : v];
   }
 
   // Lays source 1, or source 2 merging it; false when the user stopped it.
@@ -271,6 +276,8 @@ class TrueColourLayer {
   int m_nSwing;
   MergePixel m_bg, m_nudged;
   uint8_t m_tone[256];
+  // Source 2's: blue, green, red, each through its exposure gain first.
+  uint8_t m_tone2[3][256];
   // Per strip: the projection's cosine of each column (theta depends on the
   // column only).
   std::vector<double> m_cosines;
@@ -347,7 +354,9 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   const CoverageView& cover1 = m_job.cover1;
   const CoverageView& cover2 = m_job.cover2;
   const MergeOperator& op = m_job.op;
-  const uint8_t* tone = m_tone;
+  const uint8_t* toneB = s.second ? m_tone2[0] : m_tone;
+  const uint8_t* toneG = s.second ? m_tone2[1] : m_tone;
+  const uint8_t* toneR = s.second ? m_tone2[2] : m_tone;
   const MergePixel bg = m_bg, nudged = m_nudged;
   const bool second = s.second;
   const bool fades = second && !m_columnFades.empty();
@@ -375,10 +384,10 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
     MergePixel p;
     if constexpr (kRgb) {
       const uint8_t* q = in + 3 * static_cast<size_t>(x);
-      p = {tone[q[0]], tone[q[1]], tone[q[2]]};
+      p = {toneB[q[0]], toneG[q[1]], toneR[q[2]]};
     } else {
       const MergePixel c = s.reader.Color(x, r);
-      p = {tone[c.blue], tone[c.green], tone[c.red]};
+      p = {toneB[c.blue], toneG[c.green], toneR[c.red]};
     }
     uint8_t* t = out + 3 * static_cast<size_t>(x);
     if (!second) {
@@ -406,9 +415,9 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
 
 // Lays both sources, finishes the rows and draws the grid; kGenerateDone or the
 // source during which the user stopped.
-int LayTrueColour(const LayingJob& job, Dib& target) {
+int LayTrueColour(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains) {
   job.observer.Stage(WorkStage::kStoppable);
-  TrueColourLayer layer(job, target);
+  TrueColourLayer layer(job, target, gains);
   if (!layer.Lay(false)) return kGenerateStoppedInSource1;
   if (!layer.Lay(true)) return kGenerateStoppedInSource2;
   job.observer.Stage(WorkStage::kNone);
@@ -428,7 +437,7 @@ TargetPlan PlanTarget(const Dib& s1, const Dib& s2, const TargetSettings& settin
   if (b1 == 1 && b2 == 1) plan.depth = 1;
   if (b1 + b2 > 4) plan.depth = 8;
   if (b1 + b2 > 8) plan.depth = 24;
-  if (settings.merge.fade1 || settings.merge.fade2) plan.depth = 24;
+  if (settings.merge.fade1 || settings.merge.fade2 || settings.merge.matchExposure) plan.depth = 24;
 
   TargetGeometry& g = plan.geometry;
   g.w1 = s1.Width(), g.h1 = s1.Height(), g.w2 = s2.Width(), g.h2 = s2.Height();
@@ -489,7 +498,7 @@ SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const Ta
 }
 
 int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
-              Dib& canvas, WorkObserver& observer) {
+              Dib& canvas, WorkObserver& observer, ExposureGains* gains) {
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
   const LayingJob job{source1.picture,
                       source2.picture,
@@ -509,7 +518,11 @@ int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& se
     LayEightBit(job, canvas);
     return kGenerateDone;
   }
-  return LayTrueColour(job, canvas);
+  if (!settings.merge.matchExposure) return LayTrueColour(job, canvas, nullptr);
+  const ExposureGains found = EstimateExposureGains(source1, source2, plan.geometry);
+  if (gains) *gains = found;
+  const auto tables = GainTables(found);
+  return LayTrueColour(job, canvas, &tables);
 }
 
 GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
@@ -521,7 +534,7 @@ GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, 
     made.result = kGenerateNoMemory;
     return made;
   }
-  made.result = LayTarget(source1, source2, settings, made.plan, *canvas, observer);
+  made.result = LayTarget(source1, source2, settings, made.plan, *canvas, observer, &made.gains);
   if (made.result == kGenerateDone) made.target = std::move(canvas);
   return made;
 }
@@ -581,7 +594,8 @@ int CDestdoc::GenerateTarget() {
     return 0;
   }
   StatusLineObserver observer(*this, kProgressCyan);
-  const int laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer);
+  m_exposureGains = ExposureGains();
+  const int laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains);
   if (laid != kGenerateDone) {
     ClearTarget();
     // No Target was made: the window must not claim one up to date.
@@ -597,7 +611,7 @@ int CDestdoc::GenerateTarget() {
   m_targetCoverage.Clear();
   if (settings.swing == 0) m_targetCoverage = TargetCoverage(source1, source2, plan, *m_pTarget);
   Notify(DocumentEvent::kHideGenerateButton);
-  SetStatusText("");
+  SetStatusText(settings.merge.matchExposure ? ExposureGainsText(m_exposureGains) : std::string());
   UpdateAllViews();
   RedrawViewsNow();
   return 1;

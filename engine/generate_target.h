@@ -37,6 +37,15 @@ struct TargetSettings {
   GridSettings grid;
 };
 
+// Source 2's exposure matched to source 1's: its channel values are
+// multiplied by these gains. `pixels` tells how many overlap pixels they rest
+// on; found is false when those were too few (the gains then stay 1).
+struct ExposureGains {
+  double blue = 1.0, green = 1.0, red = 1.0;
+  int64_t pixels = 0;
+  bool found = false;
+};
+
 enum GenerateResult {
   kGenerateDone = 0,
   kGenerateNoMemory = 1,
@@ -66,8 +75,10 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan);
 // 24-bit Targets draws the grid. kGenerateDone, or the source during which the
 // observer asked to stop (only the 24-bit path polls); a stopped canvas holds
 // part of the work and is to be thrown away.
+// With settings.merge.matchExposure, source 2 is laid through gains matching
+// it to source 1 (engine/exposure.h), which `gains` (when given) receives.
 int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
-              Dib& canvas, WorkObserver& observer);
+              Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr);
 
 // Which pixels of a Target laid without projection came from a source (the
 // rest is background): a canvas pixel counts where a source lies and sampled
@@ -83,6 +94,8 @@ struct GeneratedTarget {
   DibPtr target;
   // The canvas, also when no Target was made.
   TargetPlan plan;
+  // The gains source 2 was laid through, with settings.merge.matchExposure.
+  ExposureGains gains;
 };
 
 // The three steps above in one: the Target for two prepared sources.

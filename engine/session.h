@@ -28,12 +28,15 @@ extern int g_nDotGridY;
 extern GridColour g_GridColour;
 
 // How the overlap is merged: the rule, the source bias (0 favours source 1, 255
-// source 2) and the fading of either source toward the edges of the overlap.
+// source 2), the fading of either source toward the edges of the overlap, and
+// whether source 2 is matched to source 1's exposure first.
 struct MergeSettings {
   int rule = kMergeAverage;
   int bias = 128;
   bool fade1 = false;
   bool fade2 = false;
+  // Source 2's exposure and colour brought to source 1's before any rule.
+  bool matchExposure = false;
 };
 
 // The grid drawn over a finished Target: solid lines every solidX columns and

@@ -217,6 +217,33 @@ class TestDialogs : public QObject {
     QCOMPARE(g_pDestDoc->m_bUpToDate, 0);
   }
 
+  // The check box sits in the line under the buttons, every specified control
+  // staying where it was; it sets the session, the Target it updates shows
+  // the gains on the status line, and the next opening starts without it.
+  void matchExposureBox() {
+    OpenPair();
+    Generate();
+    QVERIFY(Tool(cmd::kMergeSources));
+    auto* merge = As<CMergeDlg>(g_pMergeDlg);
+    const CDialogUnits& u = merge->Units();
+    auto* match = merge->ControlAs<QCheckBox>(CMergeDlg::kMatchExposure);
+    QCOMPARE(match->text(), QString("Match exposure and colour of source 2"));
+    QCOMPARE(match->geometry(), u.Map(5, 84, 150, 8));
+    QVERIFY(!match->isChecked() && match->isEnabled());
+    Click(match);
+    QCOMPARE(g_pDestDoc->m_bMatchExposure, 1);
+    QCOMPARE(g_pDestDoc->m_bUpToDate, 0);
+    Click(merge->UpdateButton());
+    QCOMPARE(g_pDestDoc->m_bUpToDate, 1);
+    QVERIFY(g_pDestDoc->m_exposureGains.found);
+    QVERIFY(g_pMainFrame->StatusLine().Pane(0)->ShownText().startsWith("Source 2 matched to source 1: red x"));
+    Click(merge->Control(1));
+    Flush();
+    QVERIFY(Tool(cmd::kMergeSources));
+    QCOMPARE(g_pDestDoc->m_bMatchExposure, 0);
+    QVERIFY(!As<CMergeDlg>(g_pMergeDlg)->ControlAs<QCheckBox>(CMergeDlg::kMatchExposure)->isChecked());
+  }
+
   void fadeBoxesAreNeverBothChecked() {
     OpenPair();
     QVERIFY(Tool(cmd::kMergeSources));

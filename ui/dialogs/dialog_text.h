@@ -17,6 +17,7 @@ inline constexpr const char* kLeast = "Least";
 inline constexpr const char* kSourceBias = "Source Bias\n1 <---------> 2";
 inline constexpr const char* kFadeEdge1 = "Fade edge source 1";
 inline constexpr const char* kFadeEdge2 = "Fade edge source 2";
+inline constexpr const char* kMatchExposure = "Match exposure and colour of source 2";
 inline constexpr const char* kOverlapOnly = "Merge applies to overlapping areas only";
 
 // Merge Monochrome.

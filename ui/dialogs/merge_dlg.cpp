@@ -26,6 +26,8 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
   m_pFade2 = AddCheck(kFade2, t::kFadeEdge2, 5, 71, 79, 10);
   AddUpdateButton(kUpdate, 95, 53, 60, 14);
   AddQuitButton(95, 70, 60, 14);
+  // In the free line under the buttons, every other control where it was.
+  m_pMatch = AddCheck(kMatchExposure, t::kMatchExposure, 5, 84, 150, 8);
   m_pLine1 = AddSourceLine(kSource1Line, 5, 92, 150, 8);
   m_pLine2 = AddSourceLine(kSource2Line, 5, 112, 150, 8);
   AddStatic(t::kOverlapOnly, 5, 125, 150, 8, Qt::AlignHCenter);
@@ -39,18 +41,20 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
 
   // Every opening starts from the plain merge, whatever was chosen before.
   if (CDestdoc* doc = Session()) {
-    const bool changed =
-        g_bFadeEdge1 != 0 || g_bFadeEdge2 != 0 || doc->m_nSourceBias != 128 || g_nMergeRule != kMergeAverage;
+    const bool changed = g_bFadeEdge1 != 0 || g_bFadeEdge2 != 0 || doc->m_nSourceBias != 128 ||
+                         g_nMergeRule != kMergeAverage || doc->m_bMatchExposure != 0;
     g_bFadeEdge1 = 0;
     g_bFadeEdge2 = 0;
     doc->m_nSourceBias = 128;
     g_nMergeRule = kMergeAverage;
+    doc->m_bMatchExposure = 0;
     if (changed) doc->MarkNeedsUpdate();
-    // An 8-bit Target comes from sources of 1 and 4 bits; fading needs a
-    // deeper one, so it is not offered.
+    // An 8-bit Target comes from sources of 1 and 4 bits; fading and matching
+    // need a deeper one, so they are not offered.
     if (doc->m_nBitDepth == 8) {
       m_pFade1->setEnabled(false);
       m_pFade2->setEnabled(false);
+      m_pMatch->setEnabled(false);
     }
   }
 
@@ -59,6 +63,7 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
   connect(m_pBias, &QSlider::valueChanged, this, &CMergeDlg::OnBiasMoved);
   connect(m_pFade1, &QCheckBox::clicked, this, [this] { OnFade(1); });
   connect(m_pFade2, &QCheckBox::clicked, this, [this] { OnFade(2); });
+  connect(m_pMatch, &QCheckBox::clicked, this, &CMergeDlg::OnMatchExposure);
   connect(UpdateButton(), &QPushButton::clicked, this, &CMergeDlg::OnUpdateTarget);
 }
 
@@ -120,6 +125,17 @@ void CMergeDlg::OnFade(int which) {
   }
   if (g_bFadeEdge1 != before1 || g_bFadeEdge2 != before2)
     if (CDestdoc* doc = Session()) doc->MarkNeedsUpdate();
+  EnableUpdate(true);
+}
+
+void CMergeDlg::OnMatchExposure() {
+  if (CDestdoc* doc = Session()) {
+    const int match = m_pMatch->isChecked() ? 1 : 0;
+    if (doc->m_bMatchExposure != match) {
+      doc->m_bMatchExposure = match;
+      doc->MarkNeedsUpdate();
+    }
+  }
   EnableUpdate(true);
 }
 

@@ -1,6 +1,7 @@
 // The two merge dialogs: "Merge Source 1 and 2" chooses the rule (Average,
 // Greatest, Least), the bias between the sources and the fading of one
-// source's edges for colour and grey sources; "Merge Monochrome" chooses
+// source's edges for colour and grey sources, and whether source 2's exposure
+// is matched to source 1's first; "Merge Monochrome" chooses
 // whether black needs one or both 1-bit sources to be black. Both write the
 // session's merge settings at once; "Update Target" builds the Target with them.
 #pragma once
@@ -19,11 +20,13 @@ class CMergeDlg : public CToolDialog {
     kBias = 1075,
     kFade1 = 1020,
     kFade2 = 1021,
+    kMatchExposure = 1024,
     kUpdate = 1016,
     kSource1Line = 1062,
     kSource2Line = 1063,
   };
-  // Opening starts over from Average, bias 128 and no fading.
+  // Opening starts over from Average, bias 128, no fading and no exposure
+  // matching.
   explicit CMergeDlg(QWidget* parent);
   void PaintSourceNames() override;
 
@@ -42,12 +45,14 @@ class CMergeDlg : public CToolDialog {
   void OnRule(int rule);
   void OnBiasMoved();
   void OnFade(int which);
+  void OnMatchExposure();
   void OnUpdateTarget();
 
   QSlider* m_pBias = nullptr;
   QRadioButton* m_pRules[3] = {};
   QCheckBox* m_pFade1 = nullptr;
   QCheckBox* m_pFade2 = nullptr;
+  QCheckBox* m_pMatch = nullptr;
   CSourceLine* m_pLine1 = nullptr;
   CSourceLine* m_pLine2 = nullptr;
 };

@@ -477,15 +477,11 @@ void CxImage::Flip() {
   }
 }
 
-void CxImage::Mirror() {
-  if (!IsValid()) return;
-  const int w = GetWidth(), bpp = GetBpp();
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return;
-  // Packed rows are mirrored a byte at a time: the row's bytes in reverse
-  // order, each with its pixels reversed, is the mirrored row moved by the
-  // unused bits at its end, which are then shifted out. Those pad bits stay
-  // as they were.
-  static const std::array<uint8_t, 256> kReversed = [] {
+namespace {
+
+// Each byte with its bits in reverse order.
+const std::array<uint8_t, 256>& ReversedBits() {
+  static const std::array<uint8_t, 256> table = [] {
     std::array<uint8_t, 256> t{};
     for (int v = 0; v < 256; ++v) {
       int r = 0;
@@ -494,6 +490,31 @@ void CxImage::Mirror() {
     }
     return t;
   }();
+  return table;
+}
+
+// Turns an 8 x 8 block of bits about its diagonal: byte k of `rows` (k = 0 in
+// the top byte) is row k, its top bit column 0; afterwards byte j is column j.
+uint64_t TransposeBits(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+  x = x ^ t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+  x = x ^ t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+  return x ^ t ^ (t << 28);
+}
+
+}  // namespace
+
+void CxImage::Mirror() {
+  if (!IsValid()) return;
+  const int w = GetWidth(), bpp = GetBpp();
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) return;
+  // Packed rows are mirrored a byte at a time: the row's bytes in reverse
+  // order, each with its pixels reversed, is the mirrored row moved by the
+  // unused bits at its end, which are then shifted out. Those pad bits stay
+  // as they were.
+  const std::array<uint8_t, 256>& kReversed = ReversedBits();
   const size_t used = bpp < 8 ? static_cast<size_t>((int64_t{w} * bpp + 7) / 8) : 0;
   const int pad = bpp < 8 ? static_cast<int>(used * 8 - static_cast<size_t>(w) * bpp) : 0;
   std::vector<uint8_t> reversed(used + 1);
@@ -561,38 +582,65 @@ bool CxImage::Orient(int orientation) {
     const int sy = fromBottom ? h - 1 - x : x;
     return base + static_cast<size_t>(h - 1 - sy) * stride;
   };
-  ParallelRanges(0, H, 32, [&](int first, int end) {
-    for (int y = first; y < end; ++y) {
-      // Upright row y (from the top) is stored column sx.
-      const int sx = fromRight ? w - 1 - y : y;
-      uint8_t* dst = turned.GetBits(H - 1 - y);
-      if (bpp == 24) {
-        for (int x = 0; x < W; ++x) std::memcpy(dst + 3 * static_cast<size_t>(x), from(x) + 3 * static_cast<size_t>(sx), 3);
-      } else if (bpp == 8) {
-        for (int x = 0; x < W; ++x) dst[x] = from(x)[sx];
-      } else if (bpp == 4) {
-        // Two pixels a byte, the left one in the high half.
-        const size_t at = static_cast<size_t>(sx) >> 1;
-        const int shift = (sx & 1) ? 0 : 4;
-        for (int x = 0; x < W; x += 2) {
-          uint8_t v = static_cast<uint8_t>(((from(x)[at] >> shift) & 0x0F) << 4);
-          if (x + 1 < W) v |= (from(x + 1)[at] >> shift) & 0x0F;
-          dst[x >> 1] = v;
-        }
-      } else {
-        // Eight pixels a byte, the leftmost in the top bit; the bits after the
-        // last pixel stay 0.
-        const size_t at = static_cast<size_t>(sx) >> 3;
-        const int shift = 7 - (sx & 7);
+  if (bpp == 1) {
+    // Eight upright rows at a time, so that each source byte is read once:
+    // for each stored row, the byte of the eight stored columns the rows come
+    // from (in the rows' order), and eight such bytes turned as one 8 x 8
+    // block into a byte of each row. The bits after the last pixel stay 0.
+    const std::array<uint8_t, 256>& reversed = ReversedBits();
+    ParallelRanges(0, (H + 7) / 8, 4, [&](int firstBlock, int endBlock) {
+      for (int block = firstBlock; block < endBlock; ++block) {
+        const int y0 = 8 * block, rows = std::min(8, H - y0);
+        // The eight stored columns, leftmost first: y0 .. y0 + 7, or from
+        // the right w - 8 - y0 .. w - 1 - y0 (then in reverse row order).
+        const int c0 = fromRight ? w - 8 - y0 : y0;
+        const auto columns = [&](const uint8_t* row) -> uint8_t {
+          unsigned v;
+          if (c0 >= 0 && (c0 & 7) == 0) {
+            v = row[c0 >> 3];
+          } else {
+            // Columns before the first (only in a last, short block) read as 0.
+            const int at = c0 >> 3, bit = c0 & 7;  // c0 >= -7 here
+            const unsigned hi = at >= 0 ? row[at] : 0u, lo = row[at + 1];
+            v = ((hi << 8 | lo) >> (8 - bit)) & 0xFFu;
+          }
+          return fromRight ? reversed[v] : static_cast<uint8_t>(v);
+        };
+        uint8_t* dst[8];
+        for (int j = 0; j < rows; ++j) dst[j] = turned.GetBits(H - 1 - (y0 + j));
         for (int x0 = 0; x0 < W; x0 += 8) {
           const int n = std::min(8, W - x0);
-          uint8_t v = 0;
-          for (int k = 0; k < n; ++k) v |= static_cast<uint8_t>(((from(x0 + k)[at] >> shift) & 1) << (7 - k));
-          dst[x0 >> 3] = v;
+          uint64_t m = 0;
+          for (int k = 0; k < n; ++k) m |= static_cast<uint64_t>(columns(from(x0 + k))) << (8 * (7 - k));
+          m = TransposeBits(m);
+          for (int j = 0; j < rows; ++j) dst[j][x0 >> 3] = static_cast<uint8_t>(m >> (8 * (7 - j)));
         }
       }
-    }
-  });
+    });
+  } else {
+    ParallelRanges(0, H, 32, [&](int first, int end) {
+      for (int y = first; y < end; ++y) {
+        // Upright row y (from the top) is stored column sx.
+        const int sx = fromRight ? w - 1 - y : y;
+        uint8_t* dst = turned.GetBits(H - 1 - y);
+        if (bpp == 24) {
+          for (int x = 0; x < W; ++x)
+            std::memcpy(dst + 3 * static_cast<size_t>(x), from(x) + 3 * static_cast<size_t>(sx), 3);
+        } else if (bpp == 8) {
+          for (int x = 0; x < W; ++x) dst[x] = from(x)[sx];
+        } else {
+          // Two pixels a byte, the left one in the high half.
+          const size_t at = static_cast<size_t>(sx) >> 1;
+          const int shift = (sx & 1) ? 0 : 4;
+          for (int x = 0; x < W; x += 2) {
+            uint8_t v = static_cast<uint8_t>(((from(x)[at] >> shift) & 0x0F) << 4);
+            if (x + 1 < W) v |= (from(x + 1)[at] >> shift) & 0x0F;
+            dst[x >> 1] = v;
+          }
+        }
+      }
+    });
+  }
   std::swap(m_pDib, turned.m_pDib);
   std::swap(m_nDibSize, turned.m_nDibSize);
   std::swap(m_block, turned.m_block);

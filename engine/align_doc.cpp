@@ -129,8 +129,14 @@ void CAlignDoc::RebuildPreview(int failCode) {
   m_nPredictedHeight = ClampToInt(H);
   const int64_t k = (W < 500 || H < 500) ? 1 : 2;
   if (m_nClientHeight < 1) {
-    ShowMessage(align_text::kHeightTooSmall);
+    // Said once per time the window loses its height: a resize rebuilds at
+    // every step, and the message box itself makes the window lay out again.
+    const bool warn = !m_bHeightWarned;
+    m_bHeightWarned = true;
     m_nClientHeight = 1;
+    if (warn) ShowMessage(align_text::kHeightTooSmall);
+  } else {
+    m_bHeightWarned = false;
   }
   if (m_nClientWidth < 1) m_nClientWidth = 1;
   int64_t reduction = (k + 1) * H / (k * m_nClientHeight);

@@ -60,6 +60,9 @@ class CAlignDoc : public CDocument {
   int m_nPreviewTop = 0;
   int m_nClientWidth = 1;
   int m_nClientHeight = 1;
+  // The window was too low for the preview and the user has been told; not
+  // again until it has had a height again (a resize sends many rebuilds).
+  bool m_bHeightWarned = false;
 };
 
 }  // namespace tessara

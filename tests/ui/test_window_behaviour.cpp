@@ -67,6 +67,42 @@ class TestWindowBehaviour : public QObject {
     m_p.reset();
   }
 
+  void cascadeLeavesEveryWindowAUsableSize() {
+    OpenPair();
+    g_pMainFrame->resize(1000, 800);
+    m_p->Idle();
+    QVERIFY(m_p->Command(cmd::kWindowCascade));
+    m_p->Idle();
+    const QSize area = g_pMainFrame->MdiArea()->viewport()->size();
+    const QList<QMdiSubWindow*> windows = g_pMainFrame->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+    QCOMPARE(windows.size(), 4);
+    for (QMdiSubWindow* w : windows) {
+      QVERIFY2(w->width() >= area.width() * 2 / 3 && w->height() >= area.height() * 2 / 3,
+               qPrintable(w->windowTitle() + QString(" %1 x %2").arg(w->width()).arg(w->height())));
+      QVERIFY(!w->isShaded() && !w->isMinimized());
+    }
+    // The active window stays active, on top; each lies further down.
+    QCOMPARE(windows.last(), static_cast<QMdiSubWindow*>(g_pAlignFrame));
+    for (int i = 1; i < windows.size(); ++i) QVERIFY(windows[i]->y() > windows[i - 1]->y());
+    QVERIFY(g_pAlignView->height() > 200);
+    QCOMPARE(g_pAlignDoc->m_bAlignValid, 1);
+    QVERIFY(m_p->m_boxes.isEmpty());
+  }
+
+  void cascadeGeometry() {
+    const QList<QRect> r = CascadeRects(QSize(900, 600), 4, 30);
+    QCOMPARE(r.size(), 4);
+    QCOMPARE(r[0], QRect(0, 0, 810, 510));
+    QCOMPARE(r[3], QRect(90, 90, 810, 510));
+    // Many windows in a small area: two thirds each, stepping round again.
+    const QList<QRect> many = CascadeRects(QSize(600, 480), 12, 30);
+    for (const QRect& q : many) {
+      QCOMPARE(q.size(), QSize(400, 320));
+      QVERIFY(QRect(0, 0, 600, 480).contains(q));
+    }
+    QCOMPARE(CascadeRects(QSize(200, 100), 2, 30)[1].size(), QSize(200, 100));
+  }
+
   void stopKeyWhoseReleaseWentAstrayAsksNothing() {
     // Escape went down (closing a menu, say) and its release never reached
     // the program: the keyboard says it is up, so long work is not stopped.

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QUndoStack>
 
 #include "engine/align_doc.h"
@@ -383,7 +384,7 @@ bool CMainFrame::OnUpdateCommand(int id, bool& enabled) {
 
 void CMainFrame::OnCommand(int id) {
   switch (id) {
-    case cmd::kWindowCascade: m_pMdiArea->cascadeSubWindows(); break;
+    case cmd::kWindowCascade: CascadeChildren(); break;
     case cmd::kWindowTile: m_pMdiArea->tileSubWindows(); break;
     case cmd::kHelpFinder: OpenHelp(QString()); break;
     case cmd::kHelp: {
@@ -430,6 +431,41 @@ void CMainFrame::dropEvent(QDropEvent* event) {
   QTimer::singleShot(0, this, [files] {
     if (g_pApp && !CLongWork::Running()) g_pApp->OpenSourceFiles(files);
   });
+}
+
+QList<QRect> CascadeRects(QSize area, int count, int step) {
+  QList<QRect> rects;
+  if (count <= 0) return rects;
+  const int aw = qMax(1, area.width()), ah = qMax(1, area.height());
+  const int minW = qMin(aw, qMax(320, aw * 2 / 3)), minH = qMin(ah, qMax(240, ah * 2 / 3));
+  const int w = qMax(minW, aw - step * (count - 1)), h = qMax(minH, ah - step * (count - 1));
+  for (int i = 0; i < count; ++i) {
+    // Steps that would push a window out of the area start again at the top.
+    const int room = qMax(1, qMin(aw - w, ah - h) / qMax(1, step) + 1);
+    const int k = i % room;
+    rects << QRect(k * step, k * step, w, h);
+  }
+  return rects;
+}
+
+void CMainFrame::CascadeChildren() {
+  QMdiSubWindow* active = m_pMdiArea->activeSubWindow() ? m_pMdiArea->activeSubWindow() : m_pMdiArea->currentSubWindow();
+  QList<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* w : m_pMdiArea->subWindowList(QMdiArea::StackingOrder))
+    if (w->isVisible() || w->isMinimized()) windows << w;
+  // The active window goes last, on top.
+  if (windows.removeOne(active)) windows << active;
+  if (windows.isEmpty()) return;
+  const int step = qMax(20, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.first()) + 4);
+  const QList<QRect> rects = CascadeRects(m_pMdiArea->viewport()->size(), int(windows.size()), step);
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* w = windows[i];
+    if (w->isMinimized() || w->isMaximized() || w->isShaded()) w->showNormal();
+    w->setGeometry(rects[i]);
+    w->raise();
+  }
+  if (active) m_pMdiArea->setActiveSubWindow(active);
+  SyncActiveView();
 }
 
 void CMainFrame::CloseSourceWindows() {

@@ -29,6 +29,13 @@ class CMdiChild;
 // "Tessara - [title]" while the child is maximized; "Tessara" alone without one.
 QString FrameTitle(const QString& childTitle, bool maximized);
 
+// Window > Cascade: the places of `count` windows in an area of `area`, each a
+// `step` further right and down than the one before, the last (the active one)
+// on top. Every window keeps a usable size: as large as the area allows with
+// all the steps, never smaller than two thirds of the area (or the area itself
+// when that is smaller than 320 x 240).
+QList<QRect> CascadeRects(QSize area, int count, int step);
+
 class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   Q_OBJECT
  public:
@@ -106,6 +113,9 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   // Tells the views when the current child window changed.
   void SyncActiveView();
   void CloseSourceWindows();
+  // Window > Cascade with the sizes of CascadeRects (the MDI area's own
+  // cascade shrinks each window to its contents' size hint).
+  void CascadeChildren();
 
   QMdiArea* m_pMdiArea = nullptr;
   std::unique_ptr<CStatusLine> m_pStatusLine;

@@ -37,6 +37,12 @@ QString ScalingLine(int scale1X, int scale1Y, int scale2X, int scale2Y) {
          QStringLiteral("    Finished ? then click here ->");
 }
 
+std::string HoverText(int source, int zone) {
+  if (zone == kZoneNone) return {};
+  return std::string(source == 1 ? alignview_text::kHoverSource1 : alignview_text::kHoverSource2) +
+         StatusWordForZone(zone);
+}
+
 Qt::CursorShape CursorForPointer(AlignPointer pointer) {
   switch (pointer) {
     case AlignPointer::kSizeNS: return Qt::SizeVerCursor;
@@ -84,6 +90,8 @@ CAlignview::CAlignview(CAlignDoc* doc, QWidget* parent) : QWidget(parent), m_pDo
   m_nListener = m_pDoc->AddListener([this](DocumentEvent e) {
     if (e == DocumentEvent::kUpdateViews) {
       m_image.Invalidate();
+      // A source came or went: the button names the one it loads.
+      if (m_pLoadButton) m_pLoadButton->SetWords(LoadButtonWords());
       // A rebuilt preview (a new pair, a new layout) moves the sources: the
       // frame shown follows at once, not at the next mouse move. A drag in
       // progress sets its own frame.
@@ -114,12 +122,17 @@ void CAlignview::OnActivateView(bool activate) { g_bAlignActive = activate ? 1 :
 
 void CAlignview::EnsureLoadButton() {
   if (m_pLoadButton) return;
-  m_pLoadButton = new CBitmapButton(cmd::kLoadSource, alignview_text::kLoadSource1, QColor(150, 180, 230), this);
+  m_pLoadButton = new CBitmapButton(cmd::kLoadSource, LoadButtonWords(), QColor(150, 180, 230), this);
   m_pLoadButton->setObjectName(QStringLiteral("loadButton"));
   m_pLoadButton->setGeometry(100, 90, CBitmapButton::kWidth, CBitmapButton::kHeight);
   m_pLoadButton->show();
   // The button sends its command to this view, whichever window is active.
   connect(m_pLoadButton, &QAbstractButton::clicked, this, [this] { OnCommand(cmd::kLoadSource); });
+}
+
+QString CAlignview::LoadButtonWords() {
+  // The button opens the next source: the second once the first is there.
+  return QString::fromUtf8(g_nSourcesLoaded >= 1 ? alignview_text::kLoadSource2 : alignview_text::kLoadSource1);
 }
 
 void CAlignview::DeleteLoadButton() {
@@ -344,6 +357,9 @@ void CAlignview::StartDrag(const QPoint& p, int source) {
   SyncFrame(source);
   repaint();
   HitTest(p.x(), p.y());
+  // The handle now dragged, of the source now dragged: the hover text before
+  // the press may have been about the other source.
+  if (g_pDestDoc) g_pDestDoc->SetStageText(HoverText(source, m_nHitZone));
   const CTessaraDoc* doc = g_pSourceDocs[source - 1];
   m_pDoc->SetTitle(std::string(source == 1 ? alignview_text::kDragTitle1 : alignview_text::kDragTitle2) +
                    (doc ? doc->GetTitle() : std::string()));
@@ -368,16 +384,10 @@ void CAlignview::mouseMoveEvent(QMouseEvent* event) {
   }
   SyncFrame(m_nActiveSource);
   const int zone = HitTest(p.x(), p.y());
-  std::string text = m_nActiveSource == 1 ? alignview_text::kHoverSource1 : alignview_text::kHoverSource2;
-  if (zone == kZoneNone) {
-    // Outside the frame the window's own pointer comes back.
-    unsetCursor();
-    text.clear();
-  } else {
-    setCursor(CursorForPointer(PointerForZone(zone)));
-    text += StatusWordForZone(zone);
-  }
-  if (g_pDestDoc) g_pDestDoc->SetStageText(text);
+  // Outside the frame the window's own pointer comes back.
+  if (zone == kZoneNone) unsetCursor();
+  else setCursor(CursorForPointer(PointerForZone(zone)));
+  if (g_pDestDoc) g_pDestDoc->SetStageText(HoverText(m_nActiveSource, zone));
   event->accept();
 }
 
@@ -487,10 +497,10 @@ void CAlignview::RunAlignCommand(int id) {
 
 void CAlignview::RunAutoAlign() {
   if (g_nSourcesLoaded != 2 || !g_pDestDoc) return;
-  // One undo step, when something was found and applied.
-  CAlignStep step(QStringLiteral("Align Automatically"));
   AutoAlignResult found;
   {
+    // One undo step, when something was found and applied.
+    CAlignStep step(QStringLiteral("Align Automatically"));
     CLongWork work;
     found = FindAutoAlignment(*g_pDestDoc);
     // Found settings reach the session here and nowhere else.
@@ -498,7 +508,7 @@ void CAlignview::RunAutoAlign() {
   }
   if (found.status == kAutoAlignFound) {
     ResyncShownFrame();
-    UserInterface().SetPaneText(kPaneMessage, DescribeAlignment(found));
+    ShowAlignmentNote(QString::fromStdString(DescribeAlignment(found)));
   } else if (found.status == kAutoAlignNoMemory) {
     ShowMessage(found.message);
   } else if (found.status != kAutoAlignStopped) {

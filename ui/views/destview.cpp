@@ -262,6 +262,21 @@ bool CDestview::OnUpdateCommand(int id, bool& enabled) {
   }
 }
 
+int SnapOfCommand(int id) {
+  switch (id) {
+    case cmd::kSnap1: return 1;
+    case cmd::kSnap5: return 5;
+    case cmd::kSnap10: return 10;
+    case cmd::kSnap16: return 16;
+    default: return 0;
+  }
+}
+
+bool CDestview::IsCommandChecked(int id) {
+  const int snap = SnapOfCommand(id);
+  return snap != 0 && snap == m_nSnap;
+}
+
 void CDestview::OnCommand(int id) {
   switch (id) {
     case cmd::kSnap1: m_nSnap = 1; break;

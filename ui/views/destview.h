@@ -33,6 +33,8 @@ inline constexpr const char* kGenerate = "Generate the Target";
 // The guidance screen's colour, and the height of its darkening bands.
 inline constexpr int kGuideRed = 224, kGuideGreen = 240, kGuideBlue = 240;
 int GuideBandHeight(int clientHeight);
+// The snap step a Snap command sets (1, 5, 10, 16); 0 for any other command.
+int SnapOfCommand(int id);
 
 class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   Q_OBJECT
@@ -65,6 +67,8 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+  // The snap in force has its check mark.
+  bool IsCommandChecked(int id) override;
 
   // One auto-scroll tick (the 50-millisecond timer calls it).
   void OnAutoScrollTimer();

@@ -553,11 +553,14 @@ int CDestdoc::GenerateTarget() {
     MarkNeedsUpdate();
     ShowProgress(kProgressGrey, 100);
     SetStatusText("");
+    // The stage that was stopped is no longer running.
+    SetStageText("");
     UpdateAllViews();
     if (laid == kGenerateStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
     return 0;
   }
   Notify(DocumentEvent::kHideGenerateButton);
+  m_bTargetSaved = 0;
   SetStatusText("");
   UpdateAllViews();
   RedrawViewsNow();

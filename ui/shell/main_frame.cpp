@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -34,6 +35,7 @@
 #include "ui/shell/tessara_app.h"
 #include "ui/views/align_view.h"
 #include "ui/views/destview.h"
+#include "ui/views/target_commands.h"
 #include "ui/views/tessara_view.h"
 
 namespace tessara {
@@ -368,7 +370,19 @@ void CMainFrame::ChildGoing(QMdiSubWindow* child) {
   ChildStateChanged();
 }
 
+bool CMainFrame::IsCommandChecked(int id) {
+  // The snap in force shows in the menu from any window, greyed where the
+  // commands do not work.
+  const int snap = SnapOfCommand(id);
+  return snap != 0 && g_pTargetView && g_pTargetView->m_nSnap == snap;
+}
+
 bool CMainFrame::OnUpdateCommand(int id, bool& enabled) {
+  if (SnapOfCommand(id) != 0) {
+    // Reached only when the Target Window is not the active one.
+    enabled = false;
+    return true;
+  }
   switch (id) {
     case cmd::kWindowCascade:
     case cmd::kWindowTile:
@@ -474,9 +488,25 @@ void CMainFrame::CloseSourceWindows() {
   }
 }
 
+bool CMainFrame::AskToSaveTarget() {
+  // A Target built and never saved is work that closing would lose.
+  if (!g_pDestDoc || !g_pDestDoc->m_pTarget || g_pDestDoc->m_bTargetSaved) return true;
+  const int answer = ShowMessageBox(QString::fromUtf8(main_frame_text::kSaveBeforeClosing),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
+  if (answer == QMessageBox::No) return true;
+  if (answer != QMessageBox::Yes) return false;
+  SaveTargetAs(*g_pDestDoc);
+  // A save cancelled or failed keeps the program open with the Target.
+  return g_pDestDoc && g_pDestDoc->m_bTargetSaved;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Work in progress still uses the documents that closing would destroy.
   if (CLongWork::Running()) {
+    event->ignore();
+    return;
+  }
+  if (!m_bClosing && !AskToSaveTarget()) {
     event->ignore();
     return;
   }

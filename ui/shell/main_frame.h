@@ -25,6 +25,10 @@ namespace tessara {
 
 class CMdiChild;
 
+namespace main_frame_text {
+inline constexpr const char* kSaveBeforeClosing = "Save the Target before closing?";
+}  // namespace main_frame_text
+
 // The frame's title for a child window's title: "Tessara - title", or
 // "Tessara - [title]" while the child is maximized; "Tessara" alone without one.
 QString FrameTitle(const QString& childTitle, bool maximized);
@@ -88,6 +92,7 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+  bool IsCommandChecked(int id) override;
 
   // Set when the main frame starts to close; only then may the Target and
   // Align windows close.
@@ -113,6 +118,9 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   // Tells the views when the current child window changed.
   void SyncActiveView();
   void CloseSourceWindows();
+  // Closing with a Target never saved: Yes saves it first (true once saved),
+  // No closes without, Cancel keeps the program open. True to go on closing.
+  bool AskToSaveTarget();
   // Window > Cascade with the sizes of CascadeRects (the MDI area's own
   // cascade shrinks each window to its contents' size hint).
   void CascadeChildren();

@@ -30,6 +30,7 @@
 #include "ui/views/align_view.h"
 #include "ui/views/destview.h"
 #include "ui/views/tessara_view.h"
+#include "ui/views/view_zoom.h"
 #include "ui/dialogs/dialog_controls.h"
 #include "ui/dialogs/fine_adjust_dlg.h"
 #include "ui_test_support.h"
@@ -268,6 +269,116 @@ class TestWindowBehaviour : public QObject {
     QVERIFY(m_p->Command(cmd::kDeleteSource2));
     QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
     QVERIFY(!AlignUndoStack()->canUndo());
+  }
+
+  void zoomArithmetic() {
+    const ZoomRatio half{1, 2}, third{1, 3}, twice{2, 1};
+    // A shown pixel maps to the picture pixel under it, left of 0 too.
+    QCOMPARE(ViewToPicture(5, half), 10);
+    QCOMPARE(ViewToPicture(7, twice), 3);
+    QCOMPARE(ViewToPicture(-1, twice), -1);
+    QCOMPARE(ViewToPicture(3, third), 9);
+    QCOMPARE(PictureToView(9, third), 3);
+    QCOMPARE(PictureToView(3, twice), 6);
+    QCOMPARE(PictureToView(10, third), 4);
+    for (int p = 0; p < 50; ++p) QCOMPARE(ViewToPicture(PictureToView(p, twice), twice), p);
+    QCOMPARE(ShownLength(9000, ZoomRatio{1, 12}), 750);
+    // A 9000 x 4150 Target fits an 800 x 600 window whole.
+    const ZoomRatio fit = FitRatio(9000, 4150, 800, 600);
+    QVERIFY(ShownLength(9000, fit) <= 800 && ShownLength(4150, fit) <= 600);
+    QVERIFY(ShownLength(9000, fit) >= 790);
+    QCOMPARE(FitRatio(300, 200, 800, 600), ZoomRatio{});
+    QCOMPARE(ZoomIn(ZoomRatio{}), (ZoomRatio{3, 2}));
+    QCOMPARE(ZoomOut(ZoomRatio{}), (ZoomRatio{2, 3}));
+    QCOMPARE(ZoomIn(fit), (ZoomRatio{1, 8}));
+    QCOMPARE(ZoomOut(ZoomRatio{1, 16}), (ZoomRatio{1, 16}));
+    QCOMPARE(ScrollToKeep(100, 40, twice), 160);
+    // The Align Window: finer reductions down to 1, back out to the fit.
+    QCOMPARE(AlignZoomIn(6), 4);
+    QCOMPARE(AlignZoomIn(2), 1);
+    QCOMPARE(AlignZoomIn(1), 1);
+    QCOMPARE(AlignZoomOut(4, 12), 6);
+    QCOMPARE(AlignZoomOut(8, 12), 0);
+    // The canvas column under the mouse (x = 300) stays there: (300 - 100) x 6
+    // = column 1200, which at reduction 2 lies 600 right of the new edge.
+    QCOMPARE(AlignEdgeToKeep(100, 300, 6, 2), -300);
+  }
+
+  void targetZoomKeepsZoneInPicturePixels() {
+    OpenPair();
+    g_pMainFrame->RaiseTargetWindow();
+    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+    QVERIFY(g_pDestDoc->m_pTarget);
+    const int W = g_pDestDoc->m_nTargetWidth, H = g_pDestDoc->m_nTargetHeight;
+    QVERIFY(m_p->Command(cmd::kZoomOut));
+    QCOMPARE(g_pTargetView->Zoom(), (ZoomRatio{2, 3}));
+    QVERIFY(m_p->Command(cmd::kZoomOut));
+    QCOMPARE(g_pTargetView->Zoom(), (ZoomRatio{1, 2}));
+    QCOMPARE(g_pTargetView->TotalSize(), QSize((W + 1) / 2, (H + 1) / 2));
+    QCOMPARE(PaneText(0), QString("Zoom 50 %"));
+    // A Zone dragged on the half-size picture: its corners in picture pixels.
+    QWidget* vp = g_pTargetView->viewport();
+    Mouse(vp, QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton, Qt::LeftButton);
+    Mouse(vp, QEvent::MouseMove, QPoint(150, 130), Qt::NoButton, Qt::LeftButton);
+    m_p->Idle();
+    QCOMPARE(PaneText(1), QString("Zone width = 260  Zone height = 220"));
+    Mouse(vp, QEvent::MouseButtonRelease, QPoint(150, 130), Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(g_pTargetView->m_ptZoneAnchor.x, 40);
+    QCOMPARE(g_pTargetView->m_ptZoneCorner.x, 300);
+    QCOMPARE(g_pTargetView->m_ptZoneCorner.y, 260);
+    QCOMPARE(g_pDestDoc->m_bZoneOnly, 1);
+    // Hovering names the picture pixel, y from the bottom.
+    Mouse(vp, QEvent::MouseMove, QPoint(50, 10), Qt::NoButton, Qt::NoButton);
+    QCOMPARE(PaneText(2), QString("x = 100 y = %1").arg(H - 20));
+    // Ctrl and the wheel zoom in about the pixel under the pointer.
+    g_pTargetView->SetZoom(ZoomRatio{2, 1});
+    const QPoint at(100, 80);
+    const ZonePoint before = g_pTargetView->PicturePoint(at);
+    QWheelEvent wheel(at, vp->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(vp, &wheel);
+    QCOMPARE(g_pTargetView->Zoom(), (ZoomRatio{3, 1}));
+    const ZonePoint after = g_pTargetView->PicturePoint(at);
+    QVERIFY(std::abs(after.x - before.x) <= 1 && std::abs(after.y - before.y) <= 1);
+    // Fit in window: the whole Target in sight; Actual size: 1:1 again.
+    QVERIFY(m_p->Command(cmd::kZoomFit));
+    QVERIFY(g_pTargetView->TotalSize().width() <= g_pTargetView->width());
+    QVERIFY(g_pTargetView->TotalSize().height() <= g_pTargetView->height());
+    QVERIFY(m_p->Command(cmd::kZoomActual));
+    QCOMPARE(g_pTargetView->TotalSize(), QSize(W, H));
+  }
+
+  void alignZoomAndArrowKeysMoveByExactPixels() {
+    OpenPair();
+    QVERIFY(g_pAlignDoc->m_nReduction >= 1);
+    QVERIFY(m_p->Command(cmd::kZoomActual) || g_pAlignDoc->m_nReduction == 1);
+    QCOMPARE(g_pAlignDoc->m_nReduction, 1);
+    // At the actual size a drag of 7 view pixels moves source 2 by 7 pixels.
+    g_pAlignView->SyncFrame(2);
+    const QPoint inside = QRect(g_pAlignView->m_nFrameX, g_pAlignView->m_nFrameY, g_pAlignView->m_nFrameWidth,
+                                g_pAlignView->m_nFrameHeight).center();
+    Mouse(g_pAlignView, QEvent::MouseButtonPress, inside, Qt::RightButton, Qt::RightButton);
+    Mouse(g_pAlignView, QEvent::MouseMove, inside + QPoint(7, 0), Qt::NoButton, Qt::RightButton);
+    Mouse(g_pAlignView, QEvent::MouseButtonRelease, inside + QPoint(7, 0), Qt::RightButton, Qt::NoButton);
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 7);
+    // The arrow keys: one pixel, ten with Shift, each its own step.
+    g_pAlignView->setFocus();
+    QTest::keyClick(g_pAlignView, Qt::Key_Right);
+    QTest::keyClick(g_pAlignView, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(g_pAlignView, Qt::Key_Left, Qt::ShiftModifier);
+    QCOMPARE(g_pDestDoc->m_nOffsetX, -2);
+    QCOMPARE(g_pDestDoc->m_nOffsetY, 10);
+    QCOMPARE(g_pDestDoc->m_bUpToDate, 0);
+    QCOMPARE(AlignUndoStack()->undoText(), QString("Move source 2"));
+    AlignUndoStack()->undo();
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 8);
+    AlignUndoStack()->undo();
+    QCOMPARE(g_pDestDoc->m_nOffsetY, 0);
+    AlignUndoStack()->undo();
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 7);
+    // Fit in window goes back to the layout that fits.
+    QVERIFY(m_p->Command(cmd::kZoomFit) || g_pAlignDoc->m_nZoomReduction == 0);
+    QCOMPARE(g_pAlignDoc->m_nZoomReduction, 0);
   }
 
   void stopKeyWhoseReleaseWentAstrayAsksNothing() {

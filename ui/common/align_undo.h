@@ -24,6 +24,7 @@ namespace undo_text {
 inline constexpr const char* kDrag = "Drag in the Align Window";
 inline constexpr const char* kRotate = "Rotate";
 inline constexpr const char* kFineAdjustment = "Fine Adjustment";
+inline constexpr const char* kArrowKey = "Move source 2";
 inline constexpr const char* kUndoPrompt = "Undo the last change of the alignment";
 inline constexpr const char* kRedoPrompt = "Redo the change of the alignment undone last";
 }  // namespace undo_text

@@ -4,7 +4,9 @@
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QWheelEvent>
 
 #include "engine/align_doc.h"
 #include "engine/auto_align.h"
@@ -18,6 +20,7 @@
 #include "ui/common/ui_registry.h"
 #include "ui/dialogs/rotate_dlg.h"
 #include "ui/views/tessara_view.h"
+#include "ui/views/view_zoom.h"
 
 namespace tessara {
 
@@ -84,6 +87,8 @@ CAlignview::CAlignview(CAlignDoc* doc, QWidget* parent) : QWidget(parent), m_pDo
   setAutoFillBackground(false);
   // Hovering tells which handle is under the pointer.
   setMouseTracking(true);
+  // The arrow keys move source 2.
+  setFocusPolicy(Qt::StrongFocus);
   m_pendingResize.setSingleShot(true);
   m_pendingResize.setInterval(100);
   connect(&m_pendingResize, &QTimer::timeout, this, &CAlignview::FinishPendingResize);
@@ -428,6 +433,101 @@ void CAlignview::ApplyDraggedFrame() {
   m_pDoc->UpdateAllViews();
 }
 
+// Zoom and keys ---------------------------------------------------------------
+
+void CAlignview::SetZoomReduction(int reduction, std::optional<QPoint> anchor) {
+  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) return;
+  const QPoint at = anchor ? *anchor : rect().center();
+  const int from = m_pDoc->m_nReduction;
+  const int to = reduction <= 0 || reduction >= m_pDoc->m_nFitReduction ? m_pDoc->m_nFitReduction : reduction;
+  if (to == from && reduction != 0) return;
+  if (reduction <= 0 || to == m_pDoc->m_nFitReduction) {
+    m_pDoc->m_nZoomReduction = 0;
+    m_pDoc->m_nPanX = m_pDoc->m_nPanY = 0;
+  } else {
+    // Where the preview's corner goes for the point under `at` to stay, as an
+    // offset from the centred place.
+    const int64_t W = m_pDoc->m_nPredictedWidth, H = m_pDoc->m_nPredictedHeight;
+    const int left = AlignEdgeToKeep(m_pDoc->m_nPreviewLeft, at.x(), from, to);
+    const int top = AlignEdgeToKeep(m_pDoc->m_nPreviewTop, at.y(), from, to);
+    m_pDoc->m_nZoomReduction = to;
+    m_pDoc->m_nPanX = left - static_cast<int>((m_pDoc->m_nClientWidth - W / to) / 2);
+    m_pDoc->m_nPanY = top - static_cast<int>((m_pDoc->m_nClientHeight - H / to) / 3);
+  }
+  {
+    CLongWork work;
+    m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
+  }
+  ResyncShownFrame();
+  repaint();
+  if (g_pDestDoc) {
+    const int r = m_pDoc->m_nReduction;
+    g_pDestDoc->SetStatusText(r == 1 ? std::string("Zoom 100 %")
+                                     : "Zoom 1/" + std::to_string(r) + (m_pDoc->m_nZoomReduction == 0 ? " (fit)" : ""));
+  }
+}
+
+void CAlignview::Pan(int dx, int dy) {
+  if (m_pDoc->m_nZoomReduction == 0 || !m_pDoc->m_pPreview) return;
+  // Half the window's width (height) of the preview always stays in sight.
+  const int cw = width(), ch = height();
+  const int left = qBound(cw / 2 - m_pDoc->m_nPreviewWidth, m_pDoc->m_nPreviewLeft + dx, cw / 2);
+  const int top = qBound(ch / 2 - m_pDoc->m_nPreviewHeight, m_pDoc->m_nPreviewTop + dy, ch / 2);
+  m_pDoc->m_nPanX += left - m_pDoc->m_nPreviewLeft;
+  m_pDoc->m_nPanY += top - m_pDoc->m_nPreviewTop;
+  m_pDoc->m_nPreviewLeft = left;
+  m_pDoc->m_nPreviewTop = top;
+  ResyncShownFrame();
+}
+
+void CAlignview::wheelEvent(QWheelEvent* event) {
+  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) {
+    QWidget::wheelEvent(event);
+    return;
+  }
+  const QPoint delta = event->angleDelta();
+  if (event->modifiers() & Qt::ControlModifier) {
+    const int steps = delta.y() / 120;
+    int r = m_pDoc->m_nReduction;
+    for (int i = 0; i < std::abs(steps); ++i)
+      r = steps > 0 ? AlignZoomIn(r) : (r == 0 ? 0 : AlignZoomOut(r, m_pDoc->m_nFitReduction));
+    if (steps != 0) SetZoomReduction(r, event->position().toPoint());
+  } else if (event->modifiers() & Qt::ShiftModifier) {
+    Pan(delta.y() / 3 + delta.x() / 3, 0);
+  } else {
+    Pan(delta.x() / 3, delta.y() / 3);
+  }
+  event->accept();
+}
+
+void CAlignview::NudgeSource2(int dx, int dy) {
+  if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc || CLongWork::Running()) return;
+  CAlignStep step(QString::fromUtf8(undo_text::kArrowKey));
+  {
+    CLongWork work;
+    // A move changes the offsets only, as a drag of the frame's inside does.
+    g_pDestDoc->m_nOffsetX += dx;
+    g_pDestDoc->m_nOffsetY += dy;
+    g_pDestDoc->MarkNeedsUpdate();
+    m_pDoc->RebuildPreview(kPrepareDone);
+    RefreshToolDialogs();
+  }
+  ResyncShownFrame();
+}
+
+void CAlignview::keyPressEvent(QKeyEvent* event) {
+  const int step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
+  switch (event->key()) {
+    case Qt::Key_Left: NudgeSource2(-step, 0); break;
+    case Qt::Key_Right: NudgeSource2(step, 0); break;
+    // Rows count upward: up raises source 2.
+    case Qt::Key_Up: NudgeSource2(0, step); break;
+    case Qt::Key_Down: NudgeSource2(0, -step); break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  event->accept();
+}
+
 // Commands -------------------------------------------------------------------
 
 bool CAlignview::OnUpdateCommand(int id, bool& enabled) {
@@ -450,6 +550,14 @@ bool CAlignview::OnUpdateCommand(int id, bool& enabled) {
     enabled = g_nSourcesLoaded == 2 && g_pDestDoc;
     return true;
   }
+  if (id == cmd::kZoomIn || id == cmd::kZoomActual) {
+    enabled = m_pDoc->m_bAlignValid == 1 && m_pDoc->m_nReduction > 1;
+    return true;
+  }
+  if (id == cmd::kZoomOut || id == cmd::kZoomFit) {
+    enabled = m_pDoc->m_bAlignValid == 1 && m_pDoc->m_nZoomReduction != 0;
+    return true;
+  }
   return false;
 }
 
@@ -465,6 +573,10 @@ void CAlignview::OnCommand(int id) {
     case cmd::kAlignAutomatically:
       RunAutoAlign();
       return;
+    case cmd::kZoomIn: SetZoomReduction(AlignZoomIn(m_pDoc->m_nReduction)); return;
+    case cmd::kZoomOut: SetZoomReduction(AlignZoomOut(m_pDoc->m_nReduction, m_pDoc->m_nFitReduction)); return;
+    case cmd::kZoomFit: SetZoomReduction(0); return;
+    case cmd::kZoomActual: SetZoomReduction(1); return;
     default:
       RunAlignCommand(id);
       return;

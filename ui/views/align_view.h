@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QPoint>
+#include <optional>
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
@@ -96,6 +97,15 @@ class CAlignview : public QWidget, public CCmdTarget {
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
 
+  // Zoom: the preview laid out with `reduction` source pixels per preview
+  // pixel (0: fit the window), keeping the canvas point under `anchor` (a view
+  // point; the centre when absent) where it is.
+  void SetZoomReduction(int reduction, std::optional<QPoint> anchor = std::nullopt);
+  // Moves a zoomed preview by (dx, dy) view pixels.
+  void Pan(int dx, int dy);
+  // Moves source 2 by (dx, dy) source pixels, y upward: one undoable step.
+  void NudgeSource2(int dx, int dy);
+
   QPoint m_ptDragStart;
   int m_nFrameWidth = 0;
   int m_nFrameHeight = 0;
@@ -116,6 +126,8 @@ class CAlignview : public QWidget, public CCmdTarget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void DrawWaiting(QPainter& painter, const QRect& client);

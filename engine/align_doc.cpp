@@ -129,19 +129,35 @@ void CAlignDoc::RebuildPreview(int failCode) {
   m_nPredictedHeight = ClampToInt(H);
   const int64_t k = (W < 500 || H < 500) ? 1 : 2;
   if (m_nClientHeight < 1) {
-    ShowMessage(align_text::kHeightTooSmall);
+    // Said once per time the window loses its height: a resize rebuilds at
+    // every step, and the message box itself makes the window lay out again.
+    const bool warn = !m_bHeightWarned;
+    m_bHeightWarned = true;
     m_nClientHeight = 1;
+    if (warn) ShowMessage(align_text::kHeightTooSmall);
+  } else {
+    m_bHeightWarned = false;
   }
   if (m_nClientWidth < 1) m_nClientWidth = 1;
   int64_t reduction = (k + 1) * H / (k * m_nClientHeight);
   reduction = std::max(reduction, (k + 1) * W / (k * m_nClientWidth));
   reduction = std::max<int64_t>(reduction, 1);
+  m_nFitReduction = ClampToInt(reduction);
+  // Zoomed in: a finer reduction, as long as the preview stays of a size the
+  // program can hold (about 64 million pixels).
+  if (m_nZoomReduction > 0 && m_nZoomReduction < reduction) {
+    int64_t zoomed = m_nZoomReduction;
+    while (zoomed < reduction && (W / zoomed) * (H / zoomed) > kMaxZoomedPreviewPixels) ++zoomed;
+    reduction = zoomed;
+    m_nZoomReduction = ClampToInt(zoomed);
+  }
+  if (m_nZoomReduction <= 0 || m_nZoomReduction >= m_nFitReduction) m_nZoomReduction = 0, m_nPanX = m_nPanY = 0;
   m_nReduction = ClampToInt(reduction);
   const int Wp = ClampToInt(W / reduction), Hp = ClampToInt(H / reduction);
   m_nPreviewWidth = Wp;
   m_nPreviewHeight = Hp;
-  m_nPreviewLeft = (m_nClientWidth - Wp) / 2;
-  m_nPreviewTop = (m_nClientHeight - Hp) / 3;
+  m_nPreviewLeft = (m_nClientWidth - Wp) / 2 + m_nPanX;
+  m_nPreviewTop = (m_nClientHeight - Hp) / 3 + m_nPanY;
   m_nPrev1Width = w1 / m_nReduction;
   m_nPrev1Height = h1 / m_nReduction;
   m_nPrev2Width = w2 / m_nReduction;

@@ -8,6 +8,8 @@
 // top-left corner at (m_nPreviewLeft, m_nPreviewTop) of its client area.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/document.h"
 #include "image/dib.h"
 
@@ -19,6 +21,9 @@ inline constexpr const char* kHeightTooSmall = "Height too small - can't see the
 inline constexpr const char* kNoMemoryPreview = "Not enough memory to set up the preview image.";
 inline constexpr const char* kNotAllowedToClose = "Not allowed to close this window !";
 }  // namespace align_text
+
+// The largest preview a zoom in lays out, in pixels.
+inline constexpr int64_t kMaxZoomedPreviewPixels = int64_t{64} * 1000 * 1000;
 
 // The two lines that say why there is no preview, for a preparation result
 // 1..4; null for any other code.
@@ -60,6 +65,16 @@ class CAlignDoc : public CDocument {
   int m_nPreviewTop = 0;
   int m_nClientWidth = 1;
   int m_nClientHeight = 1;
+  // Zoom: 0 lays the preview out to fit the window (the reduction above);
+  // a smaller reduction shows it larger, moved by (m_nPanX, m_nPanY) view
+  // pixels from its centred place. m_nFitReduction is the one that fits.
+  int m_nZoomReduction = 0;
+  int m_nFitReduction = 1;
+  int m_nPanX = 0;
+  int m_nPanY = 0;
+  // The window was too low for the preview and the user has been told; not
+  // again until it has had a height again (a resize sends many rebuilds).
+  bool m_bHeightWarned = false;
 };
 
 }  // namespace tessara

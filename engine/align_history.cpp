@@ -24,6 +24,18 @@ AlignSettings TakeAlignSettings(const CDestdoc& s) {
 }
 
 int RestoreAlignSettings(CAlignDoc& doc, CDestdoc& s, const AlignSettings& a) {
+  PutAlignSettings(s, a);
+  s.MarkNeedsUpdate();
+  // Both sources are prepared again: Fine Adjustment changes the numbers
+  // without preparing, so what is prepared now need not match either side.
+  int code = s.PrepareSource(1);
+  if (code == kPrepareDone) code = s.PrepareSource(2);
+  doc.RebuildPreview(code);
+  RefreshToolDialogs();
+  return code;
+}
+
+void PutAlignSettings(CDestdoc& s, const AlignSettings& a) {
   s.m_nOffsetX = a.offsetX;
   s.m_nOffsetY = a.offsetY;
   s.m_nScale1X = a.scale1X;
@@ -36,14 +48,6 @@ int RestoreAlignSettings(CAlignDoc& doc, CDestdoc& s, const AlignSettings& a) {
   s.m_bMirror2 = a.mirror2;
   s.m_bCutCorners1 = a.cutCorners1;
   s.m_bCutCorners2 = a.cutCorners2;
-  s.MarkNeedsUpdate();
-  // Both sources are prepared again: Fine Adjustment changes the numbers
-  // without preparing, so what is prepared now need not match either side.
-  int code = s.PrepareSource(1);
-  if (code == kPrepareDone) code = s.PrepareSource(2);
-  doc.RebuildPreview(code);
-  RefreshToolDialogs();
-  return code;
 }
 
 }  // namespace tessara

@@ -28,6 +28,9 @@ struct AlignSettings {
 // The session's alignment now.
 AlignSettings TakeAlignSettings(const CDestdoc& session);
 
+// Writes `settings` into the session's fields only (nothing is prepared).
+void PutAlignSettings(CDestdoc& session, const AlignSettings& settings);
+
 // Puts `settings` back into the session: both sources are prepared again for
 // it, the preview is rebuilt (showing why when a preparation fails) and the
 // Target needs updating. Returns the preparation's code (0 when done).

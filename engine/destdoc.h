@@ -183,6 +183,9 @@ class CDestdoc : public CDocument {
   int m_nLastRefreshResult = kPrepareDone;
   ZonePoint m_ptZoneAnchor;
   ZonePoint m_ptZoneCorner;
+  // Whether the Target shown has been saved since it was built (closing the
+  // program asks before an unsaved one is lost).
+  int m_bTargetSaved = 0;
   // Whether a save prepares the sources again for further work; the batch tool,
   // which ends after its one save, turns this off.
   bool m_bRefreshAfterSave = true;

@@ -47,6 +47,27 @@ void CDocuments::CloseSource(const CTessaraDoc& doc) {
   Publish();
 }
 
+std::unique_ptr<CTessaraDoc> CDocuments::TakeSource(const CTessaraDoc& doc) {
+  const int slot = SlotOf(doc);
+  if (slot < 0) return nullptr;
+  std::unique_ptr<CTessaraDoc> taken = std::move(m_sources[slot].doc);
+  if (slot == 0) m_sources[0] = std::move(m_sources[1]);
+  m_sources[1] = Slot{};
+  Publish();
+  return taken;
+}
+
+CTessaraDoc* CDocuments::PutBackSource(std::unique_ptr<CTessaraDoc> doc, int n) {
+  if (!doc || m_sources[1].doc) return nullptr;
+  int slot = n == 1 ? 0 : 1;
+  if (slot == 0 && m_sources[0].doc) m_sources[1] = std::move(m_sources[0]);
+  if (slot == 1 && !m_sources[0].doc) slot = 0;
+  m_sources[slot].doc = std::move(doc);
+  m_sources[slot].counted = true;
+  Publish();
+  return m_sources[slot].doc.get();
+}
+
 CTessaraDoc* CDocuments::Source(int n) const { return n == 1 || n == 2 ? m_sources[n - 1].doc.get() : nullptr; }
 
 int CDocuments::SlotOf(const CTessaraDoc& doc) const {

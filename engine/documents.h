@@ -31,6 +31,13 @@ class CDocuments {
   // Frees the source and its slot (counted or not); closing source 1 moves
   // source 2 into slot 1. Nothing for a document that is not open here.
   void CloseSource(const CTessaraDoc& doc);
+  // Takes the source out as CloseSource does, but hands it over instead of
+  // freeing it (a deletion the user may undo). Null for one not open here.
+  std::unique_ptr<CTessaraDoc> TakeSource(const CTessaraDoc& doc);
+  // Puts a source taken out back as source n (1 or 2), counted as loaded:
+  // back as source 1, it moves the source there to slot 2. Null (and the
+  // document freed) when both slots are taken.
+  CTessaraDoc* PutBackSource(std::unique_ptr<CTessaraDoc> doc, int n);
   // Source 1 or 2, null when that slot is empty.
   CTessaraDoc* Source(int n) const;
   // The slot (0 or 1) holding `doc`, or -1.

@@ -602,6 +602,8 @@ int CDestdoc::GenerateTarget() {
     MarkNeedsUpdate();
     ShowProgress(kProgressGrey, 100);
     SetStatusText("");
+    // The stage that was stopped is no longer running.
+    SetStageText("");
     UpdateAllViews();
     if (laid == kGenerateStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
     return 0;
@@ -611,6 +613,7 @@ int CDestdoc::GenerateTarget() {
   m_targetCoverage.Clear();
   if (settings.swing == 0) m_targetCoverage = TargetCoverage(source1, source2, plan, *m_pTarget);
   Notify(DocumentEvent::kHideGenerateButton);
+  m_bTargetSaved = 0;
   SetStatusText(settings.merge.matchExposure ? ExposureGainsText(m_exposureGains) : std::string());
   UpdateAllViews();
   RedrawViewsNow();

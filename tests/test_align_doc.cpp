@@ -118,6 +118,19 @@ TEST_F(Align, TooLowWindowSaysSo) {
   EXPECT_EQ(ui.LastMessage(), "Height too small - can't see the image!");
   EXPECT_EQ(align->m_nClientHeight, 1);
   EXPECT_EQ(align->m_nReduction, 20);
+  // The rebuilds of the same resize (the window still without a height) say
+  // nothing more; once it has had a height again, losing it says so again.
+  const size_t said = ui.Messages().size();
+  align->m_nClientHeight = 0;
+  align->RebuildPreview(0);
+  align->m_nClientHeight = -3;
+  align->RebuildPreview(0);
+  EXPECT_EQ(ui.Messages().size(), said);
+  align->m_nClientHeight = 50;
+  align->RebuildPreview(0);
+  align->m_nClientHeight = 0;
+  align->RebuildPreview(0);
+  EXPECT_EQ(ui.Messages().size(), said + 1);
 }
 
 TEST_F(Align, FrameChanges) {

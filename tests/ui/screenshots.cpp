@@ -106,6 +106,10 @@ int main(int argc, char** argv) {
     Mouse(g_pAlignView, QEvent::MouseButtonRelease, to, Qt::RightButton, Qt::NoButton);
     Mouse(g_pAlignView, QEvent::MouseMove, to, Qt::NoButton, Qt::NoButton);
     failures += !Shoot("align-done");
+    // Zoomed in on the overlap, then back to the whole pair.
+    program.Command(cmd::kZoomActual);
+    failures += !Shoot("align-zoomed");
+    program.Command(cmd::kZoomFit);
   }
   // The Rotate dialog, run for real so that it shows its source lines.
   program.m_otherDialog = [&](QDialog& d) {
@@ -145,6 +149,11 @@ int main(int argc, char** argv) {
   Mouse(vp, QEvent::MouseButtonRelease, QPoint(300, 330), Qt::LeftButton, Qt::NoButton);
   Mouse(vp, QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::NoButton);
   failures += !Shoot("zone");
+  // Zoomed in twice (150 %, then 200 %), the Zone kept on the same pixels.
+  program.Command(cmd::kZoomIn);
+  program.Command(cmd::kZoomIn);
+  failures += !Shoot("target-zoomed");
+  program.Command(cmd::kZoomActual);
   // The Target menu open over the Target Window.
   QMenu* menu = frame.MenuNamed("Target");
   QTimer::singleShot(0, [&] {

@@ -338,14 +338,16 @@ class TestDesktop : public QObject {
     QCOMPARE(Stack().count(), 0);
     QVERIFY(m_p->Command(cmd::kMirror2));
     QCOMPARE(Stack().count(), 1);
-    // Deleting a source empties the stack, and so does loading one.
+    // Deleting a source is a step of its own; loading one empties the stack.
     QVERIFY(m_p->Command(cmd::kDeleteSource2));
-    QCOMPARE(Stack().count(), 0);
+    QCOMPARE(Stack().count(), 2);
+    QCOMPARE(Stack().undoText(), QString("Delete source 2"));
     QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
+    QCOMPARE(Stack().count(), 0);
     QVERIFY(m_p->Command(cmd::kMirror2));
     QCOMPARE(Stack().count(), 1);
     QVERIFY(m_p->Command(cmd::kDeleteSource1));
-    QCOMPARE(Stack().count(), 0);
+    QCOMPARE(Stack().count(), 2);
     QVERIFY(m_p->Command(cmd::kMirror1) == false);
     QVERIFY(m_p->OpenSource(TestData("pairs/coffee_left.png"), 3));
     QCOMPARE(Stack().count(), 0);

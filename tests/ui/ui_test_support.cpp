@@ -18,7 +18,9 @@ namespace tessara::test {
 
 QString TestData(const QString& relative) { return QStringLiteral(TESSARA_TESTDATA "/") + relative; }
 
-CProgramUnderTest::CProgramUnderTest() {
+CProgramUnderTest::CProgramUnderTest() { InstallDialogAnswers(); }
+
+void CProgramUnderTest::InstallDialogAnswers() {
   SetModalHook([this](QDialog& dialog) -> std::optional<int> {
     if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
       m_boxes.append({box->windowTitle(), box->text(), int(box->standardButtons()), int(box->icon())});
@@ -49,6 +51,9 @@ bool CProgramUnderTest::Start(bool keepSettings) {
 
 void CProgramUnderTest::Stop() {
   if (!m_pApp) return;
+  // A test that let dialogs run for real is over: the question at exit (an
+  // unsaved Target) is answered from the queue, No when it is empty.
+  InstallDialogAnswers();
   if (g_pMainFrame && g_pMainFrame->isVisible()) g_pMainFrame->close();
   m_pApp.reset();
   QApplication::processEvents();

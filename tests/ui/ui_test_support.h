@@ -60,6 +60,8 @@ class CProgramUnderTest {
   void Idle();
 
  private:
+  // Message boxes, file dialogs and other dialogs answered as described above.
+  void InstallDialogAnswers();
   std::unique_ptr<CTessaraApp> m_pApp;
 };
 

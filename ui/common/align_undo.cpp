@@ -7,9 +7,31 @@
 #include "framework/registry.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
+#include "ui/common/status_line.h"
+#include "ui/common/status_text.h"
 #include "ui/common/ui_registry.h"
 
 namespace tessara {
+
+namespace {
+QString g_strAlignmentNote;
+int g_nPuttingBack = 0;
+}  // namespace
+
+void ShowAlignmentNote(const QString& text) {
+  if (!g_pShell) return;
+  g_strAlignmentNote = text;
+  g_pShell->StatusLine().Pane(kPaneMessage)->PaintText(text);
+}
+
+void ForgetAlignmentNote() {
+  if (g_strAlignmentNote.isEmpty() || !g_pShell) return;
+  CStatusPane* pane = g_pShell->StatusLine().Pane(kPaneMessage);
+  if (pane->ShownText() == g_strAlignmentNote) pane->SetOwnText(QString::fromUtf8(status_text::kIdle));
+  g_strAlignmentNote.clear();
+}
+
+bool IsPuttingBackAlignment() { return g_nPuttingBack > 0; }
 
 QUndoStack* AlignUndoStack() { return g_pShell ? g_pShell->AlignUndo() : nullptr; }
 
@@ -29,6 +51,7 @@ CAlignStep::~CAlignStep() {
   if (!m_bValid || !stack || !g_pDestDoc || g_nSourcesLoaded != 2) return;
   const AlignSettings after = TakeAlignSettings(*g_pDestDoc);
   if (after == m_before) return;
+  ForgetAlignmentNote();
   stack->push(new CAlignUndoCommand(m_text, m_before, after));
 }
 
@@ -49,9 +72,12 @@ void CAlignUndoCommand::redo() {
 
 void CAlignUndoCommand::Put(const AlignSettings& settings) {
   if (!g_pAlignDoc || !g_pDestDoc) return;
+  ForgetAlignmentNote();
   {
     CLongWork work;
+    ++g_nPuttingBack;
     RestoreAlignSettings(*g_pAlignDoc, *g_pDestDoc, settings);
+    --g_nPuttingBack;
   }
   if (g_pShell) g_pShell->ResyncAlignView();
   g_pAlignDoc->UpdateAllViews();

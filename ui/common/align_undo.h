@@ -24,9 +24,18 @@ namespace undo_text {
 inline constexpr const char* kDrag = "Drag in the Align Window";
 inline constexpr const char* kRotate = "Rotate";
 inline constexpr const char* kFineAdjustment = "Fine Adjustment";
+inline constexpr const char* kArrowKey = "Move source 2";
 inline constexpr const char* kUndoPrompt = "Undo the last change of the alignment";
 inline constexpr const char* kRedoPrompt = "Redo the change of the alignment undone last";
 }  // namespace undo_text
+
+// What Align Automatically found, shown in the message pane until the
+// alignment changes again (then it describes an alignment no longer in force).
+void ShowAlignmentNote(const QString& text);
+void ForgetAlignmentNote();
+// True while a step is being undone or redone (the dialogs that count from a
+// base keep it then, and show the step's distance from it).
+bool IsPuttingBackAlignment();
 
 // The program's undo stack (the main frame's); null without a main frame.
 QUndoStack* AlignUndoStack();

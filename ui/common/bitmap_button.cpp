@@ -6,12 +6,22 @@
 namespace tessara {
 
 CBitmapButton::CBitmapButton(int id, const QString& words, const QColor& plate, QWidget* parent)
-    : QAbstractButton(parent), m_nId(id), m_normal(MakeFace(words, plate, false)),
+    : QAbstractButton(parent), m_nId(id), m_strWords(words), m_plate(plate), m_normal(MakeFace(words, plate, false)),
       m_pressed(MakeFace(words, plate, true)) {
   setFixedSize(kWidth, kHeight);
   setAccessibleName(words);
   setToolTip(words);
   setCursor(Qt::PointingHandCursor);
+}
+
+void CBitmapButton::SetWords(const QString& words) {
+  if (words == m_strWords) return;
+  m_strWords = words;
+  m_normal = MakeFace(words, m_plate, false);
+  m_pressed = MakeFace(words, m_plate, true);
+  setAccessibleName(words);
+  setToolTip(words);
+  update();
 }
 
 QPixmap CBitmapButton::MakeFace(const QString& words, const QColor& plate, bool pressed) {

@@ -16,6 +16,9 @@ class CBitmapButton : public QAbstractButton {
   // `words` are drawn on both faces; `id` is the command the button sends.
   CBitmapButton(int id, const QString& words, const QColor& plate, QWidget* parent);
   int Id() const { return m_nId; }
+  // New words on both faces.
+  void SetWords(const QString& words);
+  QString Words() const { return m_strWords; }
   QSize sizeHint() const override { return {kWidth, kHeight}; }
 
  protected:
@@ -24,6 +27,8 @@ class CBitmapButton : public QAbstractButton {
  private:
   static QPixmap MakeFace(const QString& words, const QColor& plate, bool pressed);
   int m_nId;
+  QString m_strWords;
+  QColor m_plate;
   QPixmap m_normal;
   QPixmap m_pressed;
 };

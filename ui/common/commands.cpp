@@ -49,10 +49,10 @@ const std::vector<Menu>& MenuTable() {
            {cmd::kDeleteSource1, "DELETE source 1", "Delete Source 1 (to load a new one)"},
            {cmd::kDeleteSource2, "DELETE source 2", "Delete Source 2 (to load a new one)"},
            {0, "", "", K::kSeparator},
-           {cmd::kSnap1, "Snap to 1", "Snap grid to 1"},
-           {cmd::kSnap5, "Snap to 5", "Snap grid to 5"},
-           {cmd::kSnap10, "Snap to 10", "Snap grid to 10"},
-           {cmd::kSnap16, "Snap to 16", "Snap grid to  16"},
+           {cmd::kSnap1, "Snap to 1", "Snap grid to 1", K::kToggle},
+           {cmd::kSnap5, "Snap to 5", "Snap grid to 5", K::kToggle},
+           {cmd::kSnap10, "Snap to 10", "Snap grid to 10", K::kToggle},
+           {cmd::kSnap16, "Snap to 16", "Snap grid to  16", K::kToggle},
        }},
       {"&View",
        {
@@ -60,6 +60,11 @@ const std::vector<Menu>& MenuTable() {
            {cmd::kViewTarget, "Target", "View Target"},
            {cmd::kViewSource1, "Source 1", "View Source 1"},
            {cmd::kViewSource2, "Source 2", "View Source 2"},
+           {0, "", "", K::kSeparator},
+           {cmd::kZoomIn, "Zoom in\tCtrl++", "Show the Align or Target Window's picture larger\nZoom In"},
+           {cmd::kZoomOut, "Zoom out\tCtrl+-", "Show the Align or Target Window's picture smaller\nZoom Out"},
+           {cmd::kZoomFit, "Fit in window\tCtrl+0", "Show the whole picture in its window\nFit in Window"},
+           {cmd::kZoomActual, "Actual size\tCtrl+1", "Show one picture pixel on each screen pixel\nActual Size"},
        }},
       {"&Options",
        {
@@ -111,6 +116,12 @@ int MatchAccelerator(int key, Qt::KeyboardModifiers modifiers, const QString& te
   if (mods == Qt::ControlModifier && key == Qt::Key_O) return cmd::kFileOpen;
   if (mods == Qt::ControlModifier && key == Qt::Key_P) return cmd::kFilePrint;
   if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && key == Qt::Key_A) return cmd::kAlignAutomatically;
+  // Zoom: Ctrl with + (typed with or without Shift, or the keypad's), -, 0, 1.
+  const bool ctrl = mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier);
+  if (ctrl && (key == Qt::Key_Plus || key == Qt::Key_Equal)) return cmd::kZoomIn;
+  if (ctrl && (key == Qt::Key_Minus || key == Qt::Key_Underscore)) return cmd::kZoomOut;
+  if (mods == Qt::ControlModifier && key == Qt::Key_0) return cmd::kZoomFit;
+  if (mods == Qt::ControlModifier && key == Qt::Key_1) return cmd::kZoomActual;
   if (key == Qt::Key_F1 && mods == Qt::NoModifier) return cmd::kHelp;
   if (key == Qt::Key_F1 && mods == Qt::ShiftModifier) return cmd::kContextHelp;
   if (key == Qt::Key_F6 && mods == Qt::NoModifier) return cmd::kNextPane;

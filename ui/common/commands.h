@@ -63,6 +63,10 @@ enum : int {
   kAlignAutomatically = 32806,
   kTurnByOrientation = 32807,
   kKeepCameraData = 32808,
+  kZoomIn = 32809,
+  kZoomOut = 32810,
+  kZoomFit = 32811,
+  kZoomActual = 32812,
 };
 }  // namespace cmd
 

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
+#include "ui/common/keyboard_state.h"
 #include "ui/common/modal.h"
 #include "ui/common/shell.h"
 #include "ui/common/status_line.h"
@@ -31,9 +32,22 @@ int ShowMessageBox(const QString& text, int buttons, int icon, int defaultButton
   return ExecModal(box);
 }
 
-CQtUserInterface::CQtUserInterface() {
+CQtUserInterface::CQtUserInterface() : m_keyboardQuery(IsKeyDownOnKeyboard) {
   s_pInstance = this;
   qApp->installEventFilter(this);
+}
+
+void CQtUserInterface::SetKeyboardQueryForTest(std::function<std::optional<bool>(int)> query) {
+  m_keyboardQuery = query ? std::move(query) : std::function<std::optional<bool>(int)>(IsKeyDownOnKeyboard);
+}
+
+bool CQtUserInterface::IsSpaceBarDown() {
+  // A stop key seen going down whose release never came (it went to a menu
+  // that closed on the press, or to another window) is not held: the question
+  // would come back at every row. The keyboard has the last word.
+  if (m_bSpaceDown && m_keyboardQuery(Qt::Key_Space) == false) m_bSpaceDown = false;
+  if (m_bEscapeDown && m_keyboardQuery(Qt::Key_Escape) == false) m_bEscapeDown = false;
+  return m_bSpaceDown || m_bEscapeDown;
 }
 
 CQtUserInterface::~CQtUserInterface() {

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
+#include <optional>
 
 #include "framework/user_interface.h"
 
@@ -27,12 +29,17 @@ class CQtUserInterface : public QObject, public IUserInterface {
   void SetPaneText(StatusPane pane, const std::string& text) override;
   void ShowProgress(ProgressColour colour, int percent) override;
   void DiscardTypedKeys() override;
-  // The space bar or Escape: either stops long work.
-  bool IsSpaceBarDown() override { return m_bSpaceDown || m_bEscapeDown; }
+  // The space bar or Escape: either stops long work. Only keys pressed on the
+  // keyboard count, and only while the keyboard still has them down where the
+  // window system can say (a release can go astray).
+  bool IsSpaceBarDown() override;
   void RefreshToolDialogs() override;
 
   // For the window tests: the space bar read as held (or not).
   void SetSpaceBarDown(bool down) { m_bSpaceDown = down; }
+  // For the window tests: what the keyboard says about a key (see
+  // keyboard_state.h); an empty function restores the real one.
+  void SetKeyboardQueryForTest(std::function<std::optional<bool>(int)> query);
   bool IsDiscarding() const { return m_nDiscarding > 0; }
   // Whether the key that asked the stop question is still taken as held.
   bool IsHoldingStopKey() const { return m_nHeldKey != 0; }
@@ -51,6 +58,7 @@ class CQtUserInterface : public QObject, public IUserInterface {
   bool HoldStopKey(const QKeyEvent& key);
 
   static CQtUserInterface* s_pInstance;
+  std::function<std::optional<bool>(int)> m_keyboardQuery;
   bool m_bSpaceDown = false;
   bool m_bEscapeDown = false;
   // The stop key that brought up the question, 0 when none is held: none of

@@ -1,6 +1,9 @@
 #include "ui/dialogs/fine_adjust_dlg.h"
 
 #include <QPushButton>
+#include <cmath>
+#include <optional>
+#include <utility>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
@@ -75,7 +78,46 @@ void CFineAdjustDlg::TakeBase() {
   m_nBaseScale2Y = doc->m_nScale2Y;
 }
 
+bool CFineAdjustDlg::ShowDistanceFromBase() {
+  const CDestdoc* doc = Session();
+  if (!doc) return false;
+  // Each spin's position as the session's distance from its base; the steps
+  // of the rotations are tenths of a degree.
+  const auto tenths = [](double now, double base) -> std::optional<int> {
+    const double t = (now - base) * 10.0;
+    const long r = std::lround(t);
+    if (std::fabs(t - r) > 1e-6) return std::nullopt;
+    return static_cast<int>(r);
+  };
+  const std::optional<int> r1 = tenths(doc->m_dRotation1, m_dBaseRotation1);
+  const std::optional<int> r2 = tenths(doc->m_dRotation2, m_dBaseRotation2);
+  if (!r1 || !r2) return false;
+  const std::pair<int, int> positions[8] = {
+      {kOffsetX, doc->m_nOffsetX - m_nBaseOffsetX}, {kOffsetY, doc->m_nOffsetY - m_nBaseOffsetY},
+      {kRotation1, *r1},                           {kRotation2, *r2},
+      {kScale1X, doc->m_nScale1X - m_nBaseScale1X}, {kScale1Y, doc->m_nScale1Y - m_nBaseScale1Y},
+      {kScale2X, doc->m_nScale2X - m_nBaseScale2X}, {kScale2Y, doc->m_nScale2Y - m_nBaseScale2Y}};
+  for (const auto& [id, pos] : positions)
+    if (pos < -kSpinRange || pos > kSpinRange) return false;
+  for (const auto& [id, pos] : positions) Spin(id)->SetPos(pos);
+  ShowDirections(positions[0].second, positions[1].second);
+  return true;
+}
+
+void CFineAdjustDlg::ShowDirections(int x, int y) {
+  if (x == 0) m_pDirectionX->Clear();
+  else m_pDirectionX->ShowText(QString::fromUtf8(x > 0 ? t::kSource2Right : t::kSource1Right));
+  if (y == 0) m_pDirectionY->Clear();
+  else m_pDirectionY->ShowText(QString::fromUtf8(y > 0 ? t::kSource2Up : t::kSource1Up));
+}
+
 void CFineAdjustDlg::RefreshFromSession() {
+  // Undoing or redoing a step (one of this dialog's clicks, say) keeps the
+  // base: the spins show how far the alignment put back lies from it.
+  if (IsPuttingBackAlignment() && ShowDistanceFromBase()) {
+    EnableUpdate(true);
+    return;
+  }
   TakeBase();
   for (int id : kAllSpins) Spin(id)->SetPos(0);
   EnableUpdate(true);
@@ -98,10 +140,7 @@ void CFineAdjustDlg::OnHorizontalSpin() {
   doc->m_nOffsetX = offsetX;
   doc->m_nOffsetY = offsetY;
   // Which source moved which way: positive moves source 2 right and up.
-  if (x == 0) m_pDirectionX->Clear();
-  else m_pDirectionX->ShowText(QString::fromUtf8(x > 0 ? t::kSource2Right : t::kSource1Right));
-  if (y == 0) m_pDirectionY->Clear();
-  else m_pDirectionY->ShowText(QString::fromUtf8(y > 0 ? t::kSource2Up : t::kSource1Up));
+  ShowDirections(x, y);
 }
 
 void CFineAdjustDlg::OnVerticalSpin() {

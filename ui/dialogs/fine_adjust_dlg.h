@@ -57,6 +57,11 @@ class CFineAdjustDlg : public CToolDialog {
   void OnVerticalSpin();
   void OnUpdateTarget();
   int Position(int id) const;
+  // The spins at the session's distance from the bases; false (nothing
+  // changed) when some distance is beyond a spin's range.
+  bool ShowDistanceFromBase();
+  // The direction texts for the two distance spins' positions.
+  void ShowDirections(int x, int y);
 
   CDirectionStatic* m_pDirectionX = nullptr;
   CDirectionStatic* m_pDirectionY = nullptr;

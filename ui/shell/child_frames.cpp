@@ -8,7 +8,9 @@
 #include "engine/documents.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
+#include "engine/align_history.h"
 #include "ui/common/align_undo.h"
+#include "ui/shell/source_undo.h"
 #include "ui/common/icons.h"
 #include "ui/common/ui_registry.h"
 #include "ui/shell/main_frame.h"
@@ -42,13 +44,15 @@ CMdiChild::CMdiChild(QWidget* parent) : QMdiSubWindow(parent) {}
 
 // Source Window ------------------------------------------------------------
 
-CChildFrame::CChildFrame(CDocuments& documents, CTessaraDoc& doc) : m_documents(documents), m_pDoc(&doc) {
+CChildFrame::CChildFrame(CDocuments& documents, CTessaraDoc& doc, bool restored)
+    : m_documents(documents), m_pDoc(&doc), m_bLoaded(restored) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowIcon(SourceIcon());
   // The frame's slot is its document's; the source counts from its opening.
   g_pSourceFrames[std::max(documents.SlotOf(doc), 0)] = this;
-  // The steps taken so far aligned other sources.
-  ClearAlignHistory();
+  // The steps taken so far aligned other sources (a source put back by undo
+  // is one of them again).
+  if (!restored) ClearAlignHistory();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
   if (g_pDestDoc) g_pDestDoc->UpdateAllViews();
   RedrawTargetWindowNow();
@@ -63,11 +67,17 @@ CChildFrame::CChildFrame(CDocuments& documents, CTessaraDoc& doc) : m_documents(
 CChildFrame::~CChildFrame() {
   if (g_pMainFrame) g_pMainFrame->ChildGoing(this);
   m_pDoc->RemoveListener(m_nTitleListener);
+  // A loaded source closed by the user (its close box, DELETE source n) can
+  // come back with Edit > Undo, aligned as it was; not while the program ends.
+  const bool undoable = m_bLoaded && g_pMainFrame && !g_pMainFrame->m_bClosing && AlignUndoStack() && g_pDestDoc;
+  const int number = m_documents.SlotOf(*m_pDoc) + 1;
+  const bool pair = g_nSourcesLoaded == 2;
+  const AlignSettings alignment = g_pDestDoc ? TakeAlignSettings(*g_pDestDoc) : AlignSettings{};
   // The view's teardown runs while this frame still counts.
   delete m_pView;
   m_pView = nullptr;
   m_documents.StopCountingSource(*m_pDoc);
-  ClearAlignHistory();
+  if (!undoable) ClearAlignHistory();
   if (g_pAlignView) g_pAlignView->EnsureLoadButton();
   if (g_pAlignDoc) g_pAlignDoc->UpdateAllViews();
   if (g_pDestDoc) {
@@ -77,7 +87,8 @@ CChildFrame::~CChildFrame() {
   RedrawTargetWindowNow();
   for (CChildFrame*& slot : g_pSourceFrames)
     if (slot == this) slot = nullptr;
-  m_documents.CloseSource(*m_pDoc);
+  if (undoable) RecordSourceDeletion(m_documents.TakeSource(*m_pDoc), number, pair, alignment);
+  else m_documents.CloseSource(*m_pDoc);
   m_pDoc = nullptr;
   if (g_pMainFrame) g_pMainFrame->UpdateFrameTitle();
 }

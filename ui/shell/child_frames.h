@@ -37,8 +37,9 @@ class CMdiChild : public QMdiSubWindow, public CCmdTarget {
 class CChildFrame : public CMdiChild {
   Q_OBJECT
  public:
-  // Shows a source just opened in `documents`, and makes the view.
-  CChildFrame(CDocuments& documents, CTessaraDoc& doc);
+  // Shows a source just opened in `documents`, and makes the view. A source
+  // put back by undo (`restored`) keeps the undo history.
+  CChildFrame(CDocuments& documents, CTessaraDoc& doc, bool restored = false);
   // The view goes first (it resets the session and renumbers), then the count,
   // then the document.
   ~CChildFrame() override;
@@ -49,12 +50,16 @@ class CChildFrame : public CMdiChild {
   QString HelpAnchor() const override { return QStringLiteral("source-windows"); }
   // "Source 1: " or "Source 2: " and the file's name.
   void UpdateCaption();
+  // The picture is loaded: from now on closing the window is a step the user
+  // can undo.
+  void SetLoaded() { m_bLoaded = true; }
 
  private:
   CDocuments& m_documents;
   CTessaraDoc* m_pDoc;
   CTessaraView* m_pView = nullptr;
   int m_nTitleListener = 0;
+  bool m_bLoaded = false;
 };
 
 // The Target Window.

@@ -11,9 +11,11 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QUndoStack>
 
 #include "engine/align_doc.h"
@@ -33,6 +35,7 @@
 #include "ui/shell/tessara_app.h"
 #include "ui/views/align_view.h"
 #include "ui/views/destview.h"
+#include "ui/views/target_commands.h"
 #include "ui/views/tessara_view.h"
 
 namespace tessara {
@@ -367,7 +370,19 @@ void CMainFrame::ChildGoing(QMdiSubWindow* child) {
   ChildStateChanged();
 }
 
+bool CMainFrame::IsCommandChecked(int id) {
+  // The snap in force shows in the menu from any window, greyed where the
+  // commands do not work.
+  const int snap = SnapOfCommand(id);
+  return snap != 0 && g_pTargetView && g_pTargetView->m_nSnap == snap;
+}
+
 bool CMainFrame::OnUpdateCommand(int id, bool& enabled) {
+  if (SnapOfCommand(id) != 0) {
+    // Reached only when the Target Window is not the active one.
+    enabled = false;
+    return true;
+  }
   switch (id) {
     case cmd::kWindowCascade:
     case cmd::kWindowTile:
@@ -383,7 +398,7 @@ bool CMainFrame::OnUpdateCommand(int id, bool& enabled) {
 
 void CMainFrame::OnCommand(int id) {
   switch (id) {
-    case cmd::kWindowCascade: m_pMdiArea->cascadeSubWindows(); break;
+    case cmd::kWindowCascade: CascadeChildren(); break;
     case cmd::kWindowTile: m_pMdiArea->tileSubWindows(); break;
     case cmd::kHelpFinder: OpenHelp(QString()); break;
     case cmd::kHelp: {
@@ -432,15 +447,66 @@ void CMainFrame::dropEvent(QDropEvent* event) {
   });
 }
 
+QList<QRect> CascadeRects(QSize area, int count, int step) {
+  QList<QRect> rects;
+  if (count <= 0) return rects;
+  const int aw = qMax(1, area.width()), ah = qMax(1, area.height());
+  const int minW = qMin(aw, qMax(320, aw * 2 / 3)), minH = qMin(ah, qMax(240, ah * 2 / 3));
+  const int w = qMax(minW, aw - step * (count - 1)), h = qMax(minH, ah - step * (count - 1));
+  for (int i = 0; i < count; ++i) {
+    // Steps that would push a window out of the area start again at the top.
+    const int room = qMax(1, qMin(aw - w, ah - h) / qMax(1, step) + 1);
+    const int k = i % room;
+    rects << QRect(k * step, k * step, w, h);
+  }
+  return rects;
+}
+
+void CMainFrame::CascadeChildren() {
+  QMdiSubWindow* active = m_pMdiArea->activeSubWindow() ? m_pMdiArea->activeSubWindow() : m_pMdiArea->currentSubWindow();
+  QList<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* w : m_pMdiArea->subWindowList(QMdiArea::StackingOrder))
+    if (w->isVisible() || w->isMinimized()) windows << w;
+  // The active window goes last, on top.
+  if (windows.removeOne(active)) windows << active;
+  if (windows.isEmpty()) return;
+  const int step = qMax(20, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.first()) + 4);
+  const QList<QRect> rects = CascadeRects(m_pMdiArea->viewport()->size(), int(windows.size()), step);
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* w = windows[i];
+    if (w->isMinimized() || w->isMaximized() || w->isShaded()) w->showNormal();
+    w->setGeometry(rects[i]);
+    w->raise();
+  }
+  if (active) m_pMdiArea->setActiveSubWindow(active);
+  SyncActiveView();
+}
+
 void CMainFrame::CloseSourceWindows() {
   for (int slot = 1; slot >= 0; --slot) {
     if (CChildFrame* frame = g_pSourceFrames[slot]) delete frame;
   }
 }
 
+bool CMainFrame::AskToSaveTarget() {
+  // A Target built and never saved is work that closing would lose.
+  if (!g_pDestDoc || !g_pDestDoc->m_pTarget || g_pDestDoc->m_bTargetSaved) return true;
+  const int answer = ShowMessageBox(QString::fromUtf8(main_frame_text::kSaveBeforeClosing),
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
+  if (answer == QMessageBox::No) return true;
+  if (answer != QMessageBox::Yes) return false;
+  SaveTargetAs(*g_pDestDoc);
+  // A save cancelled or failed keeps the program open with the Target.
+  return g_pDestDoc && g_pDestDoc->m_bTargetSaved;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Work in progress still uses the documents that closing would destroy.
   if (CLongWork::Running()) {
+    event->ignore();
+    return;
+  }
+  if (!m_bClosing && !AskToSaveTarget()) {
     event->ignore();
     return;
   }

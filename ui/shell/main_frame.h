@@ -25,9 +25,20 @@ namespace tessara {
 
 class CMdiChild;
 
+namespace main_frame_text {
+inline constexpr const char* kSaveBeforeClosing = "Save the Target before closing?";
+}  // namespace main_frame_text
+
 // The frame's title for a child window's title: "Tessara - title", or
 // "Tessara - [title]" while the child is maximized; "Tessara" alone without one.
 QString FrameTitle(const QString& childTitle, bool maximized);
+
+// Window > Cascade: the places of `count` windows in an area of `area`, each a
+// `step` further right and down than the one before, the last (the active one)
+// on top. Every window keeps a usable size: as large as the area allows with
+// all the steps, never smaller than two thirds of the area (or the area itself
+// when that is smaller than 320 x 240).
+QList<QRect> CascadeRects(QSize area, int count, int step);
 
 class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   Q_OBJECT
@@ -81,6 +92,7 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+  bool IsCommandChecked(int id) override;
 
   // Set when the main frame starts to close; only then may the Target and
   // Align windows close.
@@ -106,6 +118,12 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   // Tells the views when the current child window changed.
   void SyncActiveView();
   void CloseSourceWindows();
+  // Closing with a Target never saved: Yes saves it first (true once saved),
+  // No closes without, Cancel keeps the program open. True to go on closing.
+  bool AskToSaveTarget();
+  // Window > Cascade with the sizes of CascadeRects (the MDI area's own
+  // cascade shrinks each window to its contents' size hint).
+  void CascadeChildren();
 
   QMdiArea* m_pMdiArea = nullptr;
   std::unique_ptr<CStatusLine> m_pStatusLine;

@@ -128,6 +128,7 @@ CMdiChild* CTessaraApp::MakeSource(const QString& path) {
     return nullptr;
   }
   m_recent.Add(path);
+  frame->SetLoaded();
   frame->UpdateCaption();
   frame->View()->OnInitialUpdate();
   m_pMainFrame->AddChild(frame);
@@ -198,6 +199,34 @@ void CTessaraApp::OnDeleteSource(int n) {
   // Closed and gone before the command returns.
   if (frame && frame->close()) delete frame;
   if (n == 2) g_pSourceFrames[1] = nullptr;
+}
+
+CChildFrame* CTessaraApp::RestoreSource(std::unique_ptr<CTessaraDoc> doc, int n, bool pair,
+                                        const AlignSettings& alignment) {
+  if (!doc || g_nSourcesLoaded >= 2 || CLongWork::Running()) return nullptr;
+  const bool other = g_nSourcesLoaded == 1;
+  CTessaraDoc* back = m_documents.PutBackSource(std::move(doc), n);
+  if (!back) return nullptr;
+  // Back in front of the other source, which is source 2 again.
+  if (other && m_documents.SlotOf(*back) == 0) {
+    g_pSourceFrames[1] = g_pSourceFrames[0];
+    g_pSourceViews[1] = g_pSourceViews[0];
+    g_pSourceFrames[0] = nullptr;
+    g_pSourceViews[0] = nullptr;
+    if (CTessaraView* moved = g_pSourceViews[1]) {
+      moved->m_nSource = 2;
+      moved->viewport()->update();
+    }
+  }
+  // The alignment is in the session before the pair is prepared for it.
+  if (pair && g_pDestDoc) PutAlignSettings(*g_pDestDoc, alignment);
+  auto* frame = new CChildFrame(m_documents, *back, true);
+  m_pMainFrame->UpdateSourceCaptions();
+  frame->View()->OnInitialUpdate();
+  m_pMainFrame->AddChild(frame);
+  if (g_pDestDoc) g_pDestDoc->MarkNeedsUpdate();
+  ShowAlignAfterOpen();
+  return frame;
 }
 
 bool CTessaraApp::OnUpdateCommand(int id, bool& enabled) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/align_history.h"
 #include "engine/documents.h"
 #include "ui/common/commands.h"
 #include "ui/shell/recent_files.h"
@@ -73,6 +74,9 @@ class CTessaraApp : public QObject, public CCmdTarget {
   void OnFileOpen();
   void OnOpenRecentFile(int index);
   void OnDeleteSource(int n);
+  // Edit > Undo of a deletion: `doc` back as source n with its window, and,
+  // when it was one of a pair, the pair aligned as `alignment` says.
+  CChildFrame* RestoreSource(std::unique_ptr<CTessaraDoc> doc, int n, bool pair, const AlignSettings& alignment);
 
   // For the window tests: the number of colour-table entries the display
   // reports (0 for a true-colour display); -1 asks the screen.

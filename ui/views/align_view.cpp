@@ -4,7 +4,9 @@
 #include <QContextMenuEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QKeyEvent>
 #include <QResizeEvent>
+#include <QWheelEvent>
 
 #include "engine/align_doc.h"
 #include "engine/auto_align.h"
@@ -18,6 +20,7 @@
 #include "ui/common/ui_registry.h"
 #include "ui/dialogs/rotate_dlg.h"
 #include "ui/views/tessara_view.h"
+#include "ui/views/view_zoom.h"
 
 namespace tessara {
 
@@ -35,6 +38,12 @@ QString ScalingLine(int scale1X, int scale1Y, int scale2X, int scale2Y) {
   return QStringLiteral("Scaling % width/height: source 1 = ") + percent(scale1X) + ',' + percent(scale1Y) +
          QStringLiteral(" source 2 = ") + percent(scale2X) + ',' + percent(scale2Y) +
          QStringLiteral("    Finished ? then click here ->");
+}
+
+std::string HoverText(int source, int zone) {
+  if (zone == kZoneNone) return {};
+  return std::string(source == 1 ? alignview_text::kHoverSource1 : alignview_text::kHoverSource2) +
+         StatusWordForZone(zone);
 }
 
 Qt::CursorShape CursorForPointer(AlignPointer pointer) {
@@ -78,12 +87,16 @@ CAlignview::CAlignview(CAlignDoc* doc, QWidget* parent) : QWidget(parent), m_pDo
   setAutoFillBackground(false);
   // Hovering tells which handle is under the pointer.
   setMouseTracking(true);
+  // The arrow keys move source 2.
+  setFocusPolicy(Qt::StrongFocus);
   m_pendingResize.setSingleShot(true);
   m_pendingResize.setInterval(100);
   connect(&m_pendingResize, &QTimer::timeout, this, &CAlignview::FinishPendingResize);
   m_nListener = m_pDoc->AddListener([this](DocumentEvent e) {
     if (e == DocumentEvent::kUpdateViews) {
       m_image.Invalidate();
+      // A source came or went: the button names the one it loads.
+      if (m_pLoadButton) m_pLoadButton->SetWords(LoadButtonWords());
       // A rebuilt preview (a new pair, a new layout) moves the sources: the
       // frame shown follows at once, not at the next mouse move. A drag in
       // progress sets its own frame.
@@ -114,12 +127,17 @@ void CAlignview::OnActivateView(bool activate) { g_bAlignActive = activate ? 1 :
 
 void CAlignview::EnsureLoadButton() {
   if (m_pLoadButton) return;
-  m_pLoadButton = new CBitmapButton(cmd::kLoadSource, alignview_text::kLoadSource1, QColor(150, 180, 230), this);
+  m_pLoadButton = new CBitmapButton(cmd::kLoadSource, LoadButtonWords(), QColor(150, 180, 230), this);
   m_pLoadButton->setObjectName(QStringLiteral("loadButton"));
   m_pLoadButton->setGeometry(100, 90, CBitmapButton::kWidth, CBitmapButton::kHeight);
   m_pLoadButton->show();
   // The button sends its command to this view, whichever window is active.
   connect(m_pLoadButton, &QAbstractButton::clicked, this, [this] { OnCommand(cmd::kLoadSource); });
+}
+
+QString CAlignview::LoadButtonWords() {
+  // The button opens the next source: the second once the first is there.
+  return QString::fromUtf8(g_nSourcesLoaded >= 1 ? alignview_text::kLoadSource2 : alignview_text::kLoadSource1);
 }
 
 void CAlignview::DeleteLoadButton() {
@@ -344,6 +362,9 @@ void CAlignview::StartDrag(const QPoint& p, int source) {
   SyncFrame(source);
   repaint();
   HitTest(p.x(), p.y());
+  // The handle now dragged, of the source now dragged: the hover text before
+  // the press may have been about the other source.
+  if (g_pDestDoc) g_pDestDoc->SetStageText(HoverText(source, m_nHitZone));
   const CTessaraDoc* doc = g_pSourceDocs[source - 1];
   m_pDoc->SetTitle(std::string(source == 1 ? alignview_text::kDragTitle1 : alignview_text::kDragTitle2) +
                    (doc ? doc->GetTitle() : std::string()));
@@ -368,16 +389,10 @@ void CAlignview::mouseMoveEvent(QMouseEvent* event) {
   }
   SyncFrame(m_nActiveSource);
   const int zone = HitTest(p.x(), p.y());
-  std::string text = m_nActiveSource == 1 ? alignview_text::kHoverSource1 : alignview_text::kHoverSource2;
-  if (zone == kZoneNone) {
-    // Outside the frame the window's own pointer comes back.
-    unsetCursor();
-    text.clear();
-  } else {
-    setCursor(CursorForPointer(PointerForZone(zone)));
-    text += StatusWordForZone(zone);
-  }
-  if (g_pDestDoc) g_pDestDoc->SetStageText(text);
+  // Outside the frame the window's own pointer comes back.
+  if (zone == kZoneNone) unsetCursor();
+  else setCursor(CursorForPointer(PointerForZone(zone)));
+  if (g_pDestDoc) g_pDestDoc->SetStageText(HoverText(m_nActiveSource, zone));
   event->accept();
 }
 
@@ -418,6 +433,101 @@ void CAlignview::ApplyDraggedFrame() {
   m_pDoc->UpdateAllViews();
 }
 
+// Zoom and keys ---------------------------------------------------------------
+
+void CAlignview::SetZoomReduction(int reduction, std::optional<QPoint> anchor) {
+  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) return;
+  const QPoint at = anchor ? *anchor : rect().center();
+  const int from = m_pDoc->m_nReduction;
+  const int to = reduction <= 0 || reduction >= m_pDoc->m_nFitReduction ? m_pDoc->m_nFitReduction : reduction;
+  if (to == from && reduction != 0) return;
+  if (reduction <= 0 || to == m_pDoc->m_nFitReduction) {
+    m_pDoc->m_nZoomReduction = 0;
+    m_pDoc->m_nPanX = m_pDoc->m_nPanY = 0;
+  } else {
+    // Where the preview's corner goes for the point under `at` to stay, as an
+    // offset from the centred place.
+    const int64_t W = m_pDoc->m_nPredictedWidth, H = m_pDoc->m_nPredictedHeight;
+    const int left = AlignEdgeToKeep(m_pDoc->m_nPreviewLeft, at.x(), from, to);
+    const int top = AlignEdgeToKeep(m_pDoc->m_nPreviewTop, at.y(), from, to);
+    m_pDoc->m_nZoomReduction = to;
+    m_pDoc->m_nPanX = left - static_cast<int>((m_pDoc->m_nClientWidth - W / to) / 2);
+    m_pDoc->m_nPanY = top - static_cast<int>((m_pDoc->m_nClientHeight - H / to) / 3);
+  }
+  {
+    CLongWork work;
+    m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
+  }
+  ResyncShownFrame();
+  repaint();
+  if (g_pDestDoc) {
+    const int r = m_pDoc->m_nReduction;
+    g_pDestDoc->SetStatusText(r == 1 ? std::string("Zoom 100 %")
+                                     : "Zoom 1/" + std::to_string(r) + (m_pDoc->m_nZoomReduction == 0 ? " (fit)" : ""));
+  }
+}
+
+void CAlignview::Pan(int dx, int dy) {
+  if (m_pDoc->m_nZoomReduction == 0 || !m_pDoc->m_pPreview) return;
+  // Half the window's width (height) of the preview always stays in sight.
+  const int cw = width(), ch = height();
+  const int left = qBound(cw / 2 - m_pDoc->m_nPreviewWidth, m_pDoc->m_nPreviewLeft + dx, cw / 2);
+  const int top = qBound(ch / 2 - m_pDoc->m_nPreviewHeight, m_pDoc->m_nPreviewTop + dy, ch / 2);
+  m_pDoc->m_nPanX += left - m_pDoc->m_nPreviewLeft;
+  m_pDoc->m_nPanY += top - m_pDoc->m_nPreviewTop;
+  m_pDoc->m_nPreviewLeft = left;
+  m_pDoc->m_nPreviewTop = top;
+  ResyncShownFrame();
+}
+
+void CAlignview::wheelEvent(QWheelEvent* event) {
+  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) {
+    QWidget::wheelEvent(event);
+    return;
+  }
+  const QPoint delta = event->angleDelta();
+  if (event->modifiers() & Qt::ControlModifier) {
+    const int steps = delta.y() / 120;
+    int r = m_pDoc->m_nReduction;
+    for (int i = 0; i < std::abs(steps); ++i)
+      r = steps > 0 ? AlignZoomIn(r) : (r == 0 ? 0 : AlignZoomOut(r, m_pDoc->m_nFitReduction));
+    if (steps != 0) SetZoomReduction(r, event->position().toPoint());
+  } else if (event->modifiers() & Qt::ShiftModifier) {
+    Pan(delta.y() / 3 + delta.x() / 3, 0);
+  } else {
+    Pan(delta.x() / 3, delta.y() / 3);
+  }
+  event->accept();
+}
+
+void CAlignview::NudgeSource2(int dx, int dy) {
+  if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc || CLongWork::Running()) return;
+  CAlignStep step(QString::fromUtf8(undo_text::kArrowKey));
+  {
+    CLongWork work;
+    // A move changes the offsets only, as a drag of the frame's inside does.
+    g_pDestDoc->m_nOffsetX += dx;
+    g_pDestDoc->m_nOffsetY += dy;
+    g_pDestDoc->MarkNeedsUpdate();
+    m_pDoc->RebuildPreview(kPrepareDone);
+    RefreshToolDialogs();
+  }
+  ResyncShownFrame();
+}
+
+void CAlignview::keyPressEvent(QKeyEvent* event) {
+  const int step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
+  switch (event->key()) {
+    case Qt::Key_Left: NudgeSource2(-step, 0); break;
+    case Qt::Key_Right: NudgeSource2(step, 0); break;
+    // Rows count upward: up raises source 2.
+    case Qt::Key_Up: NudgeSource2(0, step); break;
+    case Qt::Key_Down: NudgeSource2(0, -step); break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  event->accept();
+}
+
 // Commands -------------------------------------------------------------------
 
 bool CAlignview::OnUpdateCommand(int id, bool& enabled) {
@@ -440,6 +550,14 @@ bool CAlignview::OnUpdateCommand(int id, bool& enabled) {
     enabled = g_nSourcesLoaded == 2 && g_pDestDoc;
     return true;
   }
+  if (id == cmd::kZoomIn || id == cmd::kZoomActual) {
+    enabled = m_pDoc->m_bAlignValid == 1 && m_pDoc->m_nReduction > 1;
+    return true;
+  }
+  if (id == cmd::kZoomOut || id == cmd::kZoomFit) {
+    enabled = m_pDoc->m_bAlignValid == 1 && m_pDoc->m_nZoomReduction != 0;
+    return true;
+  }
   return false;
 }
 
@@ -455,6 +573,10 @@ void CAlignview::OnCommand(int id) {
     case cmd::kAlignAutomatically:
       RunAutoAlign();
       return;
+    case cmd::kZoomIn: SetZoomReduction(AlignZoomIn(m_pDoc->m_nReduction)); return;
+    case cmd::kZoomOut: SetZoomReduction(AlignZoomOut(m_pDoc->m_nReduction, m_pDoc->m_nFitReduction)); return;
+    case cmd::kZoomFit: SetZoomReduction(0); return;
+    case cmd::kZoomActual: SetZoomReduction(1); return;
     default:
       RunAlignCommand(id);
       return;
@@ -487,10 +609,10 @@ void CAlignview::RunAlignCommand(int id) {
 
 void CAlignview::RunAutoAlign() {
   if (g_nSourcesLoaded != 2 || !g_pDestDoc) return;
-  // One undo step, when something was found and applied.
-  CAlignStep step(QStringLiteral("Align Automatically"));
   AutoAlignResult found;
   {
+    // One undo step, when something was found and applied.
+    CAlignStep step(QStringLiteral("Align Automatically"));
     CLongWork work;
     found = FindAutoAlignment(*g_pDestDoc);
     // Found settings reach the session here and nowhere else.
@@ -498,7 +620,7 @@ void CAlignview::RunAutoAlign() {
   }
   if (found.status == kAutoAlignFound) {
     ResyncShownFrame();
-    UserInterface().SetPaneText(kPaneMessage, DescribeAlignment(found));
+    ShowAlignmentNote(QString::fromStdString(DescribeAlignment(found)));
   } else if (found.status == kAutoAlignNoMemory) {
     ShowMessage(found.message);
   } else if (found.status != kAutoAlignStopped) {

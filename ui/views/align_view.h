@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QPoint>
+#include <optional>
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
@@ -33,6 +34,7 @@ inline constexpr const char* kNamesExplained =
     "The first image will be known as 'source 1' and the second as 'source 2'.";
 inline constexpr const char* kUseMouse = "When loaded, use both mouse buttons to align the two images.";
 inline constexpr const char* kLoadSource1 = "Load source 1";
+inline constexpr const char* kLoadSource2 = "Load source 2";
 inline constexpr const char* kDragTitle1 = "Align Source 1:       ";
 inline constexpr const char* kDragTitle2 = "Align Source 2:       ";
 inline constexpr const char* kHoverSource1 = "source one: ";
@@ -55,6 +57,10 @@ int WaitBandCount(int clientHeight);
 // whole percent truncated toward zero.
 QString ScalingLine(int scale1X, int scale1Y, int scale2X, int scale2Y);
 
+// The process pane's text for a hit zone of source 1 or 2: "source one: move",
+// say; empty outside the frame.
+std::string HoverText(int source, int zone);
+
 // The system pointer shown over a hit zone.
 Qt::CursorShape CursorForPointer(AlignPointer pointer);
 
@@ -71,6 +77,8 @@ class CAlignview : public QWidget, public CCmdTarget {
   // Makes the load-source button when there is none; deletes it.
   void EnsureLoadButton();
   void DeleteLoadButton();
+  // "Load source 1", or "Load source 2" once the first is loaded.
+  static QString LoadButtonWords();
   CBitmapButton* LoadButton() const { return m_pLoadButton; }
   void Draw(QPainter& painter);
   // The preview as painted: converted for the screen from source 1's colour
@@ -88,6 +96,15 @@ class CAlignview : public QWidget, public CCmdTarget {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+
+  // Zoom: the preview laid out with `reduction` source pixels per preview
+  // pixel (0: fit the window), keeping the canvas point under `anchor` (a view
+  // point; the centre when absent) where it is.
+  void SetZoomReduction(int reduction, std::optional<QPoint> anchor = std::nullopt);
+  // Moves a zoomed preview by (dx, dy) view pixels.
+  void Pan(int dx, int dy);
+  // Moves source 2 by (dx, dy) source pixels, y upward: one undoable step.
+  void NudgeSource2(int dx, int dy);
 
   QPoint m_ptDragStart;
   int m_nFrameWidth = 0;
@@ -109,6 +126,8 @@ class CAlignview : public QWidget, public CCmdTarget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void DrawWaiting(QPainter& painter, const QRect& client);

@@ -4,6 +4,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
@@ -34,6 +35,8 @@ void DrawDottedOutline(QPainter& painter, ZonePoint a, ZonePoint c) {
 }
 
 }  // namespace
+
+std::string ZoomText(ZoomRatio z) { return "Zoom " + QString::number(z.Factor() * 100, 'g', 4).toStdString() + " %"; }
 
 int GuideBandHeight(int clientHeight) { return (clientHeight - 100) / 128 + 1; }
 
@@ -86,7 +89,43 @@ void CDestview::OnInitialUpdate() {
   SetScrollSizes(QSize(m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight));
 }
 
-void CDestview::OnUpdate() { SetScrollSizes(QSize(m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight)); }
+void CDestview::OnUpdate() {
+  SetScrollSizes(QSize(ShownLength(m_pDoc->m_nTargetWidth, m_zoom), ShownLength(m_pDoc->m_nTargetHeight, m_zoom)));
+}
+
+ZonePoint CDestview::PicturePoint(const QPoint& windowPoint) const {
+  const QPoint v = DeviceToLogical(windowPoint);
+  return {ViewToPicture(v.x(), m_zoom), ViewToPicture(v.y(), m_zoom)};
+}
+
+QPoint CDestview::WindowPoint(ZonePoint picture) const {
+  return QPoint(PictureToView(picture.x, m_zoom), PictureToView(picture.y, m_zoom)) - ScrollPosition();
+}
+
+void CDestview::SetZoom(ZoomRatio zoom, std::optional<QPoint> anchor) {
+  const QPoint at = anchor ? *anchor : viewport()->rect().center();
+  const ZonePoint keep = PicturePoint(at);
+  m_zoom = zoom;
+  OnUpdate();
+  ScrollToPosition(QPoint(ScrollToKeep(keep.x, at.x(), m_zoom), ScrollToKeep(keep.y, at.y(), m_zoom)));
+  m_bRubberBand = false;
+  viewport()->update();
+  m_pDoc->SetStatusText(ZoomText(m_zoom));
+}
+
+void CDestview::wheelEvent(QWheelEvent* event) {
+  if (!(event->modifiers() & Qt::ControlModifier) || !m_pDoc->m_pTarget) {
+    CScrollView::wheelEvent(event);
+    return;
+  }
+  // Ctrl and the wheel: zoom about the pixel under the pointer.
+  const int steps = event->angleDelta().y() / 120;
+  if (steps == 0) return;
+  ZoomRatio z = m_zoom;
+  for (int i = 0; i < std::abs(steps); ++i) z = steps > 0 ? ZoomIn(z) : ZoomOut(z);
+  if (!(z == m_zoom)) SetZoom(z, event->position().toPoint());
+  event->accept();
+}
 
 void CDestview::RedrawNow() {
   m_bRubberBand = false;
@@ -123,11 +162,17 @@ void CDestview::Draw(QPainter& painter) {
   painter.save();
   painter.translate(-scroll.x(), -scroll.y());
   const Dib& target = *m_pDoc->m_pTarget;
-  PaintImage(painter, QRect(0, 0, m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight), ShownTarget(),
-             QRect(0, 0, target.Width(), target.Height()));
-  if (HasOutline(m_pDoc->m_bZoneOnly)) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptZoneCorner);
-  if (m_bRubberBand) DrawDottedOutline(painter, m_ptZoneAnchor, m_ptDragCorner);
+  PaintImage(painter,
+             QRect(0, 0, ShownLength(m_pDoc->m_nTargetWidth, m_zoom), ShownLength(m_pDoc->m_nTargetHeight, m_zoom)),
+             ShownTarget(), QRect(0, 0, target.Width(), target.Height()));
   painter.restore();
+  // The outlines in window pixels, one pixel wide at any zoom.
+  const auto shown = [this](ZonePoint p) {
+    const QPoint w = WindowPoint(p);
+    return ZonePoint{w.x(), w.y()};
+  };
+  if (HasOutline(m_pDoc->m_bZoneOnly)) DrawDottedOutline(painter, shown(m_ptZoneAnchor), shown(m_ptZoneCorner));
+  if (m_bRubberBand) DrawDottedOutline(painter, shown(m_ptZoneAnchor), shown(m_ptDragCorner));
 }
 
 void CDestview::DrawGuidance(QPainter& painter) {
@@ -169,10 +214,7 @@ void CDestview::DrawPrinted(QPainter& painter, QPagedPaintDevice& device) {
   m_pDoc->RefreshSources();
 }
 
-ZonePoint CDestview::LogicalPoint(const QPoint& windowPoint) const {
-  const QPoint p = DeviceToLogical(windowPoint);
-  return {p.x(), p.y()};
-}
+ZonePoint CDestview::LogicalPoint(const QPoint& windowPoint) const { return PicturePoint(windowPoint); }
 
 void CDestview::PassZoneToDocument() { m_pDoc->SetZone(m_ptZoneAnchor, m_ptZoneCorner); }
 
@@ -238,11 +280,14 @@ void CDestview::mouseReleaseEvent(QMouseEvent* event) {
 
 void CDestview::OnAutoScrollTimer() {
   if (m_bAutoScroll != 1) return;
+  // The drag's arithmetic is in Target pixels: the scroll position and the
+  // client size go there and back through the zoom.
   const QPoint s = ScrollPosition();
   const QSize client = ClientSize();
-  const ScrollPos next = AutoScroll({s.x(), s.y()}, client.width(), client.height(), m_pDoc->m_nTargetWidth,
-                                         m_pDoc->m_nTargetHeight);
-  if (next.x != s.x() || next.y != s.y()) ScrollToPosition(QPoint(next.x, next.y));
+  const ScrollPos at{ViewToPicture(s.x(), m_zoom), ViewToPicture(s.y(), m_zoom)};
+  const ScrollPos next = AutoScroll(at, ViewToPicture(client.width(), m_zoom), ViewToPicture(client.height(), m_zoom),
+                                    m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight);
+  if (!(next == at)) ScrollToPosition(QPoint(PictureToView(next.x, m_zoom), PictureToView(next.y, m_zoom)));
 }
 
 bool CDestview::OnUpdateCommand(int id, bool& enabled) {
@@ -257,9 +302,34 @@ bool CDestview::OnUpdateCommand(int id, bool& enabled) {
     case cmd::kFilePrintPreview:
       enabled = m_pDoc->m_bUpToDate == 1;
       return true;
+    case cmd::kZoomIn:
+      enabled = m_pDoc->m_pTarget && !(ZoomIn(m_zoom) == m_zoom);
+      return true;
+    case cmd::kZoomOut:
+      enabled = m_pDoc->m_pTarget && !(ZoomOut(m_zoom) == m_zoom);
+      return true;
+    case cmd::kZoomFit:
+    case cmd::kZoomActual:
+      enabled = m_pDoc->m_pTarget != nullptr;
+      return true;
     default:
       return UpdateToolCommand(id, *m_pDoc, enabled);
   }
+}
+
+int SnapOfCommand(int id) {
+  switch (id) {
+    case cmd::kSnap1: return 1;
+    case cmd::kSnap5: return 5;
+    case cmd::kSnap10: return 10;
+    case cmd::kSnap16: return 16;
+    default: return 0;
+  }
+}
+
+bool CDestview::IsCommandChecked(int id) {
+  const int snap = SnapOfCommand(id);
+  return snap != 0 && snap == m_nSnap;
 }
 
 void CDestview::OnCommand(int id) {
@@ -268,6 +338,16 @@ void CDestview::OnCommand(int id) {
     case cmd::kSnap5: m_nSnap = 5; break;
     case cmd::kSnap10: m_nSnap = 10; break;
     case cmd::kSnap16: m_nSnap = 16; break;
+    case cmd::kZoomIn: SetZoom(ZoomIn(m_zoom)); break;
+    case cmd::kZoomOut: SetZoom(ZoomOut(m_zoom)); break;
+    case cmd::kZoomFit: {
+      // The whole Target needs no scroll bars: the view's full size is there.
+      const QSize client = size();
+      SetZoom(FitRatio(m_pDoc->m_nTargetWidth, m_pDoc->m_nTargetHeight, client.width(), client.height()),
+              QPoint(0, 0));
+      break;
+    }
+    case cmd::kZoomActual: SetZoom(ZoomRatio{}); break;
     case cmd::kFilePrint: PrintTarget(*this); break;
     case cmd::kFilePrintPreview: PreviewTarget(*this); break;
     default: RunToolCommand(id, *this); break;

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <QPointer>
+#include <optional>
 
 #include "ui/common/bitmap_button.h"
 #include "ui/common/commands.h"
 #include "ui/common/paint_dib.h"
 #include "ui/common/scroll_view.h"
+#include "ui/views/view_zoom.h"
 #include "ui/views/zone.h"
 
 class QPagedPaintDevice;
@@ -33,6 +35,10 @@ inline constexpr const char* kGenerate = "Generate the Target";
 // The guidance screen's colour, and the height of its darkening bands.
 inline constexpr int kGuideRed = 224, kGuideGreen = 240, kGuideBlue = 240;
 int GuideBandHeight(int clientHeight);
+// "Zoom 25 %": the message pane's note after the zoom changed.
+std::string ZoomText(ZoomRatio z);
+// The snap step a Snap command sets (1, 5, 10, 16); 0 for any other command.
+int SnapOfCommand(int id);
 
 class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   Q_OBJECT
@@ -65,15 +71,27 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
 
   bool OnUpdateCommand(int id, bool& enabled) override;
   void OnCommand(int id) override;
+  // The snap in force has its check mark.
+  bool IsCommandChecked(int id) override;
 
   // One auto-scroll tick (the 50-millisecond timer calls it).
   void OnAutoScrollTimer();
+
+  // The zoom: the Target is shown at m_zoom of its size. `anchor` (a window
+  // point) keeps the picture pixel under it; the window's centre when absent.
+  ZoomRatio Zoom() const { return m_zoom; }
+  void SetZoom(ZoomRatio zoom, std::optional<QPoint> anchor = std::nullopt);
+  // A window point to the Target pixel under it, and back (the pixel's first
+  // shown pixel in the window).
+  ZonePoint PicturePoint(const QPoint& windowPoint) const;
+  QPoint WindowPoint(ZonePoint picture) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   void DrawGuidance(QPainter& painter);
@@ -87,6 +105,7 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   int m_nListener = 0;
   bool m_bCaptured = false;
   bool m_bRubberBand = false;
+  ZoomRatio m_zoom;
 };
 
 }  // namespace tessara

@@ -125,7 +125,9 @@ void SaveTargetAs(CDestdoc& doc) {
   // A note left by an earlier save must not pass for this one's (a bitmap
   // save writes none).
   doc.m_szSaveNote.clear();
-  if (doc.SaveTargetToPath(chosen.toStdString(), index) == 1 && !doc.m_szSaveNote.empty())
+  const int saved = doc.SaveTargetToPath(chosen.toStdString(), index);
+  if (saved == 1) doc.m_bTargetSaved = 1;
+  if (saved == 1 && !doc.m_szSaveNote.empty())
     // Saved, but without what the user asked to keep: said again once the
     // sources prepared after the save have cleared the message pane.
     UserInterface().SetPaneText(kPaneMessage, doc.m_szSaveNote);

@@ -23,7 +23,10 @@ const IccProfile& Source1ColourSpace() {
 }
 
 CTessaraView::CTessaraView(CTessaraDoc* doc, QWidget* parent) : CScrollView(parent), m_pDoc(doc) {
-  const int n = g_nSourcesLoaded < 1 ? 1 : (g_nSourcesLoaded > 2 ? 2 : g_nSourcesLoaded);
+  // The newest source's number; a source put back by undo takes its own.
+  int n = g_nSourcesLoaded < 1 ? 1 : (g_nSourcesLoaded > 2 ? 2 : g_nSourcesLoaded);
+  for (int slot = 0; slot < 2; ++slot)
+    if (g_pSourceDocs[slot] == doc) n = slot + 1;
   g_pSourceViews[n - 1] = this;
   m_nSource = n;
   viewport()->setMouseTracking(true);

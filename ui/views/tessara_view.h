@@ -30,7 +30,7 @@ const IccProfile& Source1ColourSpace();
 class CTessaraView : public CScrollView, public CCmdTarget {
   Q_OBJECT
  public:
-  // Enters the view table at the slot of the newest source and takes its number.
+  // Enters the view table at its document's slot and takes its number.
   CTessaraView(CTessaraDoc* doc, QWidget* parent);
   // Closes the tool dialogs, raises the Align Window, resets the session and
   // moves source 2 up to source 1.

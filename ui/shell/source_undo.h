@@ -1,0 +1,43 @@
+// Deleting a source (Target > DELETE source n, or its window's close box) as a
+// step on the program's undo stack: the step keeps the source's document and
+// the alignment of the pair, and Edit > Undo puts both back; Redo deletes the
+// source again.
+#pragma once
+
+#include <QUndoCommand>
+#include <memory>
+
+#include "engine/align_history.h"
+
+namespace tessara {
+
+class CTessaraDoc;
+
+namespace source_undo_text {
+inline constexpr const char* kDeleteSource = "Delete source %1";
+}  // namespace source_undo_text
+
+// A source window has just closed: `doc` is its document, taken out of the
+// program's documents; `number` the source it was (1 or 2), `pair` whether
+// the other source was loaded too, with `alignment` then in force.
+void RecordSourceDeletion(std::unique_ptr<CTessaraDoc> doc, int number, bool pair, const AlignSettings& alignment);
+
+class CSourceDeletionCommand : public QUndoCommand {
+ public:
+  CSourceDeletionCommand(std::unique_ptr<CTessaraDoc> doc, int number, bool pair, const AlignSettings& alignment);
+  ~CSourceDeletionCommand() override;
+  void undo() override;
+  void redo() override;
+  // Redo closed the window again: the document comes back here.
+  void TakeBack(std::unique_ptr<CTessaraDoc> doc, bool pair, const AlignSettings& alignment);
+
+ private:
+  std::unique_ptr<CTessaraDoc> m_pDoc;
+  int m_nNumber;
+  bool m_bPair;
+  AlignSettings m_alignment;
+  // The deletion itself happened before the step was pushed.
+  bool m_bDone = true;
+};
+
+}  // namespace tessara

@@ -249,7 +249,7 @@ class TestUiLogic : public QObject {
     int commands = 0;
     for (const Menu& m : menus)
       for (const MenuItem& i : m.items) commands += i.kind == MenuItem::kCommand;
-    QCOMPARE(commands, 5 + 1 + 11 + 1 + 11 + 4 + 2 + 3);
+    QCOMPARE(commands, 5 + 1 + 11 + 1 + 11 + 1 + 4 + 2 + 3);  // Target: and Use Target as Source 1
   }
 
   void routeStopsAtFirstHandler() {

@@ -271,6 +271,50 @@ class TestWindowBehaviour : public QObject {
     QVERIFY(!AlignUndoStack()->canUndo());
   }
 
+  // Target > Use Target as Source 1: the Target becomes source 1 (its
+  // background recorded), source 2 closes and the next picture loads as
+  // source 2; Undo gives the pair back aligned as it was, Redo the join.
+  void targetBecomesSourceOne() {
+    OpenPair();
+    g_pDestDoc->m_nOffsetX = 220;
+    // Without a Target there is nothing to take.
+    QVERIFY(!m_p->Command(cmd::kUseTargetAsSource1));
+    QCOMPARE(g_nSourcesLoaded, 2);
+    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+    m_p->Idle();
+    QVERIFY(g_pDestDoc->m_pTarget);
+    const int width = g_pDestDoc->m_pTarget->Width(), height = g_pDestDoc->m_pTarget->Height();
+    QVERIFY(m_p->Command(cmd::kUseTargetAsSource1));
+    m_p->Idle();
+    QCOMPARE(g_nSourcesLoaded, 1);
+    QCOMPARE(g_pSourceDocs[0]->m_pDib->Width(), width);
+    QCOMPARE(g_pSourceDocs[0]->m_pDib->Height(), height);
+    QCOMPARE(g_pSourceDocs[0]->m_coverage.RowCount(), static_cast<size_t>(height));
+    QVERIFY(QString::fromStdString(g_pSourceDocs[0]->GetTitle()).startsWith("Target"));
+    QVERIFY(g_pAlignView->LoadButton());
+    QCOMPARE(AlignUndoStack()->undoText(), QString("Use Target as Source 1"));
+
+    AlignUndoStack()->undo();
+    m_p->Idle();
+    QCOMPARE(g_nSourcesLoaded, 2);
+    QCOMPARE(QString::fromStdString(g_pSourceDocs[0]->GetTitle()), QString("coffee_left.png"));
+    QCOMPARE(QString::fromStdString(g_pSourceDocs[1]->GetTitle()), QString("coffee_right.png"));
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 220);
+    AlignUndoStack()->redo();
+    m_p->Idle();
+    QCOMPARE(g_nSourcesLoaded, 1);
+    QCOMPARE(g_pSourceDocs[0]->m_pDib->Width(), width);
+
+    // The next picture joins the Target so far.
+    QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
+    QCOMPARE(g_nSourcesLoaded, 2);
+    g_pDestDoc->m_nOffsetX = 400;
+    QTest::mouseClick(g_pTargetView->GenerateButton(), Qt::LeftButton);
+    m_p->Idle();
+    QVERIFY(g_pDestDoc->m_pTarget);
+    QCOMPARE(g_pDestDoc->m_pTarget->Width(), 400 + 380);
+  }
+
   void zoomArithmetic() {
     const ZoomRatio half{1, 2}, third{1, 3}, twice{2, 1};
     // A shown pixel maps to the picture pixel under it, left of 0 too.

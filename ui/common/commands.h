@@ -67,6 +67,7 @@ enum : int {
   kZoomOut = 32810,
   kZoomFit = 32811,
   kZoomActual = 32812,
+  kUseTargetAsSource1 = 32813,
 };
 }  // namespace cmd
 

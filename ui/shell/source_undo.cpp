@@ -12,10 +12,17 @@ namespace tessara {
 namespace {
 // The step whose Redo is closing the source's window again.
 CSourceDeletionCommand* g_pRedoing = nullptr;
+// The joined source's step while its Undo closes the window.
+CJoinedSourceCommand* g_pUndoingJoin = nullptr;
+std::unique_ptr<CTessaraDoc>* g_pJoinedSink = nullptr;
 }  // namespace
 
 void RecordSourceDeletion(std::unique_ptr<CTessaraDoc> doc, int number, bool pair, const AlignSettings& alignment) {
   if (!doc) return;
+  if (g_pUndoingJoin && g_pJoinedSink) {
+    *g_pJoinedSink = std::move(doc);
+    return;
+  }
   if (g_pRedoing) {
     g_pRedoing->TakeBack(std::move(doc), pair, alignment);
     return;
@@ -52,6 +59,28 @@ void CSourceDeletionCommand::TakeBack(std::unique_ptr<CTessaraDoc> doc, bool pai
   m_pDoc = std::move(doc);
   m_bPair = pair;
   m_alignment = alignment;
+}
+
+CJoinedSourceCommand::CJoinedSourceCommand() = default;
+
+CJoinedSourceCommand::~CJoinedSourceCommand() = default;
+
+void CJoinedSourceCommand::undo() {
+  if (!g_pApp) return;
+  g_pUndoingJoin = this;
+  g_pJoinedSink = &m_pDoc;
+  g_pApp->OnDeleteSource(1);
+  g_pUndoingJoin = nullptr;
+  g_pJoinedSink = nullptr;
+}
+
+void CJoinedSourceCommand::redo() {
+  if (m_bDone) {
+    m_bDone = false;
+    return;
+  }
+  if (!m_pDoc || !g_pApp) return;
+  g_pApp->RestoreSource(std::move(m_pDoc), 1, false, AlignSettings{});
 }
 
 }  // namespace tessara

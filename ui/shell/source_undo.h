@@ -15,6 +15,7 @@ class CTessaraDoc;
 
 namespace source_undo_text {
 inline constexpr const char* kDeleteSource = "Delete source %1";
+inline constexpr const char* kUseTargetAsSource1 = "Use Target as Source 1";
 }  // namespace source_undo_text
 
 // A source window has just closed: `doc` is its document, taken out of the
@@ -37,6 +38,23 @@ class CSourceDeletionCommand : public QUndoCommand {
   bool m_bPair;
   AlignSettings m_alignment;
   // The deletion itself happened before the step was pushed.
+  bool m_bDone = true;
+};
+
+// The Target made source 1 for a further join (Target > Use Target as
+// Source 1): the step deleting both sources and this one, the joined source's
+// opening, go on the stack as one. Undoing it closes the joined source (kept
+// here for Redo), and the deletions' undo then brings back the pair as it
+// was aligned.
+class CJoinedSourceCommand : public QUndoCommand {
+ public:
+  CJoinedSourceCommand();
+  ~CJoinedSourceCommand() override;
+  void undo() override;
+  void redo() override;
+
+ private:
+  std::unique_ptr<CTessaraDoc> m_pDoc;
   bool m_bDone = true;
 };
 

@@ -8,12 +8,14 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QSettings>
+#include <QUndoStack>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/settings.h"
+#include "ui/common/align_undo.h"
 #include "ui/common/file_dialog.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_settings.h"
@@ -22,6 +24,7 @@
 #include "ui/dialogs/about_dialog.h"
 #include "ui/shell/child_frames.h"
 #include "ui/shell/main_frame.h"
+#include "ui/shell/source_undo.h"
 #include "ui/views/align_view.h"
 #include "ui/views/destview.h"
 #include "ui/views/tessara_view.h"
@@ -201,6 +204,36 @@ void CTessaraApp::OnDeleteSource(int n) {
   if (n == 2) g_pSourceFrames[1] = nullptr;
 }
 
+void CTessaraApp::OnUseTargetAsSource1() {
+  CDestdoc* session = g_pDestDoc;
+  CTessaraDoc* first = m_documents.Source(1);
+  QUndoStack* stack = AlignUndoStack();
+  if (g_nSourcesLoaded != 2 || !session || !first || !session->m_pTarget || !session->m_bUpToDate || !stack ||
+      CLongWork::Running())
+    return;
+  SampleCoverage coverage;
+  DibPtr joined = session->TakeTargetAsPicture(coverage);
+  // Source 1's colour profile and camera data go on with the join; the
+  // deleted source keeps its own for Undo.
+  PictureMetadata metadata = first->m_metadata;
+  const std::string title = "Target (" + first->GetTitle() + " + " + m_documents.Source(2)->GetTitle() + ")";
+  stack->beginMacro(QString::fromUtf8(source_undo_text::kUseTargetAsSource1));
+  OnDeleteSource(2);
+  OnDeleteSource(1);
+  CTessaraDoc* doc = m_documents.OpenSource();
+  if (doc) {
+    doc->TakePicture(std::move(joined), std::move(coverage), std::move(metadata), title);
+    auto* frame = new CChildFrame(m_documents, *doc, true);
+    m_pMainFrame->UpdateSourceCaptions();
+    frame->View()->OnInitialUpdate();
+    m_pMainFrame->AddChild(frame);
+    stack->push(new CJoinedSourceCommand);
+  }
+  stack->endMacro();
+  if (g_pDestDoc) g_pDestDoc->MarkNeedsUpdate();
+  ShowAlignAfterOpen();
+}
+
 CChildFrame* CTessaraApp::RestoreSource(std::unique_ptr<CTessaraDoc> doc, int n, bool pair,
                                         const AlignSettings& alignment) {
   if (!doc || g_nSourcesLoaded >= 2 || CLongWork::Running()) return nullptr;
@@ -252,6 +285,9 @@ bool CTessaraApp::OnUpdateCommand(int id, bool& enabled) {
     case cmd::kDeleteSource2:
     case cmd::kViewSource2:
       enabled = g_nSourcesLoaded == 2;
+      return true;
+    case cmd::kUseTargetAsSource1:
+      enabled = g_nSourcesLoaded == 2 && g_pDestDoc && g_pDestDoc->m_pTarget && g_pDestDoc->m_bUpToDate;
       return true;
     default:
       return false;
@@ -309,6 +345,7 @@ void CTessaraApp::OnCommand(int id) {
     case cmd::kViewSource2: m_pMainFrame->RaiseChild(g_pSourceFrames[1]); break;
     case cmd::kDeleteSource1: OnDeleteSource(1); break;
     case cmd::kDeleteSource2: OnDeleteSource(2); break;
+    case cmd::kUseTargetAsSource1: OnUseTargetAsSource1(); break;
     case cmd::kAppAbout: {
       CAboutDialog about(m_pMainFrame.get());
       ExecModal(about);

@@ -74,6 +74,10 @@ class CTessaraApp : public QObject, public CCmdTarget {
   void OnFileOpen();
   void OnOpenRecentFile(int index);
   void OnDeleteSource(int n);
+  // Target > Use Target as Source 1: the Target becomes source 1, with the
+  // first source's colour profile and camera data and the record of its
+  // background, and both sources close, as one step Edit > Undo takes back.
+  void OnUseTargetAsSource1();
   // Edit > Undo of a deletion: `doc` back as source n with its window, and,
   // when it was one of a pair, the pair aligned as `alignment` says.
   CChildFrame* RestoreSource(std::unique_ptr<CTessaraDoc> doc, int n, bool pair, const AlignSettings& alignment);

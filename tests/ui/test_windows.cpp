@@ -1005,7 +1005,6 @@ class TestWindows : public QObject {
       if (a->isCheckable()) listed << a->text();
     QCOMPARE(listed, (QStringList{"&1 Target Window", "&2 Align Window", "&3 Source 1: coffee_left.png"}));
     QVERIFY(m_p->Command(cmd::kWindowTile));
-    QRect united;
     int area = 0;
     for (QMdiSubWindow* w : g_pMainFrame->MdiArea()->subWindowList()) area += w->width() * w->height();
     QVERIFY(area <= g_pMainFrame->MdiArea()->viewport()->width() * g_pMainFrame->MdiArea()->viewport()->height());

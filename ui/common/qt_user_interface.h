@@ -40,9 +40,6 @@ class CQtUserInterface : public QObject, public IUserInterface {
   // For the window tests: what the keyboard says about a key (see
   // keyboard_state.h); an empty function restores the real one.
   void SetKeyboardQueryForTest(std::function<std::optional<bool>(int)> query);
-  bool IsDiscarding() const { return m_nDiscarding > 0; }
-  // Whether the key that asked the stop question is still taken as held.
-  bool IsHoldingStopKey() const { return m_nHeldKey != 0; }
 
   static CQtUserInterface* Instance() { return s_pInstance; }
 

@@ -22,7 +22,6 @@ class CStatusPane : public QFrame {
   // The pane's own text; a painting over it goes. A text longer than the
   // pane's width widens the pane until another own text fits its width again.
   void SetOwnText(const QString& text);
-  QString OwnText() const { return m_strOwn; }
   // Paints a text over the pane now, from its top-left corner.
   void PaintText(const QString& text);
   // Fills the pane from its left edge over `percent` of its width, now; no
@@ -30,7 +29,6 @@ class CStatusPane : public QFrame {
   void PaintProgress(std::optional<QColor> colour, int percent);
   // What the pane shows: the painted text when there is one, else its own.
   QString ShownText() const { return m_paintedText ? *m_paintedText : m_strOwn; }
-  int ProgressWidth() const { return m_nProgressWidth; }
   std::optional<QColor> ProgressColour() const { return m_progressColour; }
 
  protected:

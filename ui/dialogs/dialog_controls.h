@@ -25,8 +25,6 @@ class CDialogUnits {
   explicit CDialogUnits(const QFont& font);
   // Straight from the base units (for tests and callers that know them).
   CDialogUnits(int baseX, int baseY) : m_nBaseX(baseX), m_nBaseY(baseY) {}
-  int BaseX() const { return m_nBaseX; }
-  int BaseY() const { return m_nBaseY; }
   // x, y, width, height in dialog units -> pixels. Both edges are mapped, so
   // controls that touch in units touch in pixels.
   QRect Map(int x, int y, int width, int height) const;
@@ -65,7 +63,6 @@ class CSpinButton : public QWidget {
   int Pos() const { return m_nPos; }
   // One step toward the upper or the lower end, as a click on that arrow.
   void StepUp() { Step(+1); }
-  void StepDown() { Step(-1); }
   QToolButton* UpArrow() const { return m_pUp; }
   QToolButton* DownArrow() const { return m_pDown; }
 

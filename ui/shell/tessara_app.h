@@ -54,7 +54,6 @@ class CTessaraApp : public QObject, public CCmdTarget {
   // Start-up; false ends the program.
   bool InitInstance();
 
-  CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
   CRecentFileList& RecentFiles() { return m_recent; }
   QPrinter& Printer();
   int PreviewPages() const { return m_nPreviewPages; }

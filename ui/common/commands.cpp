@@ -48,7 +48,7 @@ const std::vector<Menu>& MenuTable() {
            {0, "", "", K::kSeparator},
            {cmd::kDeleteSource1, "DELETE source 1", "Delete Source 1 (to load a new one)"},
            {cmd::kDeleteSource2, "DELETE source 2", "Delete Source 2 (to load a new one)"},
-           {cmd::kUseTargetAsSource1, "Use Target as Source 1",
+           {cmd::kUseTargetAsSource1, "&Use Target as Source 1",
             "The Target becomes source 1 and source 2 closes, to join a further picture onto it"},
            {0, "", "", K::kSeparator},
            {cmd::kSnap1, "Snap to 1", "Snap grid to 1", K::kToggle},

@@ -413,19 +413,19 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   }
 }
 
-// Lays both sources, finishes the rows and draws the grid; kGenerateDone or the
+// Lays both sources, finishes the rows and draws the grid; kDone or the
 // source during which the user stopped.
-int LayTrueColour(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains) {
+GenerateResult LayTrueColour(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains) {
   job.observer.Stage(WorkStage::kStoppable);
   TrueColourLayer layer(job, target, gains);
-  if (!layer.Lay(false)) return kGenerateStoppedInSource1;
-  if (!layer.Lay(true)) return kGenerateStoppedInSource2;
+  if (!layer.Lay(false)) return GenerateResult::kStoppedInSource1;
+  if (!layer.Lay(true)) return GenerateResult::kStoppedInSource2;
   job.observer.Stage(WorkStage::kNone);
   job.observer.Progress(100);
   ZeroRowPadding(target);
   DrawGridOver(target, job.settings.grid, std::min(job.plan.shownWidth, target.Width()),
                std::min(job.plan.shownHeight, target.Height()));
-  return kGenerateDone;
+  return GenerateResult::kDone;
 }
 
 }  // namespace
@@ -497,8 +497,8 @@ SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const Ta
   return out;
 }
 
-int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
-              Dib& canvas, WorkObserver& observer, ExposureGains* gains) {
+GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
+                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains) {
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
   const LayingJob job{source1.picture,
                       source2.picture,
@@ -512,11 +512,11 @@ int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& se
                       observer};
   if (plan.depth == 1) {
     LayOneBit(job, canvas);
-    return kGenerateDone;
+    return GenerateResult::kDone;
   }
   if (plan.depth == 8) {
     LayEightBit(job, canvas);
-    return kGenerateDone;
+    return GenerateResult::kDone;
   }
   if (!settings.merge.matchExposure) return LayTrueColour(job, canvas, nullptr);
   const ExposureGains found = EstimateExposureGains(source1, source2, plan.geometry);
@@ -531,11 +531,11 @@ GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, 
   made.plan = PlanTarget(source1.picture, source2.picture, settings);
   DibPtr canvas = CreateTargetCanvas(made.plan);
   if (!canvas) {
-    made.result = kGenerateNoMemory;
+    made.result = GenerateResult::kNoMemory;
     return made;
   }
   made.result = LayTarget(source1, source2, settings, made.plan, *canvas, observer, &made.gains);
-  if (made.result == kGenerateDone) made.target = std::move(canvas);
+  if (made.result == GenerateResult::kDone) made.target = std::move(canvas);
   return made;
 }
 
@@ -595,8 +595,8 @@ int CDestdoc::GenerateTarget() {
   }
   StatusLineObserver observer(*this, kProgressCyan);
   m_exposureGains = ExposureGains();
-  const int laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains);
-  if (laid != kGenerateDone) {
+  const GenerateResult laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains);
+  if (laid != GenerateResult::kDone) {
     ClearTarget();
     // No Target was made: the window must not claim one up to date.
     MarkNeedsUpdate();
@@ -605,7 +605,7 @@ int CDestdoc::GenerateTarget() {
     // The stage that was stopped is no longer running.
     SetStageText("");
     UpdateAllViews();
-    if (laid == kGenerateStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
+    if (laid == GenerateResult::kStoppedInSource2) Notify(DocumentEvent::kShowGenerateButton);
     return 0;
   }
   // Which of its pixels are pictures, for a further join; a projected Target

@@ -46,11 +46,11 @@ struct ExposureGains {
   bool found = false;
 };
 
-enum GenerateResult {
-  kGenerateDone = 0,
-  kGenerateNoMemory = 1,
-  kGenerateStoppedInSource1 = 2,
-  kGenerateStoppedInSource2 = 3,
+enum class GenerateResult {
+  kDone,
+  kNoMemory,
+  kStoppedInSource1,
+  kStoppedInSource2,
 };
 
 // The canvas of a Target: where each source lies on it, its size, the depth
@@ -72,13 +72,13 @@ TargetPlan PlanTarget(const Dib& source1, const Dib& source2, const TargetSettin
 // caller tells the user).
 DibPtr CreateTargetCanvas(const TargetPlan& plan);
 // Lays both sources onto the canvas by the path of the plan's depth, and for
-// 24-bit Targets draws the grid. kGenerateDone, or the source during which the
+// 24-bit Targets draws the grid. GenerateResult::kDone, or the source during which the
 // observer asked to stop (only the 24-bit path polls); a stopped canvas holds
 // part of the work and is to be thrown away.
 // With settings.merge.matchExposure, source 2 is laid through gains matching
 // it to source 1 (engine/exposure.h), which `gains` (when given) receives.
-int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings, const TargetPlan& plan,
-              Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr);
+GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
+                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr);
 
 // Which pixels of a Target laid without projection came from a source (the
 // rest is background): a canvas pixel counts where a source lies and sampled
@@ -89,8 +89,8 @@ int LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& se
 SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const TargetPlan& plan, const Dib& target);
 
 struct GeneratedTarget {
-  int result = kGenerateDone;
-  // The Target, when result is kGenerateDone.
+  GenerateResult result = GenerateResult::kDone;
+  // The Target, when result is kDone.
   DibPtr target;
   // The canvas, also when no Target was made.
   TargetPlan plan;

@@ -122,7 +122,7 @@ TEST_F(EngineOperations, GenerationMatchesTheDocumentAtEveryDepth) {
     RecordingObserver observer;
     const GeneratedTarget made = Generate(c.settings, observer);
     ASSERT_EQ(doc->GenerateTarget(), 1) << c.bits;
-    ASSERT_EQ(made.result, kGenerateDone) << c.bits;
+    ASSERT_EQ(made.result, GenerateResult::kDone) << c.bits;
     EXPECT_EQ(made.plan.depth, doc->m_nBitDepth) << c.bits;
     EXPECT_EQ(made.plan.shownWidth, doc->m_nTargetWidth) << c.bits;
     EXPECT_EQ(made.plan.shownHeight, doc->m_nTargetHeight) << c.bits;
@@ -192,7 +192,7 @@ TEST_F(EngineOperations, GenerationKeepsTheSettingsItStartedWith) {
   doc = nullptr;
   RecordingObserver observer;
   const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, t, observer);
-  ASSERT_EQ(made.result, kGenerateDone);
+  ASSERT_EQ(made.result, GenerateResult::kDone);
   EXPECT_EQ(made.target->Row(0)[0], 200 * 255 >> 8);
   EXPECT_EQ(observer.stages, (std::vector<WorkStage>{WorkStage::kStoppable, WorkStage::kMergingSource1,
                                                      WorkStage::kMergingSource2, WorkStage::kNone}));
@@ -206,7 +206,7 @@ TEST_F(EngineOperations, GenerationStoppedInEitherSourceLeavesNoTarget) {
     RecordingObserver observer;
     observer.stopAtPoll = poll;
     const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, TargetSettings{}, observer);
-    EXPECT_EQ(made.result, poll <= 3 ? kGenerateStoppedInSource1 : kGenerateStoppedInSource2) << poll;
+    EXPECT_EQ(made.result, poll <= 3 ? GenerateResult::kStoppedInSource1 : GenerateResult::kStoppedInSource2) << poll;
     EXPECT_EQ(made.target, nullptr) << poll;
     EXPECT_EQ(observer.polls, poll);
   }
@@ -220,7 +220,7 @@ TEST_F(EngineOperations, GenerationRefusesAnImpossibleCanvasWithoutMessages) {
   t.offsetX = 70000;
   RecordingObserver observer;
   const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, t, observer);
-  EXPECT_EQ(made.result, kGenerateNoMemory);
+  EXPECT_EQ(made.result, GenerateResult::kNoMemory);
   EXPECT_EQ(made.target, nullptr);
   EXPECT_TRUE(ui.Messages().empty());
   // The document tells the user, once.

@@ -64,7 +64,7 @@ Joined Join(const Dib& left, const Dib& right, bool match) {
   const SampleCoverage none;
   WorkObserver observer;
   GeneratedTarget made = GenerateTargetPicture({left, none}, {right, none}, t, observer);
-  EXPECT_EQ(made.result, kGenerateDone);
+  EXPECT_EQ(made.result, GenerateResult::kDone);
   return {std::move(made.target), made.gains};
 }
 

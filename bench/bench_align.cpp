@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   AutoAlignResult found;
   const double ours = TimeOurs(doc, runs, found);
   std::printf("tessara  %.3f s  found %s (%d of %d matches agree; truth --offset %d,0 --rotate2 0.0 --scale2 1024)\n",
-              ours, found.status == kAutoAlignFound ? AlignmentOptions(found.settings).c_str() : "nothing",
+              ours, found.status == AutoAlignStatus::kFound ? AlignmentOptions(found.settings).c_str() : "nothing",
               found.inliers, found.matches, off);
   double vipsBest = -1;
   if (haveVips) {
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
   Load(documents, FromMat(wide(cv::Rect(0, 0, width, height))), FromMat(turned));
   const double oursTurned = TimeOurs(doc, runs, found);
   std::printf("tessara, source 2 turned 1.5 degrees and scaled 99 %%  %.3f s  found %s\n", oursTurned,
-              found.status == kAutoAlignFound ? AlignmentOptions(found.settings).c_str() : "nothing");
+              found.status == AutoAlignStatus::kFound ? AlignmentOptions(found.settings).c_str() : "nothing");
   std::printf("goal: 1.5 s or less; %s\n", std::max(ours, oursTurned) <= 1.5 ? "met" : "NOT met");
 
   fs::remove_all(dir);

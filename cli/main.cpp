@@ -269,9 +269,9 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     const std::string& picture = o.sources[step];
     if (o.autoAlign) {
       const AutoAlignResult found = FindAutoAlignment(doc);
-      if (found.status == kAutoAlignStopped) return kStoppedStatus;
-      if (found.status != kAutoAlignFound) {
-        std::string message = found.status == kAutoAlignNoMemory ? found.message : auto_align_text::kNoCommonDetail;
+      if (found.status == AutoAlignStatus::kStopped) return kStoppedStatus;
+      if (found.status != AutoAlignStatus::kFound) {
+        std::string message = found.status == AutoAlignStatus::kNoMemory ? found.message : auto_align_text::kNoCommonDetail;
         // In a chain, which picture could not be placed.
         if (steps > 1) message += "\n" + std::filesystem::path(picture).filename().string() +
                                   " shares no detail found with the join of the pictures before it.";

@@ -447,7 +447,7 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, WorkOb
   AutoAlignResult result;
   observer.Stage(WorkStage::kStoppable);
   observer.Stage(WorkStage::kFindingAlignment);
-  auto finish = [&](int status) {
+  auto finish = [&](AutoAlignStatus status) {
     observer.Stage(WorkStage::kNone);
     observer.Progress(100);
     result.status = status;
@@ -461,45 +461,45 @@ AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, WorkOb
       static_cast<uint64_t>(std::max(source2.Width(), 0)) * static_cast<uint64_t>(std::abs(source2.Height()));
   if (!MemoryAtHand(greyBytes)) {
     result.message = std::string(auto_align_text::kNoMemory) + " " + MemoryAskedText(greyBytes);
-    return finish(kAutoAlignNoMemory);
+    return finish(AutoAlignStatus::kNoMemory);
   }
   const AlignProgress step(observer);
   const cv::Mat grey1 = GreyCopy(source1, false);
-  if (step(10)) return finish(kAutoAlignStopped);
+  if (step(10)) return finish(AutoAlignStatus::kStopped);
   const cv::Mat grey2 = GreyCopy(source2, mirrored);
-  if (grey1.empty() || grey2.empty()) return finish(kAutoAlignMissing);
-  if (step(20)) return finish(kAutoAlignStopped);
+  if (grey1.empty() || grey2.empty()) return finish(AutoAlignStatus::kMissing);
+  if (step(20)) return finish(AutoAlignStatus::kStopped);
 
   // Features on copies of about 1200 pixels across (small pictures doubled,
   // so that detail near their edges still counts).
   const int longest = std::max({grey1.cols, grey1.rows, grey2.cols, grey2.rows});
   const double f = std::min(2.0, 1200.0 / longest);
   const cv::Mat small1 = Reduced(grey1, f), small2 = Reduced(grey2, f);
-  if (step(30)) return finish(kAutoAlignStopped);
+  if (step(30)) return finish(AutoAlignStatus::kStopped);
 
   cv::Ptr<cv::ORB> orb = cv::ORB::create(5000, 1.2f, 8, 12, 0, 2, cv::ORB::HARRIS_SCORE, 31, 7);
   FeatureFit first, second;
   if (!MatchAndFit(*orb, small1, small2, cv::Mat(), cv::Mat(), 30, 60, step, first) ||
       !LookAgainInOverlap(*orb, small1, small2, first, step, second))
-    return finish(kAutoAlignStopped);
+    return finish(AutoAlignStatus::kStopped);
   const FeatureFit& best = FitsAgree(first, second, small2) && second.inliers > first.inliers ? second : first;
-  if (!Plausible(best)) return finish(kAutoAlignNotFound);
+  if (!Plausible(best)) return finish(AutoAlignStatus::kNotFound);
   result.matches = static_cast<int>(best.pts1.size());
   result.inliers = best.inliers;
   if (result.inliers < kMinInliers || result.inliers < kMinInlierShare * result.matches)
-    return finish(kAutoAlignNotFound);
-  if (step(80)) return finish(kAutoAlignStopped);
+    return finish(AutoAlignStatus::kNotFound);
+  if (step(80)) return finish(AutoAlignStatus::kStopped);
 
   Similarity t = FullSizeSimilarity(best.model, f);
   const double scale = t.Scale();
-  if (!(scale > 0.2 && scale < 5.0)) return finish(kAutoAlignNotFound);
+  if (!(scale > 0.2 && scale < 5.0)) return finish(AutoAlignStatus::kNotFound);
   std::vector<cv::Point2d> inliers1 = FullSizeInliers(best, t, f, result.refX, result.refY);
   for (int pass = 0; pass < 2; ++pass) {
     RefineAtFullResolution(grey1, grey2, inliers1, t);
-    if (step(pass == 0 ? 90 : 95)) return finish(kAutoAlignStopped);
+    if (step(pass == 0 ? 90 : 95)) return finish(AutoAlignStatus::kStopped);
   }
   result.estimate = t;
-  return finish(kAutoAlignFound);
+  return finish(AutoAlignStatus::kFound);
 }
 
 AutoAlignResult FindAutoAlignment(CDestdoc& session) {
@@ -519,15 +519,15 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
     // OpenCV's allocations fail by throwing; the user's session must
     // survive it.
     result = AutoAlignResult{};
-    result.status = kAutoAlignNoMemory;
+    result.status = AutoAlignStatus::kNoMemory;
     result.message = auto_align_text::kNoMemory;
   } catch (const std::bad_alloc&) {
     result = AutoAlignResult{};
-    result.status = kAutoAlignNoMemory;
+    result.status = AutoAlignStatus::kNoMemory;
     result.message = auto_align_text::kNoMemory;
   }
   session.SetStatusText("");
-  if (result.status != kAutoAlignFound) return result;
+  if (result.status != AutoAlignStatus::kFound) return result;
   PrepareGeometry g1{s1.Width(), std::abs(s1.Height()), s1.BitCount(), session.m_nScale1X, session.m_nScale1Y,
                      session.m_dRotation1, session.m_bCutCorners1, session.m_bMirror1};
   PrepareGeometry g2{s2.Width(), std::abs(s2.Height()), s2.BitCount(), 1024, 1024, 0.0, session.m_bCutCorners2,

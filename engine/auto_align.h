@@ -77,22 +77,22 @@ AutoAlignPlacement SettingsForSimilarity(const PrepareGeometry& g1, const Prepar
 AutoAlignPlacement SettingsForAffine(const PrepareGeometry& g1, const PrepareGeometry& g2, const Affine2& t, double refX,
                                 double refY);
 
-enum AutoAlignStatus {
-  kAutoAlignFound = 0,
-  kAutoAlignNotFound = 1,
-  kAutoAlignStopped = 2,
-  kAutoAlignMissing = 3,
-  kAutoAlignNoMemory = 4,  // the working copies could not be had; `message` says how much was asked for
+enum class AutoAlignStatus {
+  kFound,
+  kNotFound,
+  kStopped,
+  kMissing,
+  kNoMemory,  // the working copies could not be had; `message` says how much was asked for
 };
 
 struct AutoAlignResult {
-  int status = kAutoAlignMissing;
+  AutoAlignStatus status = AutoAlignStatus::kMissing;
   Similarity estimate;      // source 2 -> source 1, raw pictures
   double refX = 0, refY = 0;  // middle of the agreeing matches in source 2
   int matches = 0;          // matches that passed the ratio test
   int inliers = 0;          // of those, how many agree on the estimate
   AutoAlignPlacement settings;
-  // What to tell the user when the status is kAutoAlignNoMemory.
+  // What to tell the user when the status is AutoAlignStatus::kNoMemory.
   std::string message;
 };
 

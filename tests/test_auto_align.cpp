@@ -238,7 +238,7 @@ TEST_F(AutoAlignTest, PairsCutFromPhotographs) {
                              (c.mirror ? " mirrored" : "");
     doc->m_bMirror2 = c.mirror;
     const AutoAlignResult r = Align(ThroughJpeg(DibFromMat(piece1), 85), ThroughJpeg(DibFromMat(piece2), 80));
-    ASSERT_EQ(r.status, kAutoAlignFound) << what << " " << r.inliers << " of " << r.matches;
+    ASSERT_EQ(r.status, AutoAlignStatus::kFound) << what << " " << r.inliers << " of " << r.matches;
     PrepareGeometry g1, g2;
     g1.width = s1.width, g1.height = s1.height;
     g2.width = s2.width, g2.height = s2.height, g2.mirror = c.mirror;
@@ -276,7 +276,7 @@ TEST_F(AutoAlignTest, BlackAndWhiteDocumentPair) {
     return dib;
   };
   const AutoAlignResult r = Align(oneBit(page(cv::Rect(0, 0, s1.width, s1.height))), oneBit(piece2));
-  ASSERT_EQ(r.status, kAutoAlignFound) << r.inliers << " of " << r.matches;
+  ASSERT_EQ(r.status, AutoAlignStatus::kFound) << r.inliers << " of " << r.matches;
   PrepareGeometry g1, g2;
   g1.width = s1.width, g1.height = s1.height, g1.bits = 1;
   g2.width = s2.width, g2.height = s2.height, g2.bits = 1;
@@ -298,7 +298,7 @@ TEST_F(AutoAlignTest, UnrelatedPicturesAreRefusedAndNothingChanges) {
   for (auto& [a, b] : pairs) {
     doc->m_nOffsetX = 17, doc->m_nOffsetY = -3, doc->m_dRotation2 = 1.5, doc->m_nScale2X = doc->m_nScale2Y = 1000;
     const AutoAlignResult r = Align(std::move(a), std::move(b));
-    EXPECT_NE(r.status, kAutoAlignFound) << r.inliers << " of " << r.matches << ": " << AlignmentOptions(r.settings);
+    EXPECT_NE(r.status, AutoAlignStatus::kFound) << r.inliers << " of " << r.matches << ": " << AlignmentOptions(r.settings);
     EXPECT_EQ(doc->m_nOffsetX, 17);
     EXPECT_EQ(doc->m_nOffsetY, -3);
     EXPECT_EQ(doc->m_dRotation2, 1.5);
@@ -318,7 +318,7 @@ TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
   };
   load();
   AutoAlignResult r = FindAutoAlignment(*doc);
-  ASSERT_EQ(r.status, kAutoAlignFound);
+  ASSERT_EQ(r.status, AutoAlignStatus::kFound);
   EXPECT_EQ(ui.PaneHistory(kPaneMessage).front(), "Press space bar to quit.");
   EXPECT_EQ(ui.PaneText(kPaneMessage), "");
   EXPECT_EQ(ui.PaneHistory(kPaneProcess).front(), auto_align_text::kFinding);
@@ -334,14 +334,14 @@ TEST_F(AutoAlignTest, ReportsProgressAndStopsOnTheSpaceBar) {
     ui.Clear();
     ui.PressSpaceAtPoll(poll);
     ui.QueueAnswer(true);
-    EXPECT_EQ(FindAutoAlignment(*doc).status, kAutoAlignStopped) << "poll " << poll;
+    EXPECT_EQ(FindAutoAlignment(*doc).status, AutoAlignStatus::kStopped) << "poll " << poll;
     EXPECT_EQ(ui.Questions().size(), 1u);
   }
   ui.Clear();
   ui.PressSpaceAtPoll(3);
   ui.QueueAnswer(false);
   const AutoAlignResult again = FindAutoAlignment(*doc);
-  EXPECT_EQ(again.status, kAutoAlignFound);
+  EXPECT_EQ(again.status, AutoAlignStatus::kFound);
   EXPECT_EQ(AlignmentOptions(again.settings), AlignmentOptions(r.settings));
 
   // Applying: the settings in the session, the Target needing an update,
@@ -402,7 +402,7 @@ TEST_F(AutoAlignTest, EverySamplePairAlignsToItsTruth) {
       }
       const AutoAlignResult r = FindAutoAlignment(*doc);
       const std::string what = (dir / p.a).string();
-      ASSERT_EQ(r.status, kAutoAlignFound) << what << " " << r.inliers << " of " << r.matches;
+      ASSERT_EQ(r.status, AutoAlignStatus::kFound) << what << " " << r.inliers << " of " << r.matches;
       ExpectNear(r.settings, p.truth, what);
       EXPECT_GE(r.inliers, kMinInliers) << what;
       Unload();

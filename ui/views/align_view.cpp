@@ -616,14 +616,14 @@ void CAlignview::RunAutoAlign() {
     CLongWork work;
     found = FindAutoAlignment(*g_pDestDoc);
     // Found settings reach the session here and nowhere else.
-    if (found.status == kAutoAlignFound) ApplyAutoAlignment(*g_pDestDoc, found.settings);
+    if (found.status == AutoAlignStatus::kFound) ApplyAutoAlignment(*g_pDestDoc, found.settings);
   }
-  if (found.status == kAutoAlignFound) {
+  if (found.status == AutoAlignStatus::kFound) {
     ResyncShownFrame();
     ShowAlignmentNote(QString::fromStdString(DescribeAlignment(found)));
-  } else if (found.status == kAutoAlignNoMemory) {
+  } else if (found.status == AutoAlignStatus::kNoMemory) {
     ShowMessage(found.message);
-  } else if (found.status != kAutoAlignStopped) {
+  } else if (found.status != AutoAlignStatus::kStopped) {
     ShowMessage(auto_align_text::kNoCommonDetail);
   }
 }

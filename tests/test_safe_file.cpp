@@ -101,10 +101,16 @@ TEST(SafeFile, LeftoversOfKilledSavesAreRemovedByTheNextSave) {
   for (const fs::path& p : {liveWriter, oldFresh, alike, plain, noNumber}) EXPECT_TRUE(fs::exists(p)) << p;
 }
 
-std::string Pattern(size_t size, char seed) {
-  std::string s(size, '\0');
-  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 4099);
-  return s;
+// `size` bytes from a generator started at `first`: two such texts differ
+// almost everywhere, so a mix of them shows at once.
+std::string Filler(size_t size, char first) {
+  std::string text(size, first);
+  uint32_t state = static_cast<uint8_t>(first) * 2654435761u;
+  for (char& c : text) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return text;
 }
 
 // Rewrites a file's content where it is (its inode and links stay).
@@ -131,7 +137,7 @@ TEST(SafeFile, KilledSaveOverHardLinkLeavesOldOrNew) {
   const fs::path dir = test::TempDir() / "killed";
   fs::create_directories(dir);
   const fs::path a = dir / "a.png", b = dir / "b.png";
-  const std::string before = Pattern(3 << 20, 'a'), after = Pattern(4 << 20, 'q');
+  const std::string before = Filler(3 << 20, 'a'), after = Filler(4 << 20, 'q');
   ASSERT_TRUE(Save(a, before));
   fs::create_hard_link(a, b);
 
@@ -189,8 +195,8 @@ TEST(SafeFile, CopyCutShortIsFinishedBeforeTheFileIsRead) {
   const fs::path dir = test::TempDir() / "crashed";
   fs::create_directories(dir);
   const fs::path a = dir / "a.tif", b = dir / "b.tif";
-  const std::string after = Pattern(100000, 'n');
-  ASSERT_TRUE(Save(a, Pattern(150000, 'o').substr(0, 60000) + after.substr(60000)));
+  const std::string after = Filler(100000, 'n');
+  ASSERT_TRUE(Save(a, Filler(150000, 'o').substr(0, 60000) + after.substr(60000)));
   fs::create_hard_link(a, b);
   const std::string copy = ".a.tif.copy-" + std::to_string(GonePid()) + "-k2Lm9p";
   test::WriteBytes(dir / copy, std::vector<uint8_t>(after.begin(), after.end()));

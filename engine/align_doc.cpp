@@ -7,9 +7,9 @@
 #include <climits>
 
 #include "engine/destdoc.h"
+#include "engine/prepared_pixels.h"
 #include "framework/registry.h"
 #include "framework/user_interface.h"
-#include "image/packed_row.h"
 
 namespace tessara {
 
@@ -54,41 +54,16 @@ bool CAlignDoc::CanCloseDocument(bool mainFrameClosing) {
 
 namespace {
 
-// The pixels of a prepared copy (1, 4, 8 or 24 bits) as the preview reads
-// them, straight from its rows.
-class CopyPixels {
- public:
-  explicit CopyPixels(const Dib& copy) : m_copy(copy), m_nDepth(copy.BitCount()) {}
-  bool Readable() const { return m_nDepth == 1 || m_nDepth == 4 || m_nDepth == 8 || m_nDepth == 24; }
-  const uint8_t* Row(int y) const { return m_copy.Row(y); }
-  // Blue, green and red of pixel x of `row`.
-  void Colour(const uint8_t* row, int x, uint8_t out[3]) const {
-    if (m_nDepth == 24) {
-      const uint8_t* p = row + 3 * static_cast<size_t>(x);
-      out[0] = p[0], out[1] = p[1], out[2] = p[2];
-      return;
-    }
-    const RGBQUAD& q = m_copy.ColorTable()[PackedIndex(row, x, m_nDepth)];
-    out[0] = q.rgbBlue, out[1] = q.rgbGreen, out[2] = q.rgbRed;
-  }
-  // A black-and-white copy's pixel: a set bit is white.
-  static bool White(const uint8_t* row, int x) { return PackedBit(row, x) != 0; }
-
- private:
-  const Dib& m_copy;
-  int m_nDepth;
-};
-
 // Source 1 on the preview, every r-th pixel of every r-th row, from (x0, y0).
 // Black becomes 1, so that it is told apart from where no picture lies.
-void DrawFirstSource(const CopyPixels& copy, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
+void DrawFirstSource(const PreparedPixels& copy, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
   for (int v = 0; v < height; ++v) {
     uint8_t* row = preview.Row(v + y0) + 3 * static_cast<size_t>(x0);
     const uint8_t* in = copy.Row(v * r);
     for (int u = 0; u < width; ++u) {
       uint8_t* p = row + 3 * static_cast<size_t>(u);
       if (mono) {
-        p[0] = p[1] = p[2] = CopyPixels::White(in, u * r) ? 255 : 1;
+        p[0] = p[1] = p[2] = PreparedPixels::White(in, u * r) ? 255 : 1;
         continue;
       }
       copy.Colour(in, u * r, p);
@@ -99,7 +74,7 @@ void DrawFirstSource(const CopyPixels& copy, bool mono, int r, int x0, int y0, i
 
 // Source 2 over it: itself where source 1 does not lie, else half of each (a
 // black-and-white source 2 lightens or darkens source 1 by half).
-void DrawSecondSource(const CopyPixels& copy, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
+void DrawSecondSource(const PreparedPixels& copy, bool mono, int r, int x0, int y0, int width, int height, Dib& preview) {
   for (int v = 0; v < height; ++v) {
     uint8_t* row = preview.Row(v + y0) + 3 * static_cast<size_t>(x0);
     const uint8_t* in = copy.Row(v * r);
@@ -107,7 +82,7 @@ void DrawSecondSource(const CopyPixels& copy, bool mono, int r, int x0, int y0, 
       uint8_t* p = row + 3 * static_cast<size_t>(u);
       const bool empty = (p[0] | p[1] | p[2]) == 0;
       if (mono) {
-        const bool white = CopyPixels::White(in, u * r);
+        const bool white = PreparedPixels::White(in, u * r);
         if (empty) {
           p[0] = p[1] = p[2] = white ? 255 : 0;
         } else {
@@ -192,7 +167,7 @@ void CAlignDoc::RebuildPreview(int failCode) {
   m_nPrev1Y = ClampToInt(y1 / reduction);
   m_nPrev2Y = ClampToInt(y2 / reduction);
 
-  const CopyPixels p1(s1), p2(s2);
+  const PreparedPixels p1(s1), p2(s2);
   if (!p1.Readable() || !p2.Readable()) return;
   m_pPreview = CreateDib(0, 24, Wp, Hp, align_text::kNoMemoryPreview);
   if (!m_pPreview) return;

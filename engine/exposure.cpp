@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image/packed_row.h"
+#include "engine/prepared_pixels.h"
 
 namespace tessara {
 
@@ -31,24 +31,12 @@ struct Bgr {
   int b, g, r;
 };
 
-// Colours of a prepared copy of any depth, by its colour table when it has one.
-class ColourReader {
- public:
-  explicit ColourReader(const Dib& d) : m_dib(d), m_nDepth(d.BitCount()) {}
-  Bgr At(int x, int y) const {
-    const uint8_t* row = m_dib.Row(y);
-    if (m_nDepth == 24) {
-      const uint8_t* p = row + 3 * static_cast<size_t>(x);
-      return {p[0], p[1], p[2]};
-    }
-    const RGBQUAD& q = m_dib.ColorTable()[m_nDepth == 8 ? row[x] : PackedIndex(row, x, m_nDepth)];
-    return {q.rgbBlue, q.rgbGreen, q.rgbRed};
-  }
-
- private:
-  const Dib& m_dib;
-  int m_nDepth;
-};
+// The colour of pixel (x, y) of a prepared copy.
+Bgr At(const PreparedPixels& copy, int x, int y) {
+  uint8_t c[3];
+  copy.Colour(copy.Row(y), x, c);
+  return {c[0], c[1], c[2]};
+}
 
 bool Usable(const Bgr& p) {
   if (p.b >= kClipped || p.g >= kClipped || p.r >= kClipped) return false;
@@ -74,7 +62,7 @@ ExposureGains EstimateExposureGains(PreparedRef source1, PreparedRef source2, co
   if (left >= right || bottom >= top) return gains;
   const int64_t area = (right - left) * (top - bottom);
   const int step = std::max<int>(1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(area) / kSampleBudget))));
-  const ColourReader one(source1.picture), two(source2.picture);
+  const PreparedPixels one(source1.picture), two(source2.picture);
   const CoverageView cover1(source1.coverage, source1.picture), cover2(source2.coverage, source2.picture);
 
   // The pairs both pictures show plainly.
@@ -84,7 +72,7 @@ ExposureGains EstimateExposureGains(PreparedRef source1, PreparedRef source2, co
     for (int64_t X = left; X < right; X += step) {
       const int x1 = static_cast<int>(X - g.x1), x2 = static_cast<int>(X - g.x2);
       if (!cover1.Sampled(x1, y1) || !cover2.Sampled(x2, y2)) continue;
-      const Bgr p = one.At(x1, y1), q = two.At(x2, y2);
+      const Bgr p = At(one, x1, y1), q = At(two, x2, y2);
       if (!Usable(p) || !Usable(q)) continue;
       a.push_back(p);
       b.push_back(q);

@@ -56,10 +56,7 @@ class TestWindowBehaviour : public QObject {
   std::unique_ptr<CProgramUnderTest> m_p;
   QTemporaryDir m_dir;
 
-  void OpenPair() {
-    QVERIFY(m_p->OpenSource(TestData("pairs/coffee_left.png"), 3));
-    QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
-  }
+  void OpenPair() { QVERIFY(m_p->OpenCoffeePair()); }
 
  private slots:
   void init() {

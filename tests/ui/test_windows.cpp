@@ -114,10 +114,7 @@ class TestWindows : public QObject {
   std::unique_ptr<CProgramUnderTest> m_p;
   QTemporaryDir m_dir;
 
-  void OpenPair() {
-    QVERIFY(m_p->OpenSource(TestData("pairs/coffee_left.png"), 3));
-    QVERIFY(m_p->OpenSource(TestData("pairs/coffee_right.png"), 3));
-  }
+  void OpenPair() { QVERIFY(m_p->OpenCoffeePair()); }
 
   // Opens the pair and builds the Target with the space bar held, answering
   // the stop question Yes.

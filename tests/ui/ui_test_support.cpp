@@ -82,6 +82,10 @@ bool CProgramUnderTest::OpenSource(const QString& path, int filterIndex) {
   return g_nSourcesLoaded == before + 1;
 }
 
+bool CProgramUnderTest::OpenCoffeePair() {
+  return OpenSource(TestData("pairs/coffee_left.png"), 3) && OpenSource(TestData("pairs/coffee_right.png"), 3);
+}
+
 bool CProgramUnderTest::Command(int id) { return Frame().ExecuteCommand(id); }
 
 void CProgramUnderTest::Idle() {

@@ -54,6 +54,8 @@ class CProgramUnderTest {
 
   // Opens `path` through File > Open, answering the dialog with it.
   bool OpenSource(const QString& path, int filterIndex = 8);
+  // Opens the coffee pair of the test pictures as sources 1 and 2.
+  bool OpenCoffeePair();
   // Runs a command through the route (as the menu does); false when disabled.
   bool Command(int id);
   // Lets pending events and the idle work run.

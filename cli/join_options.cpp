@@ -42,9 +42,13 @@ const char* const kJoinUsage =
     "                          (JPEG and PNG EXIF, TIFF) asks for it to be turned; by\n"
     "                          default it is turned upright as it loads\n"
     "Merging:\n"
-    "  --merge average|greatest|least   rule where the sources overlap (default average)\n"
-    "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128)\n"
+    "  --merge average|greatest|least|blend   rule where the sources overlap (default\n"
+    "                          average); blend joins them along a seam where they differ\n"
+    "                          least, every scale of detail over its own width\n"
+    "  --bias N                0 favours source 1, 255 source 2 (0..255, default 128);\n"
+    "                          with blend it moves the seam toward the other picture\n"
     "  --fade1 | --fade2       fade that source out toward the edges of the overlap\n"
+    "                          (not with blend, which fades by itself)\n"
     "  --match-exposure        match source 2's exposure and colour to source 1's, by gains\n"
     "                          per channel found in the overlap, before the merge rule\n"
     "  --mono or|and           rule for two black-and-white sources (default or)\n"
@@ -194,7 +198,8 @@ bool ApplyValueOption(const std::string& arg, const std::string& name, const std
     if (value == "average") o.mergeRule = 0;
     else if (value == "greatest") o.mergeRule = 1;
     else if (value == "least") o.mergeRule = 2;
-    else return Fail(error, "--merge takes average, greatest or least");
+    else if (value == "blend") o.mergeRule = 3;
+    else return Fail(error, "--merge takes average, greatest, least or blend");
   } else if (name == "--bias") {
     if (!ParseInt(value, 0, 255, o.bias)) return Fail(error, "--bias takes an integer from 0 to 255");
   } else if (name == "--mono") {

@@ -116,6 +116,7 @@ void StatusLineObserver::Stage(WorkStage stage) {
     case WorkStage::kPleaseWait: m_doc.SetStageText(target_text::kPleaseWait); break;
     case WorkStage::kMergingSource1: m_doc.SetStageText(target_text::kMergingSource1); break;
     case WorkStage::kMergingSource2: m_doc.SetStageText(target_text::kMergingSource2); break;
+    case WorkStage::kBlending: m_doc.SetStageText(target_text::kBlending); break;
     case WorkStage::kFindingAlignment: m_doc.SetStageText(auto_align_text::kFinding); break;
   }
 }

@@ -34,6 +34,7 @@ inline constexpr const char* kCantLoadTarget = "Can't load target image!";
 inline constexpr const char* kNoMemoryTarget = "Not enough memory to set up the target image.";
 inline constexpr const char* kMergingSource1 = "Merging Source 1";
 inline constexpr const char* kMergingSource2 = "Merging Source 2";
+inline constexpr const char* kBlending = "Blending Source 1 and 2";
 inline constexpr const char* kPleaseWait = "Please wait...";
 inline constexpr const char* kNoMemoryOutput =
     "Not enough memory to process the target image prior to printing or saving to a file !!!";

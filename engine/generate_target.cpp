@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/blend.h"
 #include "engine/destdoc.h"
 #include "engine/exposure.h"
 #include "engine/merge.h"
@@ -223,12 +224,15 @@ class TrueColourLayer {
  public:
   // `gains`, when given, are the tables source 2's channels go through
   // before the tone curve.
-  TrueColourLayer(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains)
+  // `swing` is the projection laid with (Blend lays without it and projects
+  // the blended canvas).
+  TrueColourLayer(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains,
+                  int swing)
       : m_job(job),
         m_target(target),
         m_nWidth(job.plan.width),
         m_nHeight(job.plan.height),
-        m_nSwing(job.settings.swing),
+        m_nSwing(swing),
         m_bg{static_cast<uint8_t>(job.plan.background), static_cast<uint8_t>(job.plan.background),
              static_cast<uint8_t>(job.plan.background)},
         m_nudged(job.settings.merge.rule == kMergeGreatest ? MergePixel{1, 1, 1}
@@ -242,6 +246,9 @@ class TrueColourLayer {
 
   // Lays source 1, or source 2 merging it; false when the user stopped it.
   bool Lay(bool second);
+  // Blend: joins the two pictures over their overlap on a canvas laid
+  // without projection, source 1 over the overlap.
+  BlendResult BlendOverlap();
 
  private:
   static constexpr int kStrip = 128;
@@ -327,6 +334,7 @@ void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int
   switch (m_job.op.Rule()) {
     case kMergeGreatest: return LayRowsBy<kMergeGreatest>(s, vBegin, vEnd, x0, x1);
     case kMergeLeast: return LayRowsBy<kMergeLeast>(s, vBegin, vEnd, x0, x1);
+    case kMergeBlend: return LayRowsBy<kMergeBlend>(s, vBegin, vEnd, x0, x1);
     default: return LayRowsBy<kMergeAverage>(s, vBegin, vEnd, x0, x1);
   }
 }
@@ -413,13 +421,111 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   }
 }
 
+BlendResult TrueColourLayer::BlendOverlap() {
+  const TargetGeometry& g = m_job.plan.geometry;
+  // The box both rectangles share, and the region around it the blend may
+  // change.
+  const int ox0 = std::max(g.x1, g.x2), ox1 = std::min(g.x1 + g.w1, g.x2 + g.w2);
+  const int oy0 = std::max(g.y1, g.y2), oy1 = std::min(g.y1 + g.h1, g.y2 + g.h2);
+  if (ox0 >= ox1 || oy0 >= oy1) return BlendResult::kDone;
+  BlendRegion region;
+  region.levels = BlendLevels(ox1 - ox0, oy1 - oy0);
+  const int margin = BlendMargin(region.levels);
+  const int rx0 = std::max(0, ox0 - margin), rx1 = std::min(m_nWidth, ox1 + margin);
+  const int ry0 = std::max(0, oy0 - margin), ry1 = std::min(m_nHeight, oy1 + margin);
+  region.width = rx1 - rx0;
+  region.height = ry1 - ry0;
+  region.overlapX0 = ox0 - rx0, region.overlapX1 = ox1 - rx0;
+  region.overlapY0 = oy0 - ry0, region.overlapY1 = oy1 - ry0;
+  // Side by side or one above the other, by where the centres lie.
+  const int64_t dx = (2 * int64_t{g.x2} + g.w2) - (2 * int64_t{g.x1} + g.w1);
+  const int64_t dy = (2 * int64_t{g.y2} + g.h2) - (2 * int64_t{g.y1} + g.h1);
+  region.seamCrossesRows = std::llabs(dx) >= std::llabs(dy);
+  region.source1First = region.seamCrossesRows ? dx >= 0 : dy >= 0;
+  region.bias = m_job.settings.merge.bias;
+
+  // One source's pixels along a region row, through its tone tables.
+  const auto readSource = [&](const PreparedReader& reader, const CoverageView& cover, int sx, int sy, int w, int h,
+                              const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, uint8_t bit, int Y,
+                              uint8_t* state, uint8_t* v) {
+    const int r = Y - sy;
+    if (r < 0 || r >= h) return;
+    const RowCoverage run = cover.Row(r);
+    const int X0 = std::max(rx0, sx), X1 = std::min(rx1, sx + w);
+    for (int X = X0; X < X1; ++X) {
+      const int x = X - sx;
+      if (!run.Sampled(x)) continue;
+      const MergePixel c = reader.Color(x, r);
+      const size_t i = static_cast<size_t>(X - rx0);
+      state[i] |= bit;
+      v[3 * i] = tb[c.blue], v[3 * i + 1] = tg[c.green], v[3 * i + 2] = tr[c.red];
+    }
+  };
+  const BlendReadRow read = [&](int y, uint8_t* state, uint8_t* v1, uint8_t* v2) {
+    const int Y = y + ry0;
+    std::fill(state, state + region.width, 0);
+    readSource(m_job.r1, m_job.cover1, g.x1, g.y1, g.w1, g.h1, m_tone, m_tone, m_tone, kBlendHas1, Y, state, v1);
+    readSource(m_job.r2, m_job.cover2, g.x2, g.y2, g.w2, g.h2, m_tone2[0], m_tone2[1], m_tone2[2], kBlendHas2, Y,
+               state, v2);
+  };
+  const BlendWriteRow write = [&](int y, const uint8_t* pixels, const uint8_t* state) {
+    uint8_t* out = m_target.Row(y + ry0) + 3 * static_cast<size_t>(rx0);
+    for (int x = 0; x < region.width; ++x)
+      if (state[x]) std::copy_n(pixels + 3 * static_cast<size_t>(x), 3, out + 3 * static_cast<size_t>(x));
+  };
+  m_job.observer.Stage(WorkStage::kBlending);
+  return BlendPictures(region, read, write, m_job.observer);
+}
+
+// The cylindrical projection of a canvas laid without it, in place: canvas row
+// Y of a column takes the row the laying loop would have read there, or the
+// background where that lies outside the canvas. Rows move away from the
+// middle, so the lower half is done upward and the upper half downward, each
+// reading rows not yet rewritten.
+void ProjectInPlace(Dib& target, int swing, uint8_t background) {
+  const int W = target.Width(), H = target.Height();
+  ParallelRanges(0, W, 64, [&](int xBegin, int xEnd) {
+    for (int X0 = xBegin; X0 < xEnd; X0 += 32) {
+      const int X1 = std::min(xEnd, X0 + 32);
+      double cosines[32];
+      for (int X = X0; X < X1; ++X) {
+        const int64_t dx = int64_t{X} - W / 2;
+        cosines[X - X0] = std::cos(swing * dx * 3.14159 / ((W / 2) * 360));
+      }
+      const auto move = [&](int Y) {
+        const int64_t dy = int64_t{Y} - H / 2;
+        uint8_t* out = target.Row(Y);
+        for (int X = X0; X < X1; ++X) {
+          const double row = dy / cosines[X - X0] + (H / 2);
+          uint8_t* t = out + 3 * static_cast<size_t>(X);
+          if (!(row > -1.0 && row < H)) {
+            t[0] = t[1] = t[2] = background;
+            continue;
+          }
+          const int R = static_cast<int>(row);
+          if (R != Y) std::copy_n(target.Row(R) + 3 * static_cast<size_t>(X), 3, t);
+        }
+      };
+      for (int Y = H / 2; Y < H; ++Y) move(Y);
+      for (int Y = H / 2 - 1; Y >= 0; --Y) move(Y);
+    }
+  });
+}
+
 // Lays both sources, finishes the rows and draws the grid; kDone or the
 // source during which the user stopped.
 GenerateResult LayTrueColour(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains) {
   job.observer.Stage(WorkStage::kStoppable);
-  TrueColourLayer layer(job, target, gains);
+  const bool blend = job.op.Rule() == kMergeBlend;
+  TrueColourLayer layer(job, target, gains, blend ? 0 : job.settings.swing);
   if (!layer.Lay(false)) return GenerateResult::kStoppedInSource1;
   if (!layer.Lay(true)) return GenerateResult::kStoppedInSource2;
+  if (blend) {
+    const BlendResult blended = layer.BlendOverlap();
+    if (blended == BlendResult::kStopped) return GenerateResult::kStoppedInSource2;
+    if (blended == BlendResult::kNoMemory) return GenerateResult::kNoMemory;
+    if (job.settings.swing) ProjectInPlace(target, job.settings.swing, static_cast<uint8_t>(job.plan.background));
+  }
   job.observer.Stage(WorkStage::kNone);
   job.observer.Progress(100);
   ZeroRowPadding(target);
@@ -438,6 +544,8 @@ TargetPlan PlanTarget(const Dib& s1, const Dib& s2, const TargetSettings& settin
   if (b1 + b2 > 4) plan.depth = 8;
   if (b1 + b2 > 8) plan.depth = 24;
   if (settings.merge.fade1 || settings.merge.fade2 || settings.merge.matchExposure) plan.depth = 24;
+  // Blend needs the colours between; two 1-bit sources keep OR and AND.
+  if (settings.merge.rule == kMergeBlend && plan.depth != 1) plan.depth = 24;
 
   TargetGeometry& g = plan.geometry;
   g.w1 = s1.Width(), g.h1 = s1.Height(), g.w2 = s2.Width(), g.h2 = s2.Height();
@@ -598,6 +706,8 @@ int CDestdoc::GenerateTarget() {
   const GenerateResult laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains);
   if (laid != GenerateResult::kDone) {
     ClearTarget();
+    // Blend's working memory could not be had.
+    if (laid == GenerateResult::kNoMemory) ShowMessage(target_text::kNoMemoryTarget);
     // No Target was made: the window must not claim one up to date.
     MarkNeedsUpdate();
     ShowProgress(kProgressGrey, 100);

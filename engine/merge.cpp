@@ -7,10 +7,13 @@
 namespace tessara {
 
 MergeOperator::MergeOperator(const TargetGeometry& g, const MergeSettings& settings)
-    : m_nRule(settings.rule == kMergeGreatest || settings.rule == kMergeLeast ? settings.rule : kMergeAverage),
+    : m_nRule(settings.rule == kMergeGreatest || settings.rule == kMergeLeast || settings.rule == kMergeBlend
+                  ? settings.rule
+                  : kMergeAverage),
       m_nBias(settings.bias),
-      m_bFade1(settings.fade1),
-      m_bFade2(settings.fade2) {
+      // Blend fades every band of the pictures by its own width.
+      m_bFade1(settings.fade1 && m_nRule != kMergeBlend),
+      m_bFade2(settings.fade2 && m_nRule != kMergeBlend) {
   m_nOverlapLeft = g.x1;
   m_nOverlapTop = g.y1;
   // In 64 bits: placements far apart must not overflow on the way to "none".

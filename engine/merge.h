@@ -1,6 +1,6 @@
 // The merge operators: where both sources cover a Target pixel, the pixel laid
 // from source 1 and the pixel of source 2 become one, by Average, Greatest or
-// Least, weighted by the source bias and optionally fading one source out toward
+// Least (Blend keeps source 1's here and joins the pictures afterwards), weighted by the source bias and optionally fading one source out toward
 // the edges of the overlap. The overlap is kept in source 2's coordinates, in
 // which the laying loop gives each pixel's position.
 #pragma once
@@ -36,6 +36,7 @@ class MergeOperator {
     switch (m_nRule) {
       case kMergeGreatest: return Merge<kMergeGreatest>(a, b, fade);
       case kMergeLeast: return Merge<kMergeLeast>(a, b, fade);
+      case kMergeBlend: return Merge<kMergeBlend>(a, b, fade);
       default: return Merge<kMergeAverage>(a, b, fade);
     }
   }
@@ -88,7 +89,11 @@ class MergeOperator {
 template <int kRule>
 MergePixel MergeOperator::Merge(MergePixel a, MergePixel b, double f) const {
   const int c = m_nBias;
-  if constexpr (kRule == kMergeGreatest || kRule == kMergeLeast) {
+  if constexpr (kRule == kMergeBlend) {
+    // Blend lays source 1 over the overlap and joins the two afterwards.
+    (void)b, (void)f, (void)c;
+    return a;
+  } else if constexpr (kRule == kMergeGreatest || kRule == kMergeLeast) {
     // A fading source counts as black (Greatest) or white (Least) where it
     // is darker than the weight.
     constexpr MergePixel kFaded = kRule == kMergeGreatest ? MergePixel{0, 0, 0} : MergePixel{255, 255, 255};

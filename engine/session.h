@@ -7,7 +7,9 @@
 
 namespace tessara {
 
-enum MergeRule { kMergeAverage = 0, kMergeGreatest = 1, kMergeLeast = 2 };
+// Blend joins the pictures along a seam instead of mixing each pixel of the
+// overlap (engine/blend.h).
+enum MergeRule { kMergeAverage = 0, kMergeGreatest = 1, kMergeLeast = 2, kMergeBlend = 3 };
 
 struct GridColour {
   uint8_t blue = 0;

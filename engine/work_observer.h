@@ -13,6 +13,7 @@ enum class WorkStage {
   kPleaseWait,      // the 8-bit Target's colour table is being built
   kMergingSource1,  // source 1 is being laid
   kMergingSource2,  // source 2 is being laid
+  kBlending,        // the Blend rule joins the pictures along their seam
   kFindingAlignment,  // automatic alignment looks for the detail both sources share
 };
 

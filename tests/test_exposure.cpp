@@ -16,40 +16,13 @@
 #include "engine/exposure.h"
 #include "engine/generate_target.h"
 #include "image/codec.h"
+#include "tests/photo_pair.h"
 #include "tests/test_support.h"
 
 namespace tessara {
 namespace {
 
-constexpr int kWidth = 400, kOffset = 200;
-
-// Columns [x0, x0 + kWidth) of the photograph, each channel times its factor
-// (rounded, held to 255).
-DibPtr Half(const test::RgbImage& photo, int x0, double red, double green, double blue) {
-  std::vector<uint8_t> rgb;
-  for (int y = 0; y < photo.height; ++y)
-    for (int x = x0; x < x0 + kWidth; ++x) {
-      const uint8_t* p = &photo.rgb[(static_cast<size_t>(y) * photo.width + x) * 3];
-      const double f[3] = {red, green, blue};
-      for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<uint8_t>(std::min(255L, std::lround(p[c] * f[c]))));
-    }
-  CxImage img;
-  test::MakeImage24(img, kWidth, photo.height, rgb);
-  return img.TakeDib();
-}
-
-// The mean of each column's three channels over the whole height, per channel.
-std::vector<std::array<double, 3>> ColumnMeans(const Dib& d) {
-  std::vector<std::array<double, 3>> means(static_cast<size_t>(d.Width()), {0, 0, 0});
-  for (int y = 0; y < d.Height(); ++y) {
-    const uint8_t* row = d.Row(y);
-    for (int x = 0; x < d.Width(); ++x)
-      for (int c = 0; c < 3; ++c) means[static_cast<size_t>(x)][static_cast<size_t>(c)] += row[3 * x + 2 - c];
-  }
-  for (auto& m : means)
-    for (double& v : m) v /= d.Height();
-  return means;
-}
+using namespace photo_pair;
 
 struct Joined {
   DibPtr target;
@@ -68,23 +41,10 @@ Joined Join(const Dib& left, const Dib& right, bool match) {
   return {std::move(made.target), made.gains};
 }
 
-test::RgbImage Photo() {
-  return test::ToRgb(CxImage(test::TestData("photos/coffee.png").string(), CXIMAGE_FORMAT_PNG));
-}
-
-// The photograph's highlights held to 212, so that a second picture made 20 %
-// brighter still holds the whole scene (what a clipped highlight loses, no
-// matching brings back).
-test::RgbImage PhotoWithoutHighlights() {
-  test::RgbImage photo = Photo();
-  for (uint8_t& v : photo.rgb) v = std::min<uint8_t>(v, 212);
-  return photo;
-}
-
 TEST(MatchExposure, SecondHalfBackAtTheScenesLevelWithoutAStep) {
   const test::RgbImage photo = PhotoWithoutHighlights();
   ASSERT_EQ(photo.width, kWidth + kOffset);
-  const DibPtr left = Half(photo, 0, 1, 1, 1), plain = Half(photo, kOffset, 1, 1, 1);
+  const DibPtr left = Part(photo, 0, 1, 1, 1), plain = Part(photo, kOffset, 1, 1, 1);
   const auto scene = ColumnMeans(*Join(*left, *plain, false).target);
   struct Change {
     const char* what;
@@ -92,23 +52,15 @@ TEST(MatchExposure, SecondHalfBackAtTheScenesLevelWithoutAStep) {
   } changes[] = {{"brighter", 1.2, 1.2, 1.2}, {"darker", 0.8, 0.8, 0.8}, {"tinted", 0.72, 0.8, 0.88}};
   for (const Change& change : changes) {
     SCOPED_TRACE(change.what);
-    const DibPtr right = Half(photo, kOffset, change.red, change.green, change.blue);
+    const DibPtr right = Part(photo, kOffset, change.red, change.green, change.blue);
     const Joined joined = Join(*left, *right, true);
     ASSERT_TRUE(joined.gains.found);
     EXPECT_NEAR(joined.gains.red * change.red, 1.0, 0.03);
     EXPECT_NEAR(joined.gains.green * change.green, 1.0, 0.03);
     EXPECT_NEAR(joined.gains.blue * change.blue, 1.0, 0.03);
-    const auto means = ColumnMeans(*joined.target);
-    double worstStep = 0, worstLevel = 0;
-    for (size_t x = 1; x < means.size(); ++x)
-      for (size_t c = 0; c < 3; ++c) {
-        // The step between neighbouring columns, beyond the scene's own.
-        const double step = std::fabs((means[x][c] - means[x - 1][c]) - (scene[x][c] - scene[x - 1][c]));
-        worstStep = std::max(worstStep, step / std::max(1.0, scene[x][c]));
-        if (x >= kWidth) worstLevel = std::max(worstLevel, std::fabs(means[x][c] / scene[x][c] - 1));
-      }
-    EXPECT_LT(worstStep, 0.015);
-    EXPECT_LT(worstLevel, 0.03);
+    const Steps steps = StepsAgainst(scene, *joined.target, kWidth);
+    EXPECT_LT(steps.worstStep, 0.015);
+    EXPECT_LT(steps.worstLevel, 0.03);
     // Without matching the step is plain to see.
     const auto unmatched = ColumnMeans(*Join(*left, *right, false).target);
     EXPECT_GT(std::fabs(unmatched[kWidth + 50][1] / scene[kWidth + 50][1] - 1), 0.1);
@@ -120,7 +72,7 @@ TEST(MatchExposure, SecondHalfBackAtTheScenesLevelWithoutAStep) {
 // clipped highlights are.
 TEST(MatchExposure, SomethingInOnePictureOnlyDoesNotPullTheGains) {
   const test::RgbImage photo = Photo();
-  const DibPtr left = Half(photo, 0, 1, 1, 1), right = Half(photo, kOffset, 0.8, 0.8, 0.8);
+  const DibPtr left = Part(photo, 0, 1, 1, 1), right = Part(photo, kOffset, 0.8, 0.8, 0.8);
   // A white-ish block over a sixth of the overlap.
   for (int y = 100; y < 300; ++y)
     for (int x = 20; x < 90; ++x) {
@@ -131,11 +83,11 @@ TEST(MatchExposure, SomethingInOnePictureOnlyDoesNotPullTheGains) {
   ASSERT_TRUE(joined.gains.found);
   EXPECT_NEAR(joined.gains.green, 1.25, 0.03);
   // Highlights clipped by a brighter exposure are left out too.
-  const DibPtr brighter = Half(photo, kOffset, 1.2, 1.2, 1.2);
+  const DibPtr brighter = Part(photo, kOffset, 1.2, 1.2, 1.2);
   const Joined clipped = Join(*left, *brighter, true);
   EXPECT_NEAR(clipped.gains.red, 1 / 1.2, 0.02);
   // Two pictures that already agree keep their pixels (gains of 1).
-  const DibPtr same = Half(photo, kOffset, 1, 1, 1);
+  const DibPtr same = Part(photo, kOffset, 1, 1, 1);
   const Joined plain = Join(*left, *same, true);
   EXPECT_NEAR(plain.gains.red, 1.0, 0.005);
   EXPECT_NEAR(plain.gains.blue, 1.0, 0.005);

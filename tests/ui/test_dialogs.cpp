@@ -244,6 +244,50 @@ class TestDialogs : public QObject {
     QVERIFY(!As<CMergeDlg>(g_pMergeDlg)->ControlAs<QCheckBox>(CMergeDlg::kMatchExposure)->isChecked());
   }
 
+  // Blend sits under Least in the rules' frame; choosing it greys the fade
+  // boxes (it fades by itself), and the Target it updates is the batch
+  // tool's with --merge blend, byte for byte.
+  void blendRule() {
+    OpenPair();
+    QVERIFY(Tool(cmd::kFineAlignment));
+    auto* fine = As<CFineAdjustDlg>(g_pFineAdjustDlg);
+    ClickTimes(fine->Spin(CFineAdjustDlg::kOffsetX)->UpArrow(), 100);
+    Click(fine->UpdateButton());
+    Click(fine->Control(1));
+    Flush();
+    QCOMPARE(g_pDestDoc->m_nOffsetX, 100);
+    QVERIFY(Tool(cmd::kMergeSources));
+    auto* merge = As<CMergeDlg>(g_pMergeDlg);
+    auto* blend = merge->ControlAs<QRadioButton>(CMergeDlg::kBlend);
+    QCOMPARE(blend->text(), QString("Blend"));
+    QCOMPARE(blend->geometry(), merge->Units().Map(16, 38, 43, 10));
+    auto* fade2 = merge->ControlAs<QCheckBox>(CMergeDlg::kFade2);
+    QVERIFY(fade2->isEnabled());
+    Click(blend);
+    QCOMPARE(g_nMergeRule, int(kMergeBlend));
+    QVERIFY(!fade2->isEnabled() && !merge->ControlAs<QCheckBox>(CMergeDlg::kFade1)->isEnabled());
+    Click(merge->UpdateButton());
+    QCOMPARE(g_pDestDoc->m_bUpToDate, 1);
+    QCOMPARE(g_pDestDoc->m_nBitDepth, 24);
+    // Another rule offers the fades again.
+    Click(merge->Control(CMergeDlg::kAverage));
+    QVERIFY(fade2->isEnabled());
+    Click(blend);
+    Click(merge->UpdateButton());
+    Click(merge->Control(1));
+    Flush();
+
+    const QString saved = m_dir.filePath("blend.png");
+    m_p->m_fileDialog = [&](CMyfiledialog& d) { return test::AnswerFileDialog(d, saved, 3); };
+    QVERIFY(m_p->Command(cmd::kFileSaveAs));
+    m_p->m_fileDialog = nullptr;
+    const QString joined = m_dir.filePath("joined.png");
+    const QStringList args = {"--quiet", "--offset", "100,0", "--merge", "blend",
+                              TestData("pairs/coffee_left.png"), TestData("pairs/coffee_right.png"), joined};
+    const QString why = test::DifferenceFromBatchJoin(QStringLiteral(TESSARA_JOIN), args, saved, joined);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+  }
+
   void fadeBoxesAreNeverBothChecked() {
     OpenPair();
     QVERIFY(Tool(cmd::kMergeSources));
@@ -280,6 +324,10 @@ class TestDialogs : public QObject {
     auto* merge = As<CMergeDlg>(g_pMergeDlg);
     QVERIFY(merge && !g_pMonoDlg);
     QVERIFY(!merge->ControlAs<QCheckBox>(CMergeDlg::kFade1)->isEnabled());
+    QVERIFY(!merge->ControlAs<QCheckBox>(CMergeDlg::kFade2)->isEnabled());
+    QVERIFY(!merge->ControlAs<QRadioButton>(CMergeDlg::kBlend)->isEnabled());
+    // Choosing another rule does not offer the fades on this Target.
+    Click(merge->Control(CMergeDlg::kGreatest));
     QVERIFY(!merge->ControlAs<QCheckBox>(CMergeDlg::kFade2)->isEnabled());
   }
 

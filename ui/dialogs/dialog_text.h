@@ -14,6 +14,10 @@ inline constexpr const char* kMergeTitle = "Merge Source 1 and 2";
 inline constexpr const char* kAverage = "Average";
 inline constexpr const char* kGreatest = "Greatest";
 inline constexpr const char* kLeast = "Least";
+inline constexpr const char* kBlend = "Blend";
+inline constexpr const char* kBlendBias =
+    "With Blend, the bias moves the seam: toward source 2 gives source 1 more of the overlap";
+inline constexpr const char* kBlendFades = "Blend fades every scale of detail by itself";
 inline constexpr const char* kSourceBias = "Source Bias\n1 <---------> 2";
 inline constexpr const char* kFadeEdge1 = "Fade edge source 1";
 inline constexpr const char* kFadeEdge2 = "Fade edge source 2";

@@ -20,6 +20,8 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
   m_pRules[0] = AddRadio(kAverage, t::kAverage, 16, 8, 43, 10);
   m_pRules[1] = AddRadio(kGreatest, t::kGreatest, 16, 18, 43, 10);
   m_pRules[2] = AddRadio(kLeast, t::kLeast, 16, 28, 33, 10);
+  // Under the specified three, inside their frame.
+  m_pRules[3] = AddRadio(kBlend, t::kBlend, 16, 38, 43, 10);
   AddStatic(t::kSourceBias, 75, 9, 53, 15, Qt::AlignHCenter);
   m_pBias = AddSlider(kBias, 67, 25, 70, 15, true);
   m_pFade1 = AddCheck(kFade1, t::kFadeEdge1, 5, 56, 79, 10);
@@ -49,16 +51,18 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
     g_nMergeRule = kMergeAverage;
     doc->m_bMatchExposure = 0;
     if (changed) doc->MarkNeedsUpdate();
-    // An 8-bit Target comes from sources of 1 and 4 bits; fading and matching
-    // need a deeper one, so they are not offered.
+    // An 8-bit Target comes from sources of 1 and 4 bits; fading, blending
+    // and matching need a deeper one, so they are not offered.
     if (doc->m_nBitDepth == 8) {
-      m_pFade1->setEnabled(false);
-      m_pFade2->setEnabled(false);
+      m_bDeepTarget = false;
+      m_pRules[3]->setEnabled(false);
       m_pMatch->setEnabled(false);
     }
   }
+  EnableFades();
+  m_pBias->setToolTip(t::kBlendBias);
 
-  for (int rule = 0; rule < 3; ++rule)
+  for (int rule = 0; rule < 4; ++rule)
     connect(m_pRules[rule], &QRadioButton::clicked, this, [this, rule] { OnRule(rule); });
   connect(m_pBias, &QSlider::valueChanged, this, &CMergeDlg::OnBiasMoved);
   connect(m_pFade1, &QCheckBox::clicked, this, [this] { OnFade(1); });
@@ -73,6 +77,7 @@ void CMergeDlg::LoadControls() {
   m_pRules[0]->setChecked(m_bAverage != 0);
   m_pRules[1]->setChecked(m_bGreatest != 0);
   m_pRules[2]->setChecked(m_bLeast != 0);
+  m_pRules[3]->setChecked(m_bBlend != 0);
 }
 
 void CMergeDlg::StoreControls() {
@@ -81,6 +86,15 @@ void CMergeDlg::StoreControls() {
   m_bAverage = m_pRules[0]->isChecked() ? 1 : 0;
   m_bGreatest = m_pRules[1]->isChecked() ? 1 : 0;
   m_bLeast = m_pRules[2]->isChecked() ? 1 : 0;
+  m_bBlend = m_pRules[3]->isChecked() ? 1 : 0;
+}
+
+void CMergeDlg::EnableFades() {
+  const bool blend = g_nMergeRule == kMergeBlend;
+  for (QCheckBox* box : {m_pFade1, m_pFade2}) {
+    box->setEnabled(m_bDeepTarget && !blend);
+    box->setToolTip(blend ? t::kBlendFades : "");
+  }
 }
 
 void CMergeDlg::PaintSourceNames() { PaintSourceNamesInto(m_pLine1, m_pLine2); }
@@ -90,6 +104,8 @@ void CMergeDlg::OnRule(int rule) {
     g_nMergeRule = rule;
     if (CDestdoc* doc = Session()) doc->MarkNeedsUpdate();
   }
+  StoreControls();
+  EnableFades();
   EnableUpdate(true);
 }
 

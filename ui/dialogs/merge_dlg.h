@@ -1,5 +1,5 @@
 // The two merge dialogs: "Merge Source 1 and 2" chooses the rule (Average,
-// Greatest, Least), the bias between the sources and the fading of one
+// Greatest, Least, Blend), the bias between the sources and the fading of one
 // source's edges for colour and grey sources, and whether source 2's exposure
 // is matched to source 1's first; "Merge Monochrome" chooses
 // whether black needs one or both 1-bit sources to be black. Both write the
@@ -17,6 +17,7 @@ class CMergeDlg : public CToolDialog {
     kAverage = 1010,
     kGreatest = 1011,
     kLeast = 1012,
+    kBlend = 1013,
     kBias = 1075,
     kFade1 = 1020,
     kFade2 = 1021,
@@ -35,6 +36,7 @@ class CMergeDlg : public CToolDialog {
   int m_bAverage = 1;
   int m_bGreatest = 0;
   int m_bLeast = 0;
+  int m_bBlend = 0;
 
  protected:
   void OnQuit() override { BringTargetForward(); }
@@ -43,18 +45,22 @@ class CMergeDlg : public CToolDialog {
   void LoadControls();
   void StoreControls();
   void OnRule(int rule);
+  // The fade boxes are offered for the rules that use them, on a deep Target.
+  void EnableFades();
   void OnBiasMoved();
   void OnFade(int which);
   void OnMatchExposure();
   void OnUpdateTarget();
 
   QSlider* m_pBias = nullptr;
-  QRadioButton* m_pRules[3] = {};
+  QRadioButton* m_pRules[4] = {};
   QCheckBox* m_pFade1 = nullptr;
   QCheckBox* m_pFade2 = nullptr;
   QCheckBox* m_pMatch = nullptr;
   CSourceLine* m_pLine1 = nullptr;
   CSourceLine* m_pLine2 = nullptr;
+  // False for an 8-bit Target, which neither fades nor blends.
+  bool m_bDeepTarget = true;
 };
 
 class CMonoMergeDlg : public CToolDialog {

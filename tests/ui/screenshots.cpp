@@ -2,6 +2,8 @@
 // PNG of the screen at each step, for the help page:
 //   tessara_screenshots OUTPUT_FOLDER [NAME...]
 // With names, only those pictures are written (the walk-through is the same).
+#include <functional>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +23,7 @@
 #include "framework/registry.h"
 #include "ui/common/modal.h"
 #include "ui/common/ui_registry.h"
+#include "ui/dialogs/merge_dlg.h"
 #include "ui/dialogs/tool_dialog.h"
 #include "ui/shell/child_frames.h"
 #include "ui/shell/main_frame.h"
@@ -165,7 +169,9 @@ int main(int argc, char** argv) {
   });
   Settle(800);
   // Each tool dialog open over the Target Window, then quit.
-  auto shootDialog = [&](int command, QDialog* const& slot, const char* name) {
+  // `before` sets the dialog up for its picture.
+  auto shootDialog = [&](int command, QDialog* const& slot, const char* name,
+                         const std::function<void(CToolDialog&)>& before = nullptr) {
     program.Command(cmd::kViewTarget);
     program.Command(command);
     if (!slot) {
@@ -173,12 +179,21 @@ int main(int argc, char** argv) {
       ++failures;
       return;
     }
+    if (auto* dialog = qobject_cast<CToolDialog*>(slot); dialog && before) {
+      before(*dialog);
+      Settle(300);
+    }
     failures += !Shoot(name);
     if (auto* dialog = qobject_cast<CToolDialog*>(slot)) dialog->Quit();
     Settle(100);
   };
   shootDialog(cmd::kFineAlignment, g_pFineAdjustDlg, "fine-adjustment-dialog");
-  shootDialog(cmd::kMergeSources, g_pMergeDlg, "merge-dialog");
+  // The merge with Blend chosen (the fade boxes greyed) and the Target
+  // updated by it.
+  shootDialog(cmd::kMergeSources, g_pMergeDlg, "merge-dialog", [](CToolDialog& merge) {
+    QTest::mouseClick(merge.Control(CMergeDlg::kBlend), Qt::LeftButton);
+    QTest::mouseClick(merge.UpdateButton(), Qt::LeftButton);
+  });
   shootDialog(cmd::kContrastBrightness, g_pContrastDlg, "contrast-dialog");
   shootDialog(cmd::kCylindricalProjection, g_pCylinderDlg, "cylinder-dialog");
   shootDialog(cmd::kGridLines, g_pGridDlg, "grid-dialog");

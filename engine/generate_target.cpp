@@ -444,29 +444,36 @@ BlendResult TrueColourLayer::BlendOverlap() {
   region.source1First = region.seamCrossesRows ? dx >= 0 : dy >= 0;
   region.bias = m_job.settings.merge.bias;
 
-  // One source's pixels along a region row, through its tone tables.
-  const auto readSource = [&](const PreparedReader& reader, const CoverageView& cover, int sx, int sy, int w, int h,
-                              const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, uint8_t bit, int Y,
-                              uint8_t* state, uint8_t* v) {
-    const int r = Y - sy;
-    if (r < 0 || r >= h) return;
-    const RowCoverage run = cover.Row(r);
-    const int X0 = std::max(rx0, sx), X1 = std::min(rx1, sx + w);
-    for (int X = X0; X < X1; ++X) {
-      const int x = X - sx;
-      if (!run.Sampled(x)) continue;
-      const MergePixel c = reader.Color(x, r);
-      const size_t i = static_cast<size_t>(X - rx0);
-      state[i] |= bit;
-      v[3 * i] = tb[c.blue], v[3 * i + 1] = tg[c.green], v[3 * i + 2] = tr[c.red];
-    }
-  };
+  // Source 1 is read where it was laid: the canvas holds it, toned, wherever
+  // it sampled its picture (Blend laid nothing over it), so its own pixels
+  // may already be gone.
   const BlendReadRow read = [&](int y, uint8_t* state, uint8_t* v1, uint8_t* v2) {
     const int Y = y + ry0;
     std::fill(state, state + region.width, 0);
-    readSource(m_job.r1, m_job.cover1, g.x1, g.y1, g.w1, g.h1, m_tone, m_tone, m_tone, kBlendHas1, Y, state, v1);
-    readSource(m_job.r2, m_job.cover2, g.x2, g.y2, g.w2, g.h2, m_tone2[0], m_tone2[1], m_tone2[2], kBlendHas2, Y,
-               state, v2);
+    const int r1 = Y - g.y1;
+    if (r1 >= 0 && r1 < g.h1) {
+      const RowCoverage run = m_job.cover1.Row(r1);
+      const uint8_t* laid = m_target.Row(Y);
+      for (int X = std::max(rx0, g.x1); X < std::min(rx1, g.x1 + g.w1); ++X) {
+        if (!run.Sampled(X - g.x1)) continue;
+        const size_t i = static_cast<size_t>(X - rx0);
+        state[i] = kBlendHas1;
+        std::copy_n(laid + 3 * static_cast<size_t>(X), 3, v1 + 3 * i);
+      }
+    }
+    // Source 2 from its prepared copy, through its tone tables.
+    const int r2 = Y - g.y2;
+    if (r2 >= 0 && r2 < g.h2) {
+      const RowCoverage run = m_job.cover2.Row(r2);
+      for (int X = std::max(rx0, g.x2); X < std::min(rx1, g.x2 + g.w2); ++X) {
+        const int x = X - g.x2;
+        if (!run.Sampled(x)) continue;
+        const MergePixel c = m_job.r2.Color(x, r2);
+        const size_t i = static_cast<size_t>(X - rx0);
+        state[i] |= kBlendHas2;
+        v2[3 * i] = m_tone2[0][c.blue], v2[3 * i + 1] = m_tone2[1][c.green], v2[3 * i + 2] = m_tone2[2][c.red];
+      }
+    }
   };
   const BlendWriteRow write = [&](int y, const uint8_t* pixels, const uint8_t* state) {
     uint8_t* out = m_target.Row(y + ry0) + 3 * static_cast<size_t>(rx0);

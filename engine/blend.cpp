@@ -49,10 +49,17 @@ struct Plane {
   void Free() { std::vector<float>().swap(v); }
 };
 
-// The next coarser level of `src` (w x h x ch, rows packed): the 5-tap
-// binomial filter, every second pixel kept.
-template <typename T>
-void Reduce(const T* src, int w, int h, int ch, Plane& dst) {
+struct AsIs {
+  template <typename T>
+  float operator()(T v) const {
+    return static_cast<float>(v);
+  }
+};
+
+// The next coarser level of `src` (w x h x ch, rows packed, each value read
+// through `value`): the 5-tap binomial filter, every second pixel kept.
+template <typename T, typename Value = AsIs>
+void Reduce(const T* src, int w, int h, int ch, Plane& dst, Value value = {}) {
   const int dw = (w + 1) / 2, dh = (h + 1) / 2;
   dst.Make(dw, dh, ch);
   const size_t stride = static_cast<size_t>(w) * ch;
@@ -63,7 +70,7 @@ void Reduce(const T* src, int w, int h, int ch, Plane& dst) {
       for (int m = -2; m <= 2; ++m) {
         const T* r = src + static_cast<size_t>(Reflect(2 * j + m, h)) * stride;
         const float k = kTap[m + 2];
-        for (size_t i = 0; i < stride; ++i) tmp[i] += k * static_cast<float>(r[i]);
+        for (size_t i = 0; i < stride; ++i) tmp[i] += k * value(r[i]);
       }
       float* out = dst.Row(j);
       for (int x = 0; x < dw; ++x) {
@@ -204,16 +211,14 @@ bool Blender::Gather() {
 // region: each coarser level averages what the finer one knows, and every
 // level fills what it does not know from the next coarser one.
 void Blender::FillOutsideOverlap() {
-  std::vector<uint8_t> known(m_state.size());
-  for (size_t i = 0; i < known.size(); ++i) known[i] = m_state[i] == (kBlendHas1 | kBlendHas2) ? 1 : 0;
   // sum[k]: the known differences times their weight, weight[k]: how much of
   // a pixel of level k is known (0..1).
   std::vector<Plane> sum(1), weight(1);
   sum.emplace_back();
   weight.emplace_back();
   Reduce(m_diff.data(), m_nW, m_nH, 3, sum[1]);
-  Reduce(known.data(), m_nW, m_nH, 1, weight[1]);
-  std::vector<uint8_t>().swap(known);
+  Reduce(m_state.data(), m_nW, m_nH, 1, weight[1],
+         [](uint8_t st) { return st == (kBlendHas1 | kBlendHas2) ? 1.f : 0.f; });
   auto allKnown = [](const Plane& p) {
     return std::all_of(p.v.begin(), p.v.end(), [](float f) { return f > 1e-6f; });
   };
@@ -364,33 +369,14 @@ void Blender::LaySeam() {
 // The pyramids, weighted and collapsed down to the first coarser level.
 void Blender::BuildBands() {
   const int levels = std::max(1, m_r.levels);
-  // The shares: of every pixel a picture lies on, how much is source 2's.
-  std::vector<Plane> lies(static_cast<size_t>(levels) + 1), share(static_cast<size_t>(levels) + 1);
-  {
-    std::vector<uint8_t> any(m_state.size()), second(m_state.size());
-    for (size_t i = 0; i < m_state.size(); ++i) {
-      any[i] = (m_state[i] & (kBlendHas1 | kBlendHas2)) ? 1 : 0;
-      second[i] = (m_state[i] & kLabel2) ? 1 : 0;
-    }
-    Reduce(any.data(), m_nW, m_nH, 1, lies[1]);
-    Reduce(second.data(), m_nW, m_nH, 1, share[1]);
-  }
-  for (int k = 2; k <= levels; ++k) {
-    Reduce(lies[static_cast<size_t>(k) - 1], lies[static_cast<size_t>(k)]);
-    Reduce(share[static_cast<size_t>(k) - 1], share[static_cast<size_t>(k)]);
-  }
-  for (int k = 1; k <= levels; ++k) {
-    Plane& s = share[static_cast<size_t>(k)];
-    const Plane& l = lies[static_cast<size_t>(k)];
-    for (size_t i = 0; i < s.v.size(); ++i) s.v[i] = l.v[i] > 1e-6f ? std::min(1.f, s.v[i] / l.v[i]) : 0.f;
-    lies[static_cast<size_t>(k)].Free();
-  }
-  // The difference's Gaussian pyramid, then its bands (the coarsest stays).
+  // The difference's Gaussian pyramid; the finest level is needed no more.
   std::vector<Plane> band(static_cast<size_t>(levels) + 1);
   Reduce(m_diff.data(), m_nW, m_nH, 3, band[1]);
   std::vector<int16_t>().swap(m_diff);
   for (int k = 2; k <= levels; ++k) Reduce(band[static_cast<size_t>(k) - 1], band[static_cast<size_t>(k)]);
   m_sub = band[1];
+  // Its bands: each level less the next coarser one brought up (the coarsest
+  // stays as it is).
   for (int k = 1; k < levels; ++k) {
     Plane& fine = band[static_cast<size_t>(k)];
     const Plane& coarse = band[static_cast<size_t>(k) + 1];
@@ -399,6 +385,21 @@ void Blender::BuildBands() {
       for (size_t i = 0; i < n; ++i) row[i] -= up[i];
     });
   }
+  // The shares: of every pixel a picture lies on, how much is source 2's.
+  std::vector<Plane> lies(static_cast<size_t>(levels) + 1), share(static_cast<size_t>(levels) + 1);
+  Reduce(m_state.data(), m_nW, m_nH, 1, lies[1],
+         [](uint8_t st) { return (st & (kBlendHas1 | kBlendHas2)) ? 1.f : 0.f; });
+  Reduce(m_state.data(), m_nW, m_nH, 1, share[1], [](uint8_t st) { return (st & kLabel2) ? 1.f : 0.f; });
+  for (int k = 2; k <= levels; ++k) {
+    Reduce(lies[static_cast<size_t>(k) - 1], lies[static_cast<size_t>(k)]);
+    Reduce(share[static_cast<size_t>(k) - 1], share[static_cast<size_t>(k)]);
+  }
+  for (int k = 1; k <= levels; ++k) {
+    Plane& s = share[static_cast<size_t>(k)];
+    const Plane& l = lies[static_cast<size_t>(k)];
+    for (size_t i = 0; i < s.v.size(); ++i) s.v[i] = l.v[i] > 1e-6f ? std::min(1.f, s.v[i] / l.v[i]) : 0.f;
+  }
+  std::vector<Plane>().swap(lies);
   // Weighted and collapsed, coarsest first.
   auto weigh = [](Plane& b, const Plane& s, int y, float* row) {
     const float* w = s.Row(y);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/session.h"
+
 namespace tessara {
 
 struct JoinOptions {
@@ -15,16 +17,17 @@ struct JoinOptions {
   // each next one is joined onto the Target so far.
   std::vector<std::string> sources;
   int offsetX = 0, offsetY = 0;
-  int scale1X = 1024, scale1Y = 1024, scale2X = 1024, scale2Y = 1024;
+  int scale1X = session_default::kScale, scale1Y = session_default::kScale;
+  int scale2X = session_default::kScale, scale2Y = session_default::kScale;
   double rotate1 = 0.0, rotate2 = 0.0;
-  int cutCorners1 = 1, cutCorners2 = 1;
+  int cutCorners1 = session_default::kCutCorners, cutCorners2 = session_default::kCutCorners;
   int mirror1 = 0, mirror2 = 0;
-  int mergeRule = 0;  // 0 Average, 1 Greatest, 2 Least
-  int bias = 128;
+  int mergeRule = kMergeAverage;  // a MergeRule
+  int bias = session_default::kBias;
   int fade1 = 0, fade2 = 0;
   bool matchExposure = false;
   int monoAnd = 0;
-  int contrast = 16, brightness = 128, swing = 0;
+  int contrast = session_default::kContrast, brightness = session_default::kBrightness, swing = 0;
   int solidGrid = 0, dottedGrid = 0;  // spacing, 0 = none
   int gridWhite = 0;
   bool zone = false;

@@ -210,28 +210,41 @@ int RunJobs(const std::vector<std::string>& args, const JoinOptions& options) {
 // adjustments and the grid wait for the last step, which makes the finished
 // Target.
 void SetStepSession(CDestdoc& doc, const JoinOptions& o, bool first, bool last) {
-  doc.m_nOffsetX = o.offsetX;
-  doc.m_nOffsetY = o.offsetY;
-  doc.m_nScale1X = first ? o.scale1X : 1024, doc.m_nScale1Y = first ? o.scale1Y : 1024;
-  doc.m_nScale2X = o.scale2X, doc.m_nScale2Y = o.scale2Y;
-  doc.m_dRotation1 = first ? o.rotate1 : 0.0, doc.m_dRotation2 = o.rotate2;
-  doc.m_bCutCorners1 = first ? o.cutCorners1 : 1, doc.m_bCutCorners2 = o.cutCorners2;
-  doc.m_bMirror1 = first ? o.mirror1 : 0, doc.m_bMirror2 = o.mirror2;
-  doc.m_nSourceBias = o.bias;
-  doc.m_bMatchExposure = o.matchExposure ? 1 : 0;
-  doc.m_nContrast = last ? o.contrast : 16;
-  doc.m_nBrightness = last ? o.brightness : 128;
-  doc.m_nSwingAngle = last ? o.swing : 0;
-  g_nMergeRule = o.mergeRule;
-  g_bFadeEdge1 = o.fade1;
-  g_bFadeEdge2 = o.fade2;
-  g_bMonoAnd = o.monoAnd;
-  g_bSolidGrid = last && o.solidGrid > 0;
-  g_nSolidGridX = g_nSolidGridY = o.solidGrid > 0 ? o.solidGrid : 100;
-  g_bDottedGrid = last && o.dottedGrid > 0;
-  g_nDotGridX = g_nDotGridY = o.dottedGrid > 0 ? o.dottedGrid : 10;
+  SessionSettings s;
+  AlignSettings& a = s.align;
+  a.m_nOffsetX = o.offsetX;
+  a.m_nOffsetY = o.offsetY;
+  if (first) {
+    a.m_nScale1X = o.scale1X, a.m_nScale1Y = o.scale1Y;
+    a.m_dRotation1 = o.rotate1;
+    a.m_bCutCorners1 = o.cutCorners1;
+    a.m_bMirror1 = o.mirror1;
+  }
+  a.m_nScale2X = o.scale2X, a.m_nScale2Y = o.scale2Y;
+  a.m_dRotation2 = o.rotate2;
+  a.m_bCutCorners2 = o.cutCorners2;
+  a.m_bMirror2 = o.mirror2;
+  s.m_nMergeRule = o.mergeRule;
+  s.m_nSourceBias = o.bias;
+  s.m_bFadeEdge1 = o.fade1;
+  s.m_bFadeEdge2 = o.fade2;
+  s.m_bMonoAnd = o.monoAnd;
+  s.m_bMatchExposure = o.matchExposure ? 1 : 0;
+  if (last) {
+    s.m_nContrast = o.contrast;
+    s.m_nBrightness = o.brightness;
+    s.m_nSwingAngle = o.swing;
+    s.m_bSolidGrid = o.solidGrid > 0;
+    s.m_bDottedGrid = o.dottedGrid > 0;
+  }
+  if (o.solidGrid > 0) s.m_nSolidGridX = s.m_nSolidGridY = o.solidGrid;
+  if (o.dottedGrid > 0) s.m_nDotGridX = s.m_nDotGridY = o.dottedGrid;
   const uint8_t grid = o.gridWhite ? 255 : 0;
-  g_GridColour = {grid, grid, grid};
+  s.m_GridColour = {grid, grid, grid};
+  // The view scales are the document's own: the batch tool shows nothing.
+  s.m_nViewScaleX = doc.m_session.m_nViewScaleX;
+  s.m_nViewScaleY = doc.m_session.m_nViewScaleY;
+  doc.m_session = s;
 }
 
 // Between the steps of a chain: the Target so far becomes source 1 (keeping

@@ -4,26 +4,12 @@
 // windows, the copying and putting back live here, without Qt.
 #pragma once
 
+#include "engine/session.h"
+
 namespace tessara {
 
 class CAlignDoc;
 class CDestdoc;
-
-struct AlignSettings {
-  int offsetX = 0;
-  int offsetY = 0;
-  int scale1X = 1024;
-  int scale1Y = 1024;
-  int scale2X = 1024;
-  int scale2Y = 1024;
-  double rotation1 = 0.0;
-  double rotation2 = 0.0;
-  int mirror1 = 0;
-  int mirror2 = 0;
-  int cutCorners1 = 1;
-  int cutCorners2 = 1;
-  bool operator==(const AlignSettings&) const = default;
-};
 
 // The session's alignment now.
 AlignSettings TakeAlignSettings(const CDestdoc& session);

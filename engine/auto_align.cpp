@@ -528,10 +528,16 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
   }
   session.SetStatusText("");
   if (result.status != AutoAlignStatus::kFound) return result;
-  PrepareGeometry g1{s1.Width(), std::abs(s1.Height()), s1.BitCount(), session.m_nScale1X, session.m_nScale1Y,
-                     session.m_dRotation1, session.m_bCutCorners1, session.m_bMirror1};
-  PrepareGeometry g2{s2.Width(), std::abs(s2.Height()), s2.BitCount(), 1024, 1024, 0.0, session.m_bCutCorners2,
-                     session.m_bMirror2};
+  // Source 1 as it is prepared; source 2 unscaled and unturned, as the
+  // estimate compares it.
+  const SourceSettings p1 = SourceSettingsOf(session.m_session, 1);
+  SourceSettings p2 = SourceSettingsOf(session.m_session, 2);
+  p2.scaleX = p2.scaleY = session_default::kScale;
+  p2.rotation = 0.0;
+  PrepareGeometry g1{s1.Width(), std::abs(s1.Height()), s1.BitCount(), p1.scaleX, p1.scaleY,
+                     p1.rotation, p1.cutCorners, p1.mirror};
+  PrepareGeometry g2{s2.Width(), std::abs(s2.Height()), s2.BitCount(), p2.scaleX, p2.scaleY,
+                     p2.rotation, p2.cutCorners, p2.mirror};
   if (g1.bits == 16 || g1.bits == 32) g1.bits = 24;
   if (g2.bits == 16 || g2.bits == 32) g2.bits = 24;
   Affine2 t = FromSimilarity(result.estimate);
@@ -546,9 +552,7 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
 }
 
 int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings) {
-  const int offsetX = session.m_nOffsetX, offsetY = session.m_nOffsetY;
-  const double rotation = session.m_dRotation2;
-  const int scaleX = session.m_nScale2X, scaleY = session.m_nScale2Y;
+  const AlignSettings before = session.m_align;
   session.m_nOffsetX = settings.offsetX;
   session.m_nOffsetY = settings.offsetY;
   session.m_dRotation2 = settings.Rotation();
@@ -558,9 +562,7 @@ int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings) {
   if (code != kPrepareDone) {
     // As with a dragged frame: a copy that cannot be made leaves the geometry
     // as it was, and the Align Window says why.
-    session.m_nOffsetX = offsetX, session.m_nOffsetY = offsetY;
-    session.m_dRotation2 = rotation;
-    session.m_nScale2X = scaleX, session.m_nScale2Y = scaleY;
+    session.m_align = before;
   }
   if (g_pAlignDoc) g_pAlignDoc->RebuildPreview(code);
   RefreshToolDialogs();

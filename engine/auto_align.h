@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "engine/session.h"
 #include "engine/work_observer.h"
 #include "image/dib.h"
 
@@ -46,9 +47,9 @@ struct Affine2 {
 // The geometry settings of one source as the preparation takes them.
 struct PrepareGeometry {
   int width = 1, height = 1, bits = 24;
-  int scaleX = 1024, scaleY = 1024;
+  int scaleX = session_default::kScale, scaleY = session_default::kScale;
   double angle = 0.0;
-  int cutCorners = 1;
+  int cutCorners = session_default::kCutCorners;
   int mirror = 0;
 };
 

@@ -8,18 +8,6 @@
 
 namespace tessara {
 
-int g_nMergeRule = kMergeAverage;
-int g_bFadeEdge1 = 0;
-int g_bFadeEdge2 = 0;
-int g_bMonoAnd = 0;
-int g_bSolidGrid = 0;
-int g_bDottedGrid = 0;
-int g_nSolidGridX = 100;
-int g_nSolidGridY = 100;
-int g_nDotGridX = 10;
-int g_nDotGridY = 10;
-GridColour g_GridColour;
-
 CDestdoc::CDestdoc() {
   m_nTargetWidth = 1;
   m_nTargetHeight = 1;
@@ -34,32 +22,16 @@ CDestdoc::~CDestdoc() {
 }
 
 void CDestdoc::ResetSession() {
-  m_nBitDepth = 24;
+  m_nBitDepth = session_default::kDepth;
   // The pictures go with the session they belong to (nothing else owns them).
   m_pTarget.reset();
   m_pSource1.reset();
   m_pSource2.reset();
   m_cover1.Clear();
   m_cover2.Clear();
-  m_nOffsetX = m_nOffsetY = 0;
-  m_dRotation1 = m_dRotation2 = 0.0;
-  m_bMirror1 = m_bMirror2 = 0;
-  m_nScale1X = m_nScale1Y = m_nScale2X = m_nScale2Y = 1024;
-  m_nBrightness = 128;
-  m_nContrast = 16;
-  m_nSwingAngle = 0;
-  g_nMergeRule = kMergeAverage;
-  g_bMonoAnd = 0;
-  g_bFadeEdge1 = g_bFadeEdge2 = 0;
-  m_nSourceBias = 128;
-  m_bMatchExposure = 0;
+  m_session = SessionSettings{};
   m_exposureGains = ExposureGains();
-  m_nViewScaleX = m_nViewScaleY = 100;
-  m_bCutCorners1 = m_bCutCorners2 = 1;
   m_bZoneOnly = 0;
-  g_bSolidGrid = g_bDottedGrid = 0;
-  g_nDotGridX = g_nDotGridY = 10;
-  g_nSolidGridX = g_nSolidGridY = 100;
 }
 
 void CDestdoc::ClearTarget() {
@@ -85,22 +57,7 @@ void CDestdoc::MarkUpToDate() {
   SetTitle(target_text::kTitle);
 }
 
-TargetSettings CDestdoc::CurrentTargetSettings() const {
-  TargetSettings s;
-  s.offsetX = m_nOffsetX;
-  s.offsetY = m_nOffsetY;
-  s.merge = {g_nMergeRule, m_nSourceBias, g_bFadeEdge1 != 0, g_bFadeEdge2 != 0, m_bMatchExposure != 0};
-  s.monoAnd = g_bMonoAnd != 0;
-  s.contrast = m_nContrast;
-  s.brightness = m_nBrightness;
-  s.swing = m_nSwingAngle;
-  s.viewScaleX = m_nViewScaleX;
-  s.viewScaleY = m_nViewScaleY;
-  s.depth = m_nBitDepth;
-  s.grid = {g_bSolidGrid != 0, g_bDottedGrid != 0, g_nSolidGridX, g_nSolidGridY, g_nDotGridX, g_nDotGridY,
-            g_GridColour};
-  return s;
-}
+TargetSettings CDestdoc::CurrentTargetSettings() const { return TargetSettingsOf(m_session, m_nBitDepth); }
 
 void CDestdoc::DrawGrid() {
   if (!m_pTarget) return;

@@ -151,32 +151,36 @@ class CDestdoc : public CDocument {
   int m_nOutputWidth = 0;
   int m_nOutputHeight = 0;
   DibPtr m_pOutput;
-  int m_nBitDepth = 24;
+  int m_nBitDepth = session_default::kDepth;
   int m_bUpToDate = 0;
   int m_bZoneOnly = 0;
-  int m_nContrast = 16;
-  int m_nBrightness = 128;
-  int m_bCutCorners1 = 1;
-  int m_bCutCorners2 = 1;
-  int m_bMirror2 = 0;
-  int m_bMirror1 = 0;
-  int m_nViewScaleY = 100;
-  int m_nViewScaleX = 100;
-  int m_nSourceBias = 128;
+  // The session's settings (the program's one value, g_session), and each of
+  // them under the name the target document gives it.
+  SessionSettings& m_session = g_session;
+  AlignSettings& m_align = m_session.align;
+  int& m_nContrast = m_session.m_nContrast;
+  int& m_nBrightness = m_session.m_nBrightness;
+  int& m_bCutCorners1 = m_align.m_bCutCorners1;
+  int& m_bCutCorners2 = m_align.m_bCutCorners2;
+  int& m_bMirror2 = m_align.m_bMirror2;
+  int& m_bMirror1 = m_align.m_bMirror1;
+  int& m_nViewScaleY = m_session.m_nViewScaleY;
+  int& m_nViewScaleX = m_session.m_nViewScaleX;
+  int& m_nSourceBias = m_session.m_nSourceBias;
   // Whether source 2's exposure and colour are matched to source 1's before
   // the merge (the Merge dialog's check box), and the gains the last Target
   // used.
-  int m_bMatchExposure = 0;
+  int& m_bMatchExposure = m_session.m_bMatchExposure;
   ExposureGains m_exposureGains;
-  int m_nOffsetX = 0;
-  int m_nOffsetY = 0;
-  int m_nScale1X = 1024;
-  int m_nScale1Y = 1024;
-  int m_nScale2X = 1024;
-  int m_nScale2Y = 1024;
-  int m_nSwingAngle = 0;
-  double m_dRotation1 = 0.0;
-  double m_dRotation2 = 0.0;
+  int& m_nOffsetX = m_align.m_nOffsetX;
+  int& m_nOffsetY = m_align.m_nOffsetY;
+  int& m_nScale1X = m_align.m_nScale1X;
+  int& m_nScale1Y = m_align.m_nScale1Y;
+  int& m_nScale2X = m_align.m_nScale2X;
+  int& m_nScale2Y = m_align.m_nScale2Y;
+  int& m_nSwingAngle = m_session.m_nSwingAngle;
+  double& m_dRotation1 = m_align.m_dRotation1;
+  double& m_dRotation2 = m_align.m_dRotation2;
   int m_nProgress = 0;
 
   // Set when the last RefreshSources met a stop by the user (the align document

@@ -26,14 +26,14 @@ struct TargetSettings {
   // Two 1-bit sources merge by AND on black instead of OR.
   bool monoAnd = false;
   // Tone curve (16 and 128 are neutral) and the cylindrical projection's angle.
-  int contrast = 16;
-  int brightness = 128;
+  int contrast = session_default::kContrast;
+  int brightness = session_default::kBrightness;
   int swing = 0;
   // The Target as shown, in percent of the canvas.
-  int viewScaleX = 100;
-  int viewScaleY = 100;
+  int viewScaleX = session_default::kViewScale;
+  int viewScaleY = session_default::kViewScale;
   // The depth the Target keeps when the depth rule does not choose one.
-  int depth = 24;
+  int depth = session_default::kDepth;
   GridSettings grid;
 };
 

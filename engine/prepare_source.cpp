@@ -399,15 +399,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   return prepared;
 }
 
-SourceSettings CDestdoc::SourceSettingsOf(int n) const {
-  SourceSettings s;
-  s.scaleX = n == 1 ? m_nScale1X : m_nScale2X;
-  s.scaleY = n == 1 ? m_nScale1Y : m_nScale2Y;
-  s.rotation = n == 1 ? m_dRotation1 : m_dRotation2;
-  s.mirror = (n == 1 ? m_bMirror1 : m_bMirror2) != 0;
-  s.cutCorners = (n == 1 ? m_bCutCorners1 : m_bCutCorners2) != 0;
-  return s;
-}
+SourceSettings CDestdoc::SourceSettingsOf(int n) const { return tessara::SourceSettingsOf(m_session, n); }
 
 int CDestdoc::PrepareSource(int n) {
   SetStatusText(target_text::kPressSpaceToQuit);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/coverage.h"
+#include "engine/session.h"
 #include "engine/work_observer.h"
 #include "image/dib.h"
 
@@ -25,11 +26,11 @@ enum PrepareResult {
 // whether the corners a rotation pushes out are cut off (the copy keeps the
 // scaled size) or kept (the copy grows to hold them).
 struct SourceSettings {
-  int scaleX = 1024;
-  int scaleY = 1024;
+  int scaleX = session_default::kScale;
+  int scaleY = session_default::kScale;
   double rotation = 0.0;
   bool mirror = false;
-  bool cutCorners = true;
+  bool cutCorners = session_default::kCutCorners != 0;
 };
 
 // Where the copy of a width x height source lies against it: the scaled size,

@@ -49,10 +49,10 @@ TEST_F(AlignHistory, EveryFieldIsTakenAndPutBack) {
   const AlignSettings start = TakeAlignSettings(*doc);
   EXPECT_EQ(start, AlignSettings{});
   AlignSettings changed;
-  changed.offsetX = -13, changed.offsetY = 7;
-  changed.scale1X = 1100, changed.scale1Y = 990, changed.scale2X = 1030, changed.scale2Y = 1500;
-  changed.rotation1 = 2.7, changed.rotation2 = -0.1;
-  changed.mirror1 = 1, changed.mirror2 = 1, changed.cutCorners1 = 0, changed.cutCorners2 = 0;
+  changed.m_nOffsetX = -13, changed.m_nOffsetY = 7;
+  changed.m_nScale1X = 1100, changed.m_nScale1Y = 990, changed.m_nScale2X = 1030, changed.m_nScale2Y = 1500;
+  changed.m_dRotation1 = 2.7, changed.m_dRotation2 = -0.1;
+  changed.m_bMirror1 = 1, changed.m_bMirror2 = 1, changed.m_bCutCorners1 = 0, changed.m_bCutCorners2 = 0;
   doc->MarkUpToDate();
   EXPECT_EQ(RestoreAlignSettings(*align, *doc, changed), kPrepareDone);
   EXPECT_EQ(TakeAlignSettings(*doc), changed);
@@ -61,10 +61,10 @@ TEST_F(AlignHistory, EveryFieldIsTakenAndPutBack) {
   // comparison that decides whether a change is worth a step.
   for (int field = 0; field < 12; ++field) {
     AlignSettings one = start;
-    int* ints[] = {&one.offsetX, &one.offsetY, &one.scale1X, &one.scale1Y, &one.scale2X,
-                   &one.scale2Y, &one.mirror1, &one.mirror2, &one.cutCorners1, &one.cutCorners2};
+    int* ints[] = {&one.m_nOffsetX, &one.m_nOffsetY, &one.m_nScale1X, &one.m_nScale1Y, &one.m_nScale2X,
+                   &one.m_nScale2Y, &one.m_bMirror1, &one.m_bMirror2, &one.m_bCutCorners1, &one.m_bCutCorners2};
     if (field < 10) *ints[field] += 1;
-    else (field == 10 ? one.rotation1 : one.rotation2) += 0.1;
+    else (field == 10 ? one.m_dRotation1 : one.m_dRotation2) += 0.1;
     EXPECT_FALSE(one == start) << field;
   }
 }
@@ -101,7 +101,7 @@ TEST_F(AlignHistory, AFailedPreparationShowsInThePreview) {
   const AlignSettings good = TakeAlignSettings(*doc);
   const std::vector<uint8_t> preview = Preview();
   AlignSettings huge = good;
-  huge.scale1X = huge.scale1Y = 1024 * 1024;  // far beyond what memory allows
+  huge.m_nScale1X = huge.m_nScale1Y = 1024 * 1024;  // far beyond what memory allows
   EXPECT_EQ(RestoreAlignSettings(*align, *doc, huge), kPrepareNoMemory);
   EXPECT_EQ(align->m_bAlignValid, 0);
   EXPECT_EQ(align->m_nFailCode, kPrepareNoMemory);

@@ -273,7 +273,7 @@ class TestDesktop : public QObject {
     };
     QVERIFY(m_p->Command(cmd::kRotate));
     const Shown s2 = Now();
-    QCOMPARE(s2.settings.rotation1, 4.0);
+    QCOMPARE(s2.settings.m_dRotation1, 4.0);
     QVERIFY(s2.preview != s1.preview);
     QCOMPARE(Stack().count(), 2);
 
@@ -284,7 +284,7 @@ class TestDesktop : public QObject {
     auto* fine = qobject_cast<CFineAdjustDlg*>(g_pFineAdjustDlg);
     QVERIFY(fine);
     fine->Spin(CFineAdjustDlg::kScale2X)->StepUp();
-    QCOMPARE(g_pDestDoc->m_nScale2X, s2.settings.scale2X + 1);
+    QCOMPARE(g_pDestDoc->m_nScale2X, s2.settings.m_nScale2X + 1);
     QCOMPARE(Stack().count(), 3);
     g_pDestDoc->PrepareSource(2);
     g_pAlignDoc->RebuildPreview(0);
@@ -301,7 +301,7 @@ class TestDesktop : public QObject {
     QCOMPARE(g_pDestDoc->m_bUpToDate, 0);
     QCOMPARE(g_pDestDoc->GetTitle(), std::string("Target Window - needs updating"));
     // The open Fine Adjustment dialog counts from the restored alignment.
-    QCOMPARE(fine->m_nBaseScale2X, s2.settings.scale2X);
+    QCOMPARE(fine->m_nBaseScale2X, s2.settings.m_nScale2X);
     Key(Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(Now(), s1);
     Key(Qt::Key_Z, Qt::ControlModifier);

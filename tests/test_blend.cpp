@@ -145,6 +145,74 @@ TEST(Blend, ProjectedLikeEveryRule) {
   EXPECT_EQ(differing, 0);
 }
 
+// Pieces of one photograph laid where they were cut from, in every
+// arrangement (side by side either way round, one above the other, corner to
+// corner, one inside the other, an overlap one pixel wide): the pictures
+// agree wherever they overlap, so the Target is the photograph's piece they
+// cover together, within 1 level, and the background elsewhere.
+TEST(Blend, EveryArrangementOfAgreeingPiecesGivesThePhotograph) {
+  const test::RgbImage photo = Photo();
+  struct Rect {
+    int x, y, w, h;  // in the photograph, rows from the top
+  };
+  const auto cut = [&](Rect r) {
+    std::vector<uint8_t> rgb;
+    for (int y = r.y; y < r.y + r.h; ++y)
+      rgb.insert(rgb.end(), photo.rgb.begin() + (static_cast<ptrdiff_t>(y) * photo.width + r.x) * 3,
+                 photo.rgb.begin() + (static_cast<ptrdiff_t>(y) * photo.width + r.x + r.w) * 3);
+    CxImage img;
+    test::MakeImage24(img, r.w, r.h, rgb);
+    return img.TakeDib();
+  };
+  struct Arrangement {
+    const char* what;
+    Rect one, two;
+  } arrangements[] = {
+      {"side by side", {0, 0, 350, 400}, {250, 0, 350, 400}},
+      {"source 2 on the left", {250, 0, 350, 400}, {0, 0, 350, 400}},
+      {"one above the other", {0, 0, 600, 260}, {0, 150, 600, 250}},
+      {"source 2 above", {0, 150, 600, 250}, {0, 0, 600, 260}},
+      {"corner to corner", {0, 0, 380, 300}, {200, 120, 400, 280}},
+      {"one inside the other", {0, 0, 600, 400}, {200, 100, 150, 120}},
+      {"an overlap one pixel wide", {0, 0, 301, 400}, {300, 30, 300, 300}},
+  };
+  for (const Arrangement& a : arrangements) {
+    SCOPED_TRACE(a.what);
+    const DibPtr one = cut(a.one), two = cut(a.two);
+    TargetSettings t;
+    t.merge.rule = kMergeBlend;
+    t.offsetX = a.two.x - a.one.x;
+    // Stored rows count from the bottom.
+    t.offsetY = (a.one.y + a.one.h) - (a.two.y + a.two.h);
+    const SampleCoverage none;
+    WorkObserver observer;
+    const GeneratedTarget made = GenerateTargetPicture({*one, none}, {*two, none}, t, observer);
+    ASSERT_EQ(made.result, GenerateResult::kDone);
+    const int left = std::min(a.one.x, a.two.x), top = std::min(a.one.y, a.two.y);
+    const Dib& target = *made.target;
+    ASSERT_EQ(target.Width(), std::max(a.one.x + a.one.w, a.two.x + a.two.w) - left);
+    ASSERT_EQ(target.Height(), std::max(a.one.y + a.one.h, a.two.y + a.two.h) - top);
+    int worst = 0, wrongBackground = 0;
+    for (int y = 0; y < target.Height(); ++y) {
+      // Stored row y is the photograph's row counted from the Target's bottom.
+      const int py = top + target.Height() - 1 - y;
+      for (int x = 0; x < target.Width(); ++x) {
+        const int px = left + x;
+        const auto in = [&](Rect r) { return px >= r.x && px < r.x + r.w && py >= r.y && py < r.y + r.h; };
+        const uint8_t* t8 = target.Row(y) + 3 * x;
+        if (!in(a.one) && !in(a.two)) {
+          wrongBackground += t8[0] != 127 || t8[1] != 127 || t8[2] != 127;
+          continue;
+        }
+        const uint8_t* p = &photo.rgb[(static_cast<size_t>(py) * photo.width + px) * 3];
+        for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(t8[c] - p[2 - c]));
+      }
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_EQ(wrongBackground, 0);
+  }
+}
+
 TEST(Blend, LevelsFollowTheOverlap) {
   EXPECT_EQ(BlendLevels(1, 1), 1);
   EXPECT_EQ(BlendLevels(200, 400), 5);

@@ -45,6 +45,15 @@ inline std::vector<std::array<double, 3>> ColumnMeans(const Dib& d) {
   return means;
 }
 
+// What a camera's automatic exposure does to the second picture: brighter,
+// darker, or a colour cast when the light changed.
+struct ExposureChange {
+  const char* what;
+  double red, green, blue;
+};
+inline constexpr ExposureChange kCameraChanges[] = {
+    {"brighter", 1.2, 1.2, 1.2}, {"darker", 0.8, 0.8, 0.8}, {"tinted", 0.72, 0.8, 0.88}};
+
 inline test::RgbImage Photo() {
   return test::ToRgb(CxImage(test::TestData("photos/coffee.png").string(), CXIMAGE_FORMAT_PNG));
 }

@@ -39,11 +39,7 @@ TEST(Blend, NoStepWhereThePicturesMeetAndMatchedPartsAtTheScenesLevel) {
   ASSERT_EQ(photo.width, kWidth + kOffset);
   const DibPtr left = Part(photo, 0, 1, 1, 1), plain = Part(photo, kOffset, 1, 1, 1);
   const auto scene = ColumnMeans(*Join(*left, *plain, kMergeBlend));
-  struct Change {
-    const char* what;
-    double red, green, blue;
-  } changes[] = {{"brighter", 1.2, 1.2, 1.2}, {"darker", 0.8, 0.8, 0.8}, {"tinted", 0.72, 0.8, 0.88}};
-  for (const Change& change : changes) {
+  for (const ExposureChange& change : kCameraChanges) {
     SCOPED_TRACE(change.what);
     const DibPtr right = Part(photo, kOffset, change.red, change.green, change.blue);
     // Blend alone spreads the change over hundreds of columns.

@@ -48,18 +48,18 @@ int main(int argc, char** argv) {
     step(n == 1 ? "load source 1" : "load source 2");
   }
   const double loaded = at;
-  const int c = doc.PrepareSource(1);
+  const PrepareResult c = doc.PrepareSource(1);
   step("prepare source 1");
-  const int d = doc.PrepareSource(2);
+  const PrepareResult d = doc.PrepareSource(2);
   step("prepare source 2");
-  align.RebuildPreview(d != 0 ? d : c);
+  align.RebuildPreview(d != kPrepareDone ? d : c);
   step("preview");
   std::printf("  %-22s %6.3f s (from the second load to the preview: %.3f s)\n", "total", at, at - loaded);
   // A step of a drag: source 2 moved, prepared again, the preview rebuilt.
   doc.m_nOffsetX += 10;
-  const int e = doc.PrepareSource(2);
+  const PrepareResult e = doc.PrepareSource(2);
   align.RebuildPreview(e);
   step("one step of a drag");
-  if (e != 0) return 1;
-  return c == 0 && d == 0 ? 0 : 1;
+  if (e != kPrepareDone) return 1;
+  return c == kPrepareDone && d == kPrepareDone ? 0 : 1;
 }

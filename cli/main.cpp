@@ -308,7 +308,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     // turning or scaling becomes its own prepared copy.
     doc.m_bTakeSourcePictures = true;
     for (int n = 1; n <= 2; ++n) {
-      const int result = doc.PrepareSource(n);
+      const PrepareResult result = doc.PrepareSource(n);
       if (result == kPrepareDone) {
         // Nothing prepares this source again: its picture goes now, and leaves
         // its memory to the next prepared copy and the Target.

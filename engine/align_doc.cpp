@@ -25,7 +25,8 @@ int ScaleBy(int scale, int factor) {
 
 }  // namespace
 
-const char* const* FailCodeLines(int code) {
+const char* const* FailCodeLines(PrepareResult result) {
+  const int code = static_cast<int>(result);
   static const char* const kLines[4][2] = {
       {"The preview image cannot be loaded because of insufficient memory.",
        "Another possibility is that one or both source images are too big."},
@@ -99,7 +100,7 @@ void DrawSecondSource(const PreparedPixels& copy, bool mono, int r, int x0, int 
 
 }  // namespace
 
-void CAlignDoc::RebuildPreview(int failCode) {
+void CAlignDoc::RebuildPreview(PrepareResult failCode) {
   RedrawViewsNow();
   FreePreview();
   if (g_nSourcesLoaded != 2 || !g_pDestDoc) return;
@@ -180,7 +181,7 @@ void CAlignDoc::RebuildPreview(int failCode) {
   session.RedrawViewsNow();
 }
 
-int CAlignDoc::ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, int source) {
+PrepareResult CAlignDoc::ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, int source) {
   if (!g_pDestDoc) return kPrepareMissing;
   CDestdoc& session = *g_pDestDoc;
   const int offsetX = session.m_nOffsetX, offsetY = session.m_nOffsetY;
@@ -196,8 +197,8 @@ int CAlignDoc::ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, in
     session.m_nScale1X = ScaleBy(s1x, scaleX);
     session.m_nScale1Y = ScaleBy(s1y, scaleY);
     if (scaled) {
-      const int result = session.PrepareSource(1);
-      if (result != 0) {
+      const PrepareResult result = session.PrepareSource(1);
+      if (result != kPrepareDone) {
         session.m_nOffsetX = offsetX, session.m_nOffsetY = offsetY;
         session.m_nScale1X = s1x, session.m_nScale1Y = s1y;
         return result;
@@ -209,8 +210,8 @@ int CAlignDoc::ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, in
     session.m_nScale2X = ScaleBy(s2x, scaleX);
     session.m_nScale2Y = ScaleBy(s2y, scaleY);
     if (scaled) {
-      const int result = session.PrepareSource(2);
-      if (result != 0) {
+      const PrepareResult result = session.PrepareSource(2);
+      if (result != kPrepareDone) {
         session.m_nOffsetX = offsetX, session.m_nOffsetY = offsetY;
         session.m_nScale2X = s2x, session.m_nScale2Y = s2y;
         return result;
@@ -218,7 +219,7 @@ int CAlignDoc::ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, in
     }
   }
   RefreshToolDialogs();
-  return 0;
+  return kPrepareDone;
 }
 
 }  // namespace tessara

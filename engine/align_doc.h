@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "engine/prepare_source.h"
 #include "framework/document.h"
 #include "image/dib.h"
 
@@ -27,7 +28,7 @@ inline constexpr int64_t kMaxZoomedPreviewPixels = int64_t{64} * 1000 * 1000;
 
 // The two lines that say why there is no preview, for a preparation result
 // 1..4; null for any other code.
-const char* const* FailCodeLines(int code);
+const char* const* FailCodeLines(PrepareResult code);
 
 class CAlignDoc : public CDocument {
  public:
@@ -35,11 +36,11 @@ class CAlignDoc : public CDocument {
 
   // Rebuilds the preview and its layout from the session; `failCode` is what
   // the preparation before it returned (recorded when a source is missing).
-  void RebuildPreview(int failCode);
+  void RebuildPreview(PrepareResult failCode);
   // Applies a frame dragged with the mouse to source 1 or 2: scales in 1/1024,
   // moves in preview pixels (y upward). 0, or the preparation's error code with
   // the geometry put back.
-  int ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, int source);
+  PrepareResult ApplyFrameChange(int scaleX, int scaleY, int moveX, int moveY, int source);
   void FreePreview();
   // The framework asks to close the document: refused, with a message unless
   // the program is shutting down. Returns whether it may close (never).
@@ -58,7 +59,7 @@ class CAlignDoc : public CDocument {
   int m_nPrev2Y = 0;
   int m_nReduction = 1;
   int m_bAlignValid = 0;
-  int m_nFailCode = 0;
+  PrepareResult m_nFailCode = kPrepareDone;
   int m_nPredictedWidth = 0;
   int m_nPredictedHeight = 0;
   int m_nPreviewLeft = 0;

@@ -22,7 +22,7 @@ int MulDiv32(int a, int b, int c) {
   return product / c;
 }
 
-void Finish(CAlignDoc& doc, int code) {
+void Finish(CAlignDoc& doc, PrepareResult code) {
   doc.RebuildPreview(code);
   RefreshToolDialogs();
 }
@@ -130,7 +130,7 @@ FrameChange MeasureFrameChange(const CAlignDoc& doc, const AlignFrame& f, int n)
 
 void ApplyFrame(CAlignDoc& doc, const AlignFrame& f, int n) {
   const FrameChange c = MeasureFrameChange(doc, f, n);
-  const int code = doc.ApplyFrameChange(c.scaleX, c.scaleY, c.moveX, c.moveY, n);
+  const PrepareResult code = doc.ApplyFrameChange(c.scaleX, c.scaleY, c.moveX, c.moveY, n);
   doc.RebuildPreview(code);
   doc.UpdateAllViews();
 }
@@ -173,9 +173,9 @@ void CopyWidth(CAlignDoc& doc, int to) { CopyAxes(doc, to, true, false); }
 void CopyHeight(CAlignDoc& doc, int to) { CopyAxes(doc, to, false, true); }
 void CopySize(CAlignDoc& doc, int to) { CopyAxes(doc, to, true, true); }
 
-int ApplyRotation(CAlignDoc& doc, int angle1, int cut1, int angle2, int cut2) {
+PrepareResult ApplyRotation(CAlignDoc& doc, int angle1, int cut1, int angle2, int cut2) {
   CDestdoc& s = *g_pDestDoc;
-  int code1 = 0, code2 = 0;
+  PrepareResult code1 = kPrepareDone, code2 = kPrepareDone;
   if (static_cast<double>(angle1) != s.m_dRotation1 || s.m_bCutCorners1 != cut1) {
     s.m_bCutCorners1 = cut1;
     s.m_dRotation1 = angle1;
@@ -184,9 +184,9 @@ int ApplyRotation(CAlignDoc& doc, int angle1, int cut1, int angle2, int cut2) {
   if (static_cast<double>(angle2) != s.m_dRotation2 || s.m_bCutCorners2 != cut2) {
     s.m_bCutCorners2 = cut2;
     s.m_dRotation2 = angle2;
-    if (code1 == 0) code2 = s.PrepareSource(2);
+    if (code1 == kPrepareDone) code2 = s.PrepareSource(2);
   }
-  const int code = code2 != 0 ? code2 : code1;
+  const PrepareResult code = code2 != kPrepareDone ? code2 : code1;
   Finish(doc, code);
   return code;
 }

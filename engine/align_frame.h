@@ -7,6 +7,8 @@
 // The preview's own rows count from its bottom (see the align document).
 #pragma once
 
+#include "engine/prepare_source.h"
+
 namespace tessara {
 
 class CAlignDoc;
@@ -55,7 +57,7 @@ void CopyWidth(CAlignDoc& doc, int to);
 void CopyHeight(CAlignDoc& doc, int to);
 void CopySize(CAlignDoc& doc, int to);
 // "Update" of the Rotate dialog: whole-degree angles and cut-corner flags;
-// returns the preparation code (non-zero ends the dialog).
-int ApplyRotation(CAlignDoc& doc, int angle1, int cut1, int angle2, int cut2);
+// returns the preparation's result (a failure ends the dialog).
+PrepareResult ApplyRotation(CAlignDoc& doc, int angle1, int cut1, int angle2, int cut2);
 
 }  // namespace tessara

@@ -8,12 +8,12 @@ namespace tessara {
 
 AlignSettings TakeAlignSettings(const CDestdoc& s) { return s.m_align; }
 
-int RestoreAlignSettings(CAlignDoc& doc, CDestdoc& s, const AlignSettings& a) {
+PrepareResult RestoreAlignSettings(CAlignDoc& doc, CDestdoc& s, const AlignSettings& a) {
   PutAlignSettings(s, a);
   s.MarkNeedsUpdate();
   // Both sources are prepared again: Fine Adjustment changes the numbers
   // without preparing, so what is prepared now need not match either side.
-  int code = s.PrepareSource(1);
+  PrepareResult code = s.PrepareSource(1);
   if (code == kPrepareDone) code = s.PrepareSource(2);
   doc.RebuildPreview(code);
   RefreshToolDialogs();

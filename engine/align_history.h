@@ -4,6 +4,7 @@
 // windows, the copying and putting back live here, without Qt.
 #pragma once
 
+#include "engine/prepare_source.h"
 #include "engine/session.h"
 
 namespace tessara {
@@ -19,7 +20,7 @@ void PutAlignSettings(CDestdoc& session, const AlignSettings& settings);
 
 // Puts `settings` back into the session: both sources are prepared again for
 // it, the preview is rebuilt (showing why when a preparation fails) and the
-// Target needs updating. Returns the preparation's code (0 when done).
-int RestoreAlignSettings(CAlignDoc& doc, CDestdoc& session, const AlignSettings& settings);
+// Target needs updating. Returns the preparation's result.
+PrepareResult RestoreAlignSettings(CAlignDoc& doc, CDestdoc& session, const AlignSettings& settings);
 
 }  // namespace tessara

@@ -551,14 +551,14 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session) {
   return result;
 }
 
-int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings) {
+PrepareResult ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings) {
   const AlignSettings before = session.m_align;
   session.m_nOffsetX = settings.offsetX;
   session.m_nOffsetY = settings.offsetY;
   session.m_dRotation2 = settings.Rotation();
   session.m_nScale2X = session.m_nScale2Y = settings.scale;
   session.MarkNeedsUpdate();
-  const int code = session.PrepareSource(2);
+  const PrepareResult code = session.PrepareSource(2);
   if (code != kPrepareDone) {
     // As with a dragged frame: a copy that cannot be made leaves the geometry
     // as it was, and the Align Window says why.

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "engine/prepare_source.h"
 #include "engine/session.h"
 #include "engine/work_observer.h"
 #include "image/dib.h"
@@ -124,7 +125,7 @@ AutoAlignResult FindAutoAlignment(CDestdoc& session);
 // Applies found settings as a hand alignment does: offset, source 2's rotation
 // and scale set, the Target marked as needing an update, source 2 prepared
 // again and the Align preview rebuilt. Returns the preparation's result.
-int ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings);
+PrepareResult ApplyAutoAlignment(CDestdoc& session, const AutoAlignPlacement& settings);
 
 // The status-line text for a found alignment.
 std::string DescribeAlignment(const AutoAlignResult& result);

@@ -89,7 +89,7 @@ class CDestdoc : public CDocument {
 
   // Makes the prepared copy of source n (1 or 2): scaled, mirrored, rotated.
   // A PrepareResult.
-  int PrepareSource(int n);
+  PrepareResult PrepareSource(int n);
   // Converts source 2's prepared copy into source 1's colour space when their
   // profiles differ, so that the overlap merges like with like.
   void MatchColoursToSource1(Dib& copy);
@@ -185,7 +185,7 @@ class CDestdoc : public CDocument {
 
   // Set when the last RefreshSources met a stop by the user (the align document
   // shows it as its preview status).
-  int m_nLastRefreshResult = kPrepareDone;
+  PrepareResult m_nLastRefreshResult = kPrepareDone;
   ZonePoint m_ptZoneAnchor;
   ZonePoint m_ptZoneCorner;
   // Whether the Target shown has been saved since it was built (closing the

@@ -157,7 +157,7 @@ bool ComputeCopyGeometry(int width, int height, int scaleX, int scaleY, double r
 namespace {
 
 // kPrepareDone when the source is a picture the copy can be read from.
-int CheckSourceFormat(const Dib& src) {
+PrepareResult CheckSourceFormat(const Dib& src) {
   if (src.Size() < sizeof(BITMAPINFOHEADER)) return kPrepareUnknownFormat;
   const int bits = src.BitCount();
   const uint32_t comp = src.Header().biCompression;
@@ -171,7 +171,7 @@ int CheckSourceFormat(const Dib& src) {
 
 // Sizes the copy of a readable source. kPrepareDone, or kPrepareNoMemory for a
 // copy of nothing or one too large (`tooLarge` then set).
-int PlanCopy(const Dib& src, const SourceSettings& s, CopyPlan& p, bool& tooLarge) {
+PrepareResult PlanCopy(const Dib& src, const SourceSettings& s, CopyPlan& p, bool& tooLarge) {
   p.bits = src.BitCount();
   p.outBits = (p.bits == 16 || p.bits == 32) ? 24 : p.bits;
   p.scaleX = static_cast<int16_t>(static_cast<uint16_t>(s.scaleX));
@@ -401,7 +401,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
 
 SourceSettings CDestdoc::SourceSettingsOf(int n) const { return tessara::SourceSettingsOf(m_session, n); }
 
-int CDestdoc::PrepareSource(int n) {
+PrepareResult CDestdoc::PrepareSource(int n) {
   SetStatusText(target_text::kPressSpaceToQuit);
   MarkNeedsUpdate();
   CTessaraDoc* doc = (n == 1 || n == 2) ? g_pSourceDocs[n - 1] : nullptr;
@@ -483,7 +483,7 @@ void CDestdoc::MatchColoursToSource1(Dib& copy) {
 }
 
 void CDestdoc::RefreshSources() {
-  int first = kPrepareDone, second = kPrepareDone;
+  PrepareResult first = kPrepareDone, second = kPrepareDone;
   if (!m_pSource1) first = PrepareSource(1);
   if (!m_pSource2 && first == kPrepareDone) second = PrepareSource(2);
   m_nLastRefreshResult = (first == kPrepareStopped || second == kPrepareStopped) ? kPrepareStopped : kPrepareDone;

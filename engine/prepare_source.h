@@ -11,15 +11,23 @@
 
 namespace tessara {
 
-// Results of a preparation.
-enum PrepareResult {
-  kPrepareMissing = -1,
-  kPrepareDone = 0,
-  kPrepareNoMemory = 1,
-  kPrepareUnknownFormat = 2,
-  kPrepareRunLength = 3,
-  kPrepareStopped = 4,
+// Results of a preparation, and of the alignment changes that prepare: the
+// four failures are the four explanations the Align Window can show
+// (FailCodeLines), in this order.
+enum class PrepareResult {
+  kMissing = -1,  // no source to prepare
+  kDone = 0,
+  kNoMemory = 1,
+  kUnknownFormat = 2,
+  kRunLength = 3,
+  kStopped = 4,
 };
+inline constexpr PrepareResult kPrepareMissing = PrepareResult::kMissing;
+inline constexpr PrepareResult kPrepareDone = PrepareResult::kDone;
+inline constexpr PrepareResult kPrepareNoMemory = PrepareResult::kNoMemory;
+inline constexpr PrepareResult kPrepareUnknownFormat = PrepareResult::kUnknownFormat;
+inline constexpr PrepareResult kPrepareRunLength = PrepareResult::kRunLength;
+inline constexpr PrepareResult kPrepareStopped = PrepareResult::kStopped;
 
 // How a source is copied: its scale in 1/1024 per axis (only the low 16 bits
 // count, as a signed value), its rotation in degrees, a left-right mirror, and
@@ -52,7 +60,7 @@ bool ComputeCopyGeometry(int width, int height, int scaleX, int scaleY, double r
                          CopyGeometry& g);
 
 struct PreparedSource {
-  int result = kPrepareDone;
+  PrepareResult result = kPrepareDone;
   // The copy and the record of its sampled pixels, when result is kPrepareDone.
   DibPtr picture;
   SampleCoverage coverage;

@@ -34,7 +34,7 @@ TEST_F(Align, LayoutForLargeAndSmallPictures) {
   Prepared(Solid(1000, 800, 50), Solid(900, 700, 60));
   align->m_nClientWidth = 800;
   align->m_nClientHeight = 600;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(align->m_nPredictedWidth, 1000);
   EXPECT_EQ(align->m_nPredictedHeight, 800);
   EXPECT_EQ(align->m_nReduction, 2);
@@ -48,7 +48,7 @@ TEST_F(Align, LayoutForLargeAndSmallPictures) {
 
   doc->m_pSource1 = Solid(400, 300, 50);
   doc->m_pSource2 = Solid(400, 300, 60);
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(align->m_nReduction, 1);  // small pictures use half the window and are never enlarged
   EXPECT_EQ(align->m_nPreviewWidth, 400);
 }
@@ -59,7 +59,7 @@ TEST_F(Align, OffsetsPlaceTheSources) {
   doc->m_nOffsetY = 10;
   align->m_nClientWidth = 400;
   align->m_nClientHeight = 300;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(align->m_nPredictedWidth, 130);
   EXPECT_EQ(align->m_nPredictedHeight, 60);
   EXPECT_EQ(align->m_nPrev1X, 30);
@@ -78,7 +78,7 @@ TEST_F(Align, BlackAndMonochromeRules) {
   Prepared(std::move(black), std::move(mono));
   doc->m_nOffsetX = 5;
   align->m_nClientWidth = align->m_nClientHeight = 100;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(PreviewAt(0, 0)[1], 1);     // pure black of source 1 kept apart from "nobody"
   EXPECT_EQ(PreviewAt(6, 0)[1], 0);     // mono black over (1,1,1): 1 / 2
   EXPECT_EQ(PreviewAt(11, 0)[1], 255);  // mono white alone
@@ -86,7 +86,7 @@ TEST_F(Align, BlackAndMonochromeRules) {
   EXPECT_EQ(PreviewAt(14, 0)[1], 255);
   doc->m_pSource1 = Indexed(1, 10, 10, [](int, int) { return 1; });
   doc->m_pSource2 = Coordinates24(10, 10);
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(PreviewAt(0, 0)[1], 255);  // mono white as (255, 255, 255)
   const uint8_t* p = PreviewAt(7, 3);  // both: (255 + source 2) / 2 per channel
   EXPECT_EQ(p[0], (255 + 2) / 2);
@@ -97,24 +97,24 @@ TEST_F(Align, MissingSourceRecordsTheCode) {
   Prepared(Solid(10, 10, 5), nullptr);
   doc->m_nOffsetX = 7;
   doc->m_nScale2X = 1500;
-  align->RebuildPreview(3);
+  align->RebuildPreview(kPrepareRunLength);
   EXPECT_EQ(align->m_bAlignValid, 0);
-  EXPECT_EQ(align->m_nFailCode, 3);
+  EXPECT_EQ(align->m_nFailCode, kPrepareRunLength);
   EXPECT_EQ(align->m_pPreview, nullptr);
   EXPECT_EQ(doc->m_nScale2X, 1);
   EXPECT_EQ(doc->m_nOffsetX, 0);
   // With fewer than two sources nothing changes at all.
   RemoveSource(2);
-  align->m_nFailCode = 0;
-  align->RebuildPreview(2);
-  EXPECT_EQ(align->m_nFailCode, 0);
+  align->m_nFailCode = kPrepareDone;
+  align->RebuildPreview(kPrepareUnknownFormat);
+  EXPECT_EQ(align->m_nFailCode, kPrepareDone);
 }
 
 TEST_F(Align, TooLowWindowSaysSo) {
   Prepared(Solid(10, 10, 5), Solid(10, 10, 5));
   align->m_nClientWidth = 100;
   align->m_nClientHeight = 0;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(ui.LastMessage(), "Height too small - can't see the image!");
   EXPECT_EQ(align->m_nClientHeight, 1);
   EXPECT_EQ(align->m_nReduction, 20);
@@ -122,14 +122,14 @@ TEST_F(Align, TooLowWindowSaysSo) {
   // nothing more; once it has had a height again, losing it says so again.
   const size_t said = ui.Messages().size();
   align->m_nClientHeight = 0;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   align->m_nClientHeight = -3;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(ui.Messages().size(), said);
   align->m_nClientHeight = 50;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   align->m_nClientHeight = 0;
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(ui.Messages().size(), said + 1);
 }
 
@@ -141,20 +141,20 @@ TEST_F(Align, FrameChanges) {
   align->m_nReduction = 3;
   // A pure move never prepares: the offsets move by the reduction.
   ui.Clear();
-  EXPECT_EQ(align->ApplyFrameChange(1024, 1024, 5, -2, 2), 0);
+  EXPECT_EQ(align->ApplyFrameChange(1024, 1024, 5, -2, 2), kPrepareDone);
   EXPECT_EQ(doc->m_nOffsetX, 15);
   EXPECT_EQ(doc->m_nOffsetY, -6);
   EXPECT_TRUE(ui.PaneHistory(kPaneProcess).empty());
   EXPECT_EQ(doc->GetTitle(), "Target Window - needs updating");
   EXPECT_EQ(ui.m_nToolDialogRefreshes, 1);
   // Moving source 1 moves the offset the other way.
-  EXPECT_EQ(align->ApplyFrameChange(1024, 1024, 5, -2, 1), 0);
+  EXPECT_EQ(align->ApplyFrameChange(1024, 1024, 5, -2, 1), kPrepareDone);
   EXPECT_EQ(doc->m_nOffsetX, 0);
   EXPECT_EQ(doc->m_nOffsetY, 0);
   // A 100 x 80 frame stretched by (+50, +40) preview pixels at reduction 1:
   // scales 1536 and 1536, prepared once, for that source only.
   align->m_nReduction = 1;
-  EXPECT_EQ(align->ApplyFrameChange(150 * 1024 / 100, 120 * 1024 / 80, 0, 0, 2), 0);
+  EXPECT_EQ(align->ApplyFrameChange(150 * 1024 / 100, 120 * 1024 / 80, 0, 0, 2), kPrepareDone);
   EXPECT_EQ(doc->m_nScale2X, 1536);
   EXPECT_EQ(doc->m_nScale2Y, 1536);
   EXPECT_EQ(doc->m_pSource2->Width(), 150);

@@ -62,7 +62,7 @@ class AlignCommands : public test::EngineTest {
     ASSERT_EQ(doc->PrepareSource(2), kPrepareDone);
     align->m_nClientWidth = 800;
     align->m_nClientHeight = 600;
-    align->RebuildPreview(0);
+    align->RebuildPreview(kPrepareDone);
     ASSERT_EQ(align->m_bAlignValid, 1);
   }
   CAlignDoc* align = nullptr;
@@ -131,16 +131,16 @@ TEST_F(AlignCommands, RotationUpdate) {
   doc->m_dRotation2 = 10.3;
   ui.Clear();
   // Unchanged source 1, source 2's 10.3 becomes 10.
-  EXPECT_EQ(ApplyRotation(*align, 0, 1, 10, 1), 0);
+  EXPECT_EQ(ApplyRotation(*align, 0, 1, 10, 1), kPrepareDone);
   EXPECT_EQ(doc->m_dRotation2, 10.0);
   EXPECT_EQ(ui.PaneHistory(kPaneProcess).front(), "Loading Source 2 preview");
   // Nothing changed: nothing prepared, the preview still rebuilt.
   ui.Clear();
-  EXPECT_EQ(ApplyRotation(*align, 0, 1, 10, 1), 0);
+  EXPECT_EQ(ApplyRotation(*align, 0, 1, 10, 1), kPrepareDone);
   EXPECT_TRUE(ui.PaneHistory(kPaneProcess).empty());
   EXPECT_EQ(ui.m_nToolDialogRefreshes, 1);
   // Corners kept at 90 degrees: source 1 turns to 100 x 200.
-  EXPECT_EQ(ApplyRotation(*align, 90, 0, 10, 1), 0);
+  EXPECT_EQ(ApplyRotation(*align, 90, 0, 10, 1), kPrepareDone);
   EXPECT_EQ(doc->m_pSource1->Width(), 100);
   EXPECT_EQ(doc->m_pSource1->Height(), 200);
 }

@@ -27,7 +27,7 @@ class AlignHistory : public test::EngineTest {
     ASSERT_EQ(doc->PrepareSource(2), kPrepareDone);
     align->m_nClientWidth = 800;
     align->m_nClientHeight = 600;
-    align->RebuildPreview(0);
+    align->RebuildPreview(kPrepareDone);
     ASSERT_EQ(align->m_bAlignValid, 1);
   }
   void TearDown() override {
@@ -93,7 +93,7 @@ TEST_F(AlignHistory, RestorePreparesAndRebuildsThePreviewOfThoseNumbers) {
   EXPECT_EQ(RestoreAlignSettings(*align, *doc, turned), kPrepareDone);
   const std::vector<uint8_t> restoredTurned = Preview();
   ASSERT_EQ(doc->PrepareSource(1), kPrepareDone);
-  align->RebuildPreview(0);
+  align->RebuildPreview(kPrepareDone);
   EXPECT_EQ(restoredTurned, Preview());
 }
 

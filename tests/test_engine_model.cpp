@@ -265,7 +265,8 @@ class EngineModelBase : public test::EngineTest {
   void CheckPrepared(int n, const Picture& src, const model::SourceSettings& s, const std::string& label,
                      Picture* engine, bool* present) {
     Apply(n, s);
-    const int got = doc->PrepareSource(n);
+    // The model counts the results by their numbers.
+    const int got = static_cast<int>(doc->PrepareSource(n));
     const model::PrepareOutcome want = model::PrepareSource(src, s);
     const Dib* slot = n == 1 ? doc->m_pSource1.get() : doc->m_pSource2.get();
     ++prepared;

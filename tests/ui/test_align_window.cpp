@@ -200,11 +200,11 @@ class TestAlignWindow : public QObject {
   void noPreviewShowsWhy() {
     OpenPair();
     g_pDestDoc->m_pSource2.reset();
-    g_pAlignDoc->RebuildPreview(3);
+    g_pAlignDoc->RebuildPreview(kPrepareRunLength);
     QImage image = RenderView();
     QVERIFY(Count(image, QRect(20, 10, 300, 45), kFailColour) < 300 * 45);
     QCOMPARE(Count(image, QRect(0, 60, 700, 440), kFailColour), 700 * 440);
-    g_pAlignDoc->m_nFailCode = 7;  // no text of its own
+    g_pAlignDoc->m_nFailCode = static_cast<PrepareResult>(7);  // no text of its own
     QCOMPARE(Count(RenderView(), QRect(0, 0, 700, 500), kFailColour), 700 * 500);
     Drag(Qt::LeftButton, QPoint(300, 200), QPoint(320, 220));
     QCOMPARE(AlignWindow()->windowTitle(), QString("Align Window"));
@@ -376,8 +376,8 @@ class TestAlignWindow : public QObject {
   void zeroWideSourceKeepsItsScale() {
     OpenPair();
     g_pDestDoc->m_nScale2X = 2;  // 1 pixel across: 0 in the preview
-    QCOMPARE(g_pDestDoc->PrepareSource(2), 0);
-    g_pAlignDoc->RebuildPreview(0);
+    QCOMPARE(g_pDestDoc->PrepareSource(2), kPrepareDone);
+    g_pAlignDoc->RebuildPreview(kPrepareDone);
     QCOMPARE(g_pAlignDoc->m_nPrev2Width, 0);
     Drag(Qt::RightButton, QPoint(50, 283), QPoint(80, 283));  // its left handle
     QCOMPARE(QPoint(g_pDestDoc->m_nScale2X, g_pDestDoc->m_nScale2Y), QPoint(2, 1024));
@@ -411,7 +411,7 @@ class TestAlignWindow : public QObject {
     QCOMPARE(QPoint(g_pDestDoc->m_nScale1X, g_pDestDoc->m_nScale1Y), QPoint(1024 * 1199 / 1200, 1024 * 600 / 800));
     QCOMPARE(g_pAlignView->Frame(), SyncFrame(*g_pAlignDoc, 1));
     g_pDestDoc->m_pSource1.reset();
-    g_pAlignDoc->RebuildPreview(1);
+    g_pAlignDoc->RebuildPreview(kPrepareNoMemory);
     QVERIFY(allEnabled(false));
   }
 
@@ -449,7 +449,7 @@ class TestAlignWindow : public QObject {
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(m_p->MessageTexts(),
              (QStringList{"Please enter an integer between -179 and 180.", "Do you really want to quit ?"}));
-    QCOMPARE(g_pAlignDoc->m_nFailCode, 4);
+    QCOMPARE(g_pAlignDoc->m_nFailCode, kPrepareStopped);
     QCOMPARE(At(RenderView(), 5, 5), kFailColour);
   }
 

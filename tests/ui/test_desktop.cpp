@@ -287,7 +287,7 @@ class TestDesktop : public QObject {
     QCOMPARE(g_pDestDoc->m_nScale2X, s2.settings.m_nScale2X + 1);
     QCOMPARE(Stack().count(), 3);
     g_pDestDoc->PrepareSource(2);
-    g_pAlignDoc->RebuildPreview(0);
+    g_pAlignDoc->RebuildPreview(kPrepareDone);
     const Shown s3 = Now();
     QVERIFY(s3.preview != s2.preview);
     g_pDestDoc->MarkUpToDate();

@@ -170,7 +170,7 @@ void CFineAdjustDlg::OnUpdateTarget() {
   int made = 0;
   {
     CLongWork work;
-    int code = doc->PrepareSource(1);
+    PrepareResult code = doc->PrepareSource(1);
     if (code == kPrepareDone) code = doc->PrepareSource(2);
     if (g_pAlignDoc) g_pAlignDoc->RebuildPreview(code);
     if (!self) return;

@@ -168,7 +168,7 @@ void CRotateDlg::OnUpdate() {
   if (!UpdateData(true)) return;
   m_pUpdate->setEnabled(false);
   if (!g_pAlignDoc || !g_pDestDoc) return;
-  int code;
+  PrepareResult code;
   {
     CAlignStep step(QString::fromUtf8(undo_text::kRotate));
     CLongWork work;
@@ -177,7 +177,7 @@ void CRotateDlg::OnUpdate() {
   if (g_pShell) g_pShell->ResyncAlignView();
   // A preparation that failed leaves nothing to rotate: the Align Window
   // says why.
-  if (code != 0) OnQuit();
+  if (code != kPrepareDone) OnQuit();
 }
 
 void CRotateDlg::OnQuit() {

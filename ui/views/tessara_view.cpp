@@ -39,7 +39,7 @@ CTessaraView::~CTessaraView() {
   if (g_pDestDoc) g_pDestDoc->m_bUpToDate = 0;
   if (g_pAlignDoc) {
     g_pAlignDoc->FreePreview();
-    g_pAlignDoc->m_nFailCode = 0;
+    g_pAlignDoc->m_nFailCode = kPrepareDone;
   }
   if (g_pDestDoc) g_pDestDoc->ResetSession();
   if (m_nSource == 1) {
@@ -62,9 +62,9 @@ void CTessaraView::OnInitialUpdate() {
   SetScrollSizes(QSize(w, h));
   if (g_nSourcesLoaded == 2 && g_pDestDoc && g_pAlignDoc) {
     CLongWork work;
-    const int c = g_pDestDoc->PrepareSource(1);
-    const int d = g_pDestDoc->PrepareSource(2);
-    g_pAlignDoc->RebuildPreview(d != 0 ? d : c);
+    const PrepareResult c = g_pDestDoc->PrepareSource(1);
+    const PrepareResult d = g_pDestDoc->PrepareSource(2);
+    g_pAlignDoc->RebuildPreview(d != kPrepareDone ? d : c);
     // Preparing cleared the message pane the load had written; a message of
     // its own (colours that could not be matched) stays.
     if (g_pShell && g_pShell->StatusLine().Pane(kPaneMessage)->ShownText().isEmpty()) ShowLoadNote();

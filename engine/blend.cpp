@@ -284,19 +284,12 @@ void Blender::LaySeam() {
   // A pixel where only one picture lies costs more than any difference: the
   // seam crosses there only where the pictures leave it no other way.
   constexpr int kAlone = 1024;
-  std::vector<uint16_t> raw(static_cast<size_t>(along) * across);
-  ParallelRanges(0, along, 16, [&](int a0, int a1) {
-    for (int a = a0; a < a1; ++a)
-      for (int c = 0; c < across; ++c) {
-        const size_t p = pixel(a, c);
-        int cost = kAlone;
-        if (m_state[p] == (kBlendHas1 | kBlendHas2)) {
-          const int16_t* d = &m_diff[3 * p];
-          cost = std::abs(d[0]) + std::abs(d[1]) + std::abs(d[2]);
-        }
-        raw[static_cast<size_t>(a) * across + c] = static_cast<uint16_t>(cost);
-      }
-  });
+  auto cost = [&](int a, int c) {
+    const size_t p = pixel(a, c);
+    if (m_state[p] != (kBlendHas1 | kBlendHas2)) return kAlone;
+    const int16_t* d = &m_diff[3 * p];
+    return std::abs(d[0]) + std::abs(d[1]) + std::abs(d[2]);
+  };
   // The bias: a cost rising toward the favoured picture's side, so that the
   // seam lies nearer the other picture's edge.
   const double pull = std::abs(r.bias - 128) / 128.0 * 96.0;
@@ -311,10 +304,11 @@ void Blender::LaySeam() {
 
   constexpr int kBlur = 16;
   std::vector<int64_t> columns(static_cast<size_t>(across), 0), prefix(static_cast<size_t>(across) + 1, 0);
+  // The blur is a running box: each step along adds the row entering it and
+  // takes away the row leaving it.
   auto addRow = [&](int a, int sign) {
     if (a < 0 || a >= along) return;
-    const uint16_t* row = &raw[static_cast<size_t>(a) * across];
-    for (int c = 0; c < across; ++c) columns[static_cast<size_t>(c)] += sign * row[c];
+    for (int c = 0; c < across; ++c) columns[static_cast<size_t>(c)] += sign * cost(a, c);
   };
   for (int a = 0; a < std::min(kBlur, along); ++a) addRow(a, 1);
   std::vector<double> prev(static_cast<size_t>(across), 0.0), cur(static_cast<size_t>(across));

@@ -276,6 +276,13 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;
+  // The gains each picture was matched by; in a chain, named.
+  const auto tellGains = [&](const std::string& picture) {
+    if (!o.matchExposure || o.quiet) return;
+    ui.EndLine();
+    const std::string name = steps > 1 ? std::filesystem::path(picture).filename().string() + ": " : "";
+    std::fprintf(stderr, "%s%s\n", name.c_str(), ExposureGainsText(doc.m_exposureGains).c_str());
+  };
   for (size_t step = 1; step <= steps; ++step) {
     const bool last = step == steps;
     SetStepSession(doc, o, step == 1, last);
@@ -320,12 +327,13 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     }
     if (last) break;
     if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
+    tellGains(picture);
     if (!TargetBecomesSource1(documents, doc) || !Load(documents, o.sources[step + 1], o.quiet))
       return g_bInterrupted ? kStoppedStatus : 1;
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
   ui.EndLine();
-  if (o.matchExposure && !o.quiet) std::fprintf(stderr, "%s\n", ExposureGainsText(doc.m_exposureGains).c_str());
+  tellGains(o.sources.back());
 
   if (o.zone) {
     // Corners in Target pixels, y down from the top, kept inside the Target.

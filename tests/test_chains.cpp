@@ -98,6 +98,48 @@ TEST(Chains, PiecesInARowAndInAGridJoinBackToTheWhole) {
   EXPECT_LE(test::MaxDifference(Load(dir / "grid.png", CXIMAGE_FORMAT_PNG), whole), 2);
 }
 
+// Blend and exposure matching in a chain: pieces of one photograph, the
+// middle one exposed brighter and the last darker, come back as the
+// photograph, each step's gains named on standard error; the grid's last
+// piece, lying partly on the join's background, joins as well.
+TEST(Chains, BlendedAndMatchedPiecesJoinBackToTheWhole) {
+  const fs::path dir = test::TempDir() / "blended-chain";
+  fs::create_directories(dir);
+  test::RgbImage whole = Load(test::TestData("photos/astronaut.png"), CXIMAGE_FORMAT_PNG);
+  for (uint8_t& v : whole.rgb) v = std::min<uint8_t>(v, 200);  // no highlight clipped by the brighter piece
+  const auto exposed = [&](double gain) {
+    test::RgbImage e = whole;
+    for (uint8_t& v : e.rgb) v = static_cast<uint8_t>(std::lround(v * gain));
+    return e;
+  };
+  const std::string a = Cut(whole, 0, 0, 220, 512, dir / "a.png"),
+                    b = Cut(exposed(1.15), 146, 0, 220, 512, dir / "b.png"),
+                    c = Cut(exposed(0.9), 292, 0, 220, 512, dir / "c.png");
+  std::string err;
+  ASSERT_EQ(Join("--auto-align --merge blend --match-exposure " + a + " " + b + " " + c + " '" +
+                     (dir / "row.bmp").string() + "'",
+                 &err),
+            0)
+      << err;
+  EXPECT_NE(err.find("b.png: Source 2 matched to source 1: red x0.8"), std::string::npos) << err;
+  EXPECT_NE(err.find("c.png: Source 2 matched to source 1: red x1.1"), std::string::npos) << err;
+  const test::RgbImage row = Load(dir / "row.bmp", CXIMAGE_FORMAT_BMP);
+  ASSERT_EQ(row.width, whole.width);
+  double sum = 0;
+  for (size_t i = 0; i < row.rgb.size(); ++i) sum += std::abs(row.rgb[i] - whole.rgb[i]);
+  EXPECT_LT(sum / static_cast<double>(row.rgb.size()), 1.5);
+
+  const std::string g1 = Cut(whole, 0, 0, 300, 300, dir / "g1.png"), g2 = Cut(whole, 212, 0, 300, 300, dir / "g2.png"),
+                    g3 = Cut(whole, 0, 212, 300, 300, dir / "g3.png"),
+                    g4 = Cut(whole, 212, 212, 300, 300, dir / "g4.png");
+  ASSERT_EQ(Join("--auto-align --quiet --merge blend " + g1 + " " + g2 + " " + g3 + " " + g4 + " '" + (dir / "grid.png").string() +
+                     "'",
+                 &err),
+            0)
+      << err;
+  EXPECT_LE(test::MaxDifference(Load(dir / "grid.png", CXIMAGE_FORMAT_PNG), whole), 2);
+}
+
 // A picture that shares nothing with the join so far stops the chain: exit
 // status 1, its name in the message, nothing written. Without automatic
 // alignment a chain is refused before anything is loaded.

@@ -303,7 +303,8 @@ void Blender::LaySeam() {
   }
 
   constexpr int kBlur = 16;
-  std::vector<int64_t> columns(static_cast<size_t>(across), 0), prefix(static_cast<size_t>(across) + 1, 0);
+  const size_t n = static_cast<size_t>(across);
+  std::vector<int64_t> columns(n, 0), prefix(n + 1, 0);
   // The blur is a running box: each step along adds the row entering it and
   // takes away the row leaving it.
   auto addRow = [&](int a, int sign) {
@@ -311,36 +312,38 @@ void Blender::LaySeam() {
     for (int c = 0; c < across; ++c) columns[static_cast<size_t>(c)] += sign * cost(a, c);
   };
   for (int a = 0; a < std::min(kBlur, along); ++a) addRow(a, 1);
-  std::vector<double> prev(static_cast<size_t>(across), 0.0), cur(static_cast<size_t>(across));
-  std::vector<int8_t> step(static_cast<size_t>(along) * across, 0);
+  std::vector<double> prev(n, 0.0), cur(n);
+  // The step each position came by from the previous row: -1, 0 or 1.
+  std::vector<int8_t> step(static_cast<size_t>(along) * n, 0);
   for (int a = 0; a < along; ++a) {
     addRow(a + kBlur, 1);
     addRow(a - kBlur - 1, -1);
-    const int rows = std::min(along - 1, a + kBlur) - std::max(0, a - kBlur) + 1;
-    for (int c = 0; c < across; ++c) prefix[static_cast<size_t>(c) + 1] = prefix[static_cast<size_t>(c)] + columns[static_cast<size_t>(c)];
-    for (int c = 0; c < across; ++c) {
-      const int lo = std::max(0, c - kBlur), hi = std::min(across - 1, c + kBlur);
-      const double blurred = static_cast<double>(prefix[static_cast<size_t>(hi) + 1] - prefix[static_cast<size_t>(lo)]) /
-                             (static_cast<double>(hi - lo + 1) * rows);
-      const double here = blurred + biasCost[static_cast<size_t>(c)];
+    const double rows = std::min(along - 1, a + kBlur) - std::max(0, a - kBlur) + 1;
+    for (size_t c = 0; c < n; ++c) prefix[c + 1] = prefix[c] + columns[c];
+    int8_t* came = &step[static_cast<size_t>(a) * n];
+    for (size_t c = 0; c < n; ++c) {
+      const size_t reach = kBlur, lo = c >= reach ? c - reach : 0, hi = std::min(n - 1, c + reach);
+      const double blurred = static_cast<double>(prefix[hi + 1] - prefix[lo]) / (static_cast<double>(hi - lo + 1) * rows);
+      const double here = blurred + biasCost[c];
       if (a == 0) {
-        cur[static_cast<size_t>(c)] = here;
+        cur[c] = here;
         continue;
       }
+      // Ties keep the seam straight, then lean to the smaller side.
       int8_t best = 0;
-      double bestCost = prev[static_cast<size_t>(c)];
-      if (c > 0 && prev[static_cast<size_t>(c) - 1] < bestCost) best = -1, bestCost = prev[static_cast<size_t>(c) - 1];
-      if (c + 1 < across && prev[static_cast<size_t>(c) + 1] < bestCost) best = 1, bestCost = prev[static_cast<size_t>(c) + 1];
-      step[static_cast<size_t>(a) * across + c] = best;
-      cur[static_cast<size_t>(c)] = here + bestCost;
+      double bestCost = prev[c];
+      if (c > 0 && prev[c - 1] < bestCost) best = -1, bestCost = prev[c - 1];
+      if (c + 1 < n && prev[c + 1] < bestCost) best = 1, bestCost = prev[c + 1];
+      came[c] = best;
+      cur[c] = here + bestCost;
     }
     std::swap(prev, cur);
   }
   std::vector<int> seam(static_cast<size_t>(along));
-  int c = static_cast<int>(std::min_element(prev.begin(), prev.end()) - prev.begin());
+  size_t c = static_cast<size_t>(std::min_element(prev.begin(), prev.end()) - prev.begin());
   for (int a = along - 1; a >= 0; --a) {
-    seam[static_cast<size_t>(a)] = c;
-    c += step[static_cast<size_t>(a) * across + c];
+    seam[static_cast<size_t>(a)] = static_cast<int>(c);
+    c = static_cast<size_t>(static_cast<ptrdiff_t>(c) + step[static_cast<size_t>(a) * n + c]);
   }
 
   ParallelRanges(0, m_nH, 16, [&](int y0, int y1) {

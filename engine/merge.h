@@ -1,7 +1,8 @@
 // The merge operators: where both sources cover a Target pixel, the pixel laid
 // from source 1 and the pixel of source 2 become one, by Average, Greatest or
-// Least (Blend keeps source 1's here and joins the pictures afterwards), weighted by the source bias and optionally fading one source out toward
-// the edges of the overlap. The overlap is kept in source 2's coordinates, in
+// Least (Blend keeps source 1's here and joins the pictures afterwards),
+// weighted by the source bias and optionally fading one source out toward the
+// edges of the overlap. The overlap is kept in source 2's coordinates, in
 // which the laying loop gives each pixel's position.
 #pragma once
 

@@ -314,6 +314,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
     // Nothing prepares the sources again after this: a source that needs no
     // turning or scaling becomes its own prepared copy.
     doc.m_bTakeSourcePictures = true;
+    doc.m_bSource1BecomesTarget = true;
     for (int n = 1; n <= 2; ++n) {
       const PrepareResult result = doc.PrepareSource(n);
       if (result == kPrepareDone) {

@@ -98,6 +98,11 @@ class CDestdoc : public CDocument {
   // own prepared copy (taken from its document), which spares a copy as large
   // as the picture. The desktop program keeps its sources and never sets it.
   bool m_bTakeSourcePictures = false;
+  // Set by the batch tool, which generates each Target once: the Target's
+  // canvas is made of source 1's prepared copy (engine/canvas_over_source.h),
+  // which is gone afterwards, so the Target needs only the memory it has
+  // beyond source 1's.
+  bool m_bSource1BecomesTarget = false;
   bool TakeSourceAsCopy(int n, CTessaraDoc& source, DibPtr& slot);
   // The settings PrepareSource(n) and GenerateTarget work with, as they stand.
   SourceSettings SourceSettingsOf(int n) const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/blend.h"
+#include "engine/canvas_over_source.h"
 #include "engine/destdoc.h"
 #include "engine/exposure.h"
 #include "engine/merge.h"
@@ -36,6 +37,8 @@ struct PreparedReader {
 
   explicit PreparedReader(const Dib& d)
       : bits0(d.Bits()), stride(d.Stride()), depth(d.BitCount()), table(d.ColorTable()) {}
+  // 24-bit rows of another picture's stride (source 1 on its canvas).
+  PreparedReader(const uint8_t* rows, size_t rowStride) : bits0(rows), stride(rowStride), depth(24), table(nullptr) {}
   const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
   int Index(int x, int y) const {
     return depth == 1 || depth == 4 ? PackedIndex(Row(y), x, depth) : Row(y)[x];
@@ -613,11 +616,14 @@ SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const Ta
 }
 
 GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
-                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains) {
+                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains,
+                         bool source1OnCanvas) {
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
   const LayingJob job{source1.picture,
                       source2.picture,
-                      PreparedReader(source1.picture),
+                      source1OnCanvas ? PreparedReader(canvas.Row(plan.geometry.y1) + 3 * static_cast<size_t>(plan.geometry.x1),
+                                                       canvas.Stride())
+                                      : PreparedReader(source1.picture),
                       PreparedReader(source2.picture),
                       CoverageView(source1.coverage, source1.picture),
                       CoverageView(source2.coverage, source2.picture),
@@ -701,8 +707,10 @@ int CDestdoc::GenerateTarget() {
   m_nTargetWidth = plan.shownWidth;
   m_nTargetHeight = plan.shownHeight;
   // The Target is the document's from its allocation on: the windows repaint it
-  // while it is being laid.
-  m_pTarget = CreateTargetCanvas(plan);
+  // while it is being laid. Generated once, it takes over source 1's memory.
+  m_pTarget = m_bSource1BecomesTarget ? CanvasOverSource1(*m_pSource1, plan, settings) : nullptr;
+  const bool onCanvas = m_pTarget != nullptr;
+  if (!onCanvas) m_pTarget = CreateTargetCanvas(plan);
   if (!m_pTarget) {
     ShowMessage(WithDibRefusal(target_text::kNoMemoryTarget, plan.depth, plan.width, plan.height));
     ClearTarget();
@@ -710,8 +718,16 @@ int CDestdoc::GenerateTarget() {
   }
   StatusLineObserver observer(*this, kProgressCyan);
   m_exposureGains = ExposureGains();
-  const GenerateResult laid = LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains);
+  const GenerateResult laid =
+      LayTarget(source1, source2, settings, plan, *m_pTarget, observer, &m_exposureGains, onCanvas);
+  // Source 1's copy has no rows left: nothing may lay it again.
+  const auto dropSource1 = [&] {
+    if (!onCanvas) return;
+    m_pSource1.reset();
+    m_cover1.Clear();
+  };
   if (laid != GenerateResult::kDone) {
+    dropSource1();
     ClearTarget();
     // Blend's working memory could not be had.
     if (laid == GenerateResult::kNoMemory) ShowMessage(target_text::kNoMemoryTarget);
@@ -729,6 +745,7 @@ int CDestdoc::GenerateTarget() {
   // bends the rows, so all of it counts then.
   m_targetCoverage.Clear();
   if (settings.swing == 0) m_targetCoverage = TargetCoverage(source1, source2, plan, *m_pTarget);
+  dropSource1();
   Notify(DocumentEvent::kHideGenerateButton);
   m_bTargetSaved = 0;
   SetStatusText(settings.merge.matchExposure ? ExposureGainsText(m_exposureGains) : std::string());

@@ -77,8 +77,12 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan);
 // part of the work and is to be thrown away.
 // With settings.merge.matchExposure, source 2 is laid through gains matching
 // it to source 1 (engine/exposure.h), which `gains` (when given) receives.
+// With `source1OnCanvas`, the canvas is one CanvasOverSource1 made
+// (engine/canvas_over_source.h): source 1's pixels are read where they lie on
+// it, and source1.picture gives only its size.
 GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
-                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr);
+                         const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr,
+                         bool source1OnCanvas = false);
 
 // Which pixels of a Target laid without projection came from a source (the
 // rest is background): a canvas pixel counts where a source lies and sampled

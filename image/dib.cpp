@@ -26,6 +26,29 @@ DibPtr Dib::Adopt(PictureBlock block, size_t bytes) {
   return DibPtr(new (std::nothrow) Dib(std::move(block), size));
 }
 
+bool Dib::GrowBlock(size_t bytes) {
+  if (!m_block.Grow(bytes)) return false;
+  m_pData = m_block.Data();
+  return true;
+}
+
+DibPtr Dib::TakeBlock(Dib& from) {
+  if (!from.m_pData || from.m_nSize < sizeof(BITMAPINFOHEADER)) return nullptr;
+  PictureBlock header = PictureBlock::Allocate(sizeof(BITMAPINFOHEADER));
+  if (!header) return nullptr;
+  DibPtr taken(new (std::nothrow) Dib(PictureBlock(), 0));
+  if (!taken) return nullptr;
+  // Nothing can fail from here on.
+  std::memcpy(header.Data(), from.m_pData, sizeof(BITMAPINFOHEADER));
+  taken->m_block = std::move(from.m_block);
+  taken->m_pData = taken->m_block.Data();
+  taken->m_nSize = taken->m_block.Bytes();
+  from.m_block = std::move(header);
+  from.m_pData = from.m_block.Data();
+  from.m_nSize = sizeof(BITMAPINFOHEADER);
+  return taken;
+}
+
 uint8_t* Dib::Bits() { return m_pData + DibBitsOffset(Header()); }
 const uint8_t* Dib::Bits() const { return m_pData + DibBitsOffset(Header()); }
 size_t Dib::Stride() const { return static_cast<size_t>(DibRowStride(Header().biWidth, Header().biBitCount)); }

@@ -51,6 +51,15 @@ class Dib {
     m_nSize = 0;
     return std::move(m_block);
   }
+  // Makes the block at least `bytes` long, its content as it was (Size()
+  // does not change). The block may move: only while nothing points into it.
+  // False, with the Dib as it was, when the memory cannot be had.
+  bool GrowBlock(size_t bytes);
+  // A Dib holding the whole block of `from`, which keeps a copy of its 40-byte
+  // header in a small block of its own: its size and depth still read, its
+  // rows are gone. Null, with `from` as it was, when the small block cannot be
+  // had or `from` has no header.
+  static std::unique_ptr<Dib> TakeBlock(Dib& from);
   size_t Capacity() const { return m_block.Bytes(); }
   // Makes the block count only its first `bytes` bytes (never more than it
   // has); the memory stays until the block is freed.

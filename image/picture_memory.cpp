@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdio>
@@ -203,6 +204,42 @@ void KeepBlock(uint8_t* data, size_t size) {
   *slot = KeptBlock{data, size};
 }
 
+// Moves the pages of `size` bytes at `from` to `to` (both mapped, on huge page
+// boundaries): the page tables move, the memory is neither copied nor touched.
+bool MovePages(uint8_t* from, size_t size, uint8_t* to) {
+  return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
+}
+
+// Puts the pages of kept blocks in place of the first of the `size` fresh
+// bytes at `at` (a multiple of the huge page), as far as they go, and gives
+// how many bytes from `at` now hold pages used before. What is left of a
+// block stays kept.
+size_t MoveKeptPagesInto(uint8_t* at, size_t size) {
+  std::lock_guard<std::mutex> hold(KeptLock());
+  size_t done = 0;
+  for (KeptBlock& k : g_kept) {
+    if (done == size) break;
+    if (!k.data) continue;
+    const size_t n = std::min(k.size, size - done);
+    if (!MovePages(k.data, n, at + done)) continue;
+    if (n < k.size) {
+      k.data += n;
+      k.size -= n;
+    } else {
+      k = KeptBlock{};
+    }
+    done += n;
+  }
+  return done;
+}
+
+// Gives the kept blocks back to the system when the program ends.
+struct KeptBlocksAtExit {
+  // The lock is made first, so it is still there when this goes.
+  KeptBlocksAtExit() { KeptLock(); }
+  ~KeptBlocksAtExit() { ReleaseKeptPictureMemory(); }
+} g_keptAtExit;
+
 }  // namespace
 
 namespace {
@@ -213,23 +250,34 @@ uint64_t PictureMemoryAskedFor() { return g_askedBytes.load(std::memory_order_re
 
 namespace {
 
+// A mapped block for `bytes`: a kept block of about that size as it is, or a
+// fresh mapping into which the pages of whatever blocks are kept are moved, as
+// far as they go. With `zeroed`, the pages that were used before are cleared;
+// fresh ones come zeroed from the kernel.
+uint8_t* MapOrReuse(size_t bytes, bool zeroed) {
+  if (uint8_t* kept = TakeKeptBlock(bytes)) {
+    if (zeroed) std::memset(kept, 0, bytes);
+    return kept;
+  }
+  uint8_t* fresh = MapPictureMemory(bytes);
+  if (!fresh) return nullptr;
+  const size_t reused = MoveKeptPagesInto(fresh, RoundUp(bytes));
+  if (zeroed && reused) std::memset(fresh, 0, std::min(reused, bytes));
+  return fresh;
+}
+
 uint8_t* AllocatePictureMemory(size_t bytes) {
   g_askedBytes.fetch_add(bytes, std::memory_order_relaxed);
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
-  if (uint8_t* kept = TakeKeptBlock(bytes)) return kept;
-  return MapPictureMemory(bytes);
+  return MapOrReuse(bytes, false);
 }
 
 uint8_t* AllocateZeroedPictureMemory(size_t bytes) {
   g_askedBytes.fetch_add(bytes, std::memory_order_relaxed);
   if (!MemoryAtHand(bytes)) return nullptr;
   if (bytes < kMappedFrom) return static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
-  if (uint8_t* kept = TakeKeptBlock(bytes)) {
-    std::memset(kept, 0, bytes);
-    return kept;
-  }
-  return MapPictureMemory(bytes);
+  return MapOrReuse(bytes, true);
 }
 
 void FreePictureMemory(uint8_t* data, size_t bytes) {
@@ -247,6 +295,55 @@ PictureBlock PictureBlock::Allocate(size_t bytes) { return PictureBlock(Allocate
 
 PictureBlock PictureBlock::AllocateZeroed(size_t bytes) {
   return PictureBlock(AllocateZeroedPictureMemory(bytes), bytes);
+}
+
+bool PictureBlock::Grow(size_t bytes) {
+  if (bytes <= m_nBytes) return m_pData != nullptr;
+  if (!m_pData) {
+    *this = Allocate(bytes);
+    return m_pData != nullptr;
+  }
+  if (m_nBytes >= kMappedFrom) {
+    // The pages move into a larger mapping, and kept pages (or fresh ones)
+    // make up the rest.
+    g_askedBytes.fetch_add(bytes - m_nBytes, std::memory_order_relaxed);
+    if (!MemoryAtHand(bytes - m_nBytes)) return false;
+    const size_t have = RoundUp(m_nBytes), want = RoundUp(bytes);
+    if (want < bytes) return false;
+    if (want > have) {
+      uint8_t* region = MapPictureMemory(bytes);
+      if (!region) return false;
+      if (!MovePages(m_pData, have, region)) {
+        munmap(region, want);
+        return false;
+      }
+      MoveKeptPagesInto(region + have, want - have);
+      m_pData = region;
+    }
+    m_nBytes = bytes;
+    return true;
+  }
+  // A small block is copied into the larger one.
+  PictureBlock grown = Allocate(bytes);
+  if (!grown) return false;
+  std::memcpy(grown.m_pData, m_pData, m_nBytes);
+  *this = std::move(grown);
+  return true;
+}
+
+void ReleaseKeptPictureMemory() {
+  std::lock_guard<std::mutex> hold(KeptLock());
+  for (KeptBlock& k : g_kept) {
+    if (k.data) munmap(k.data, k.size);
+    k = KeptBlock{};
+  }
+}
+
+uint64_t KeptPictureBytes() {
+  std::lock_guard<std::mutex> hold(KeptLock());
+  uint64_t total = 0;
+  for (const KeptBlock& k : g_kept) total += k.size;
+  return total;
 }
 
 void PictureBlock::Reset() {

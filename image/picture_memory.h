@@ -20,16 +20,18 @@ inline constexpr uint64_t kMemoryCheckedFrom = uint64_t{1} << 30;
 
 // Memory for one picture, owned: freed as it was made (small blocks by the
 // allocator, large ones unmapped or kept for the next picture) by the size it
-// was made with, which nobody else can pass wrong.
+// was made with, which nobody else can pass wrong. A large block made while
+// blocks are kept takes their pages, whatever their sizes, before fresh ones:
+// memory used once costs no clearing by the kernel and no first touch.
 class PictureBlock {
  public:
   PictureBlock() = default;
   // Uninitialised memory for `bytes` bytes, or an empty block (also when the
   // system cannot give that much, see kMemoryCheckedFrom).
   static PictureBlock Allocate(size_t bytes);
-  // The same, every byte 0. Large blocks are fresh pages, which the kernel
-  // gives zeroed and only on first touch: a picture whose decoder stops early
-  // costs only the pages it wrote.
+  // The same, every byte 0. Pages used before are cleared here; fresh pages
+  // come zeroed from the kernel and only on first touch: a picture whose
+  // decoder stops early costs only the fresh pages it wrote.
   static PictureBlock AllocateZeroed(size_t bytes);
   ~PictureBlock() { Reset(); }
   PictureBlock(PictureBlock&& other) noexcept : m_pData(other.m_pData), m_nBytes(other.m_nBytes) {
@@ -52,6 +54,12 @@ class PictureBlock {
   explicit operator bool() const { return m_pData != nullptr; }
   // Frees the memory; the block is empty afterwards.
   void Reset();
+  // Makes the block `bytes` long (never shorter), its first Bytes() bytes as
+  // they were, the rest uninitialised; the data may move. A large block's
+  // pages are moved, not copied, and the memory added takes the pages of kept
+  // blocks before fresh ones. False, with the block as it was, when the
+  // memory cannot be had; an empty block is allocated.
+  bool Grow(size_t bytes);
 
  private:
   PictureBlock(uint8_t* data, size_t bytes) : m_pData(data), m_nBytes(data ? bytes : 0) {}
@@ -62,6 +70,11 @@ class PictureBlock {
 // (given or not): what tests count, since memory mapped for a picture and
 // never touched does not show in the resident size.
 uint64_t PictureMemoryAskedFor();
+// The bytes of large blocks given back and kept for the next picture.
+uint64_t KeptPictureBytes();
+// Gives every kept block back to the system (also done when the program
+// ends).
+void ReleaseKeptPictureMemory();
 
 // How many 2 MB blocks the kernel's free lists hold, from the text of
 // /proc/buddyinfo (blocks of order 9 and up, a 4 MB block counting twice);

@@ -264,6 +264,80 @@ TEST(PictureMemory, KeptBlocksComeBackZeroedAndCutToSize) {
   }
 }
 
+// A grown block keeps what it held, and the memory added comes from blocks
+// given back before fresh pages: a kept block smaller than the growth gives
+// all its pages, and every byte of the grown block can be written. A small
+// block grows by a copy.
+TEST(PictureMemory, GrownBlocksKeepTheirBytesAndTakeKeptPages) {
+  constexpr size_t kMb = size_t{1} << 20;
+  ReleaseKeptPictureMemory();
+  PictureBlock block = PictureBlock::Allocate(12 * kMb + 5);
+  ASSERT_TRUE(block);
+  for (size_t i = 0; i < 12 * kMb + 5; ++i) block.Data()[i] = static_cast<uint8_t>(i * 7 + 3);
+  PictureBlock::Allocate(10 * kMb).Reset();
+  const uint64_t kept = KeptPictureBytes();
+  EXPECT_GE(kept, 10 * kMb);
+  ASSERT_TRUE(block.Grow(40 * kMb));
+  EXPECT_EQ(block.Bytes(), 40 * kMb);
+  EXPECT_EQ(KeptPictureBytes(), 0u);
+  size_t wrong = 0;
+  for (size_t i = 0; i < 12 * kMb + 5; ++i) wrong += block.Data()[i] != static_cast<uint8_t>(i * 7 + 3);
+  EXPECT_EQ(wrong, 0u);
+  std::memset(block.Data() + 12 * kMb + 5, 0x5A, 28 * kMb - 5);
+  EXPECT_TRUE(block.Grow(20 * kMb));  // never shorter
+  EXPECT_EQ(block.Bytes(), 40 * kMb);
+  block.Reset();
+
+  PictureBlock small = PictureBlock::Allocate(1000);
+  ASSERT_TRUE(small);
+  for (size_t i = 0; i < 1000; ++i) small.Data()[i] = static_cast<uint8_t>(i);
+  ASSERT_TRUE(small.Grow(9 * kMb));
+  for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(small.Data()[i], static_cast<uint8_t>(i)) << i;
+  small.Data()[9 * kMb - 1] = 1;
+  ReleaseKeptPictureMemory();
+  EXPECT_EQ(KeptPictureBytes(), 0u);
+}
+
+// A zeroed block made of the pages of several kept blocks (none alone large
+// enough) is zero all through.
+TEST(PictureMemory, ZeroedBlocksOfSeveralKeptOnesAreZero) {
+  constexpr size_t kMb = size_t{1} << 20;
+  ReleaseKeptPictureMemory();
+  {
+    PictureBlock a = PictureBlock::Allocate(6 * kMb), b = PictureBlock::Allocate(8 * kMb);
+    ASSERT_TRUE(a && b);
+    std::memset(a.Data(), 0xCD, 6 * kMb);
+    std::memset(b.Data(), 0xCD, 8 * kMb);
+  }
+  ASSERT_GE(KeptPictureBytes(), 14 * kMb);
+  PictureBlock big = PictureBlock::AllocateZeroed(30 * kMb);
+  ASSERT_TRUE(big);
+  EXPECT_EQ(KeptPictureBytes(), 0u);
+  size_t nonZero = 0;
+  for (size_t i = 0; i < 30 * kMb; i += 512) nonZero += big.Data()[i] != 0;
+  EXPECT_EQ(nonZero, 0u);
+}
+
+// Taking a Dib's block leaves it its header (size and depth) in a block of
+// its own; the taker holds every byte.
+TEST_F(DibTest, TakeBlockLeavesTheHeader) {
+  DibPtr dib = CreateDib(9, 24, 30, 20, "x");
+  ASSERT_TRUE(dib);
+  const size_t size = dib->Size();
+  ASSERT_TRUE(dib->GrowBlock(size + 100));
+  EXPECT_EQ(dib->Size(), size);
+  EXPECT_EQ(dib->Row(19)[89], 9);
+  const DibPtr taken = Dib::TakeBlock(*dib);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->Size(), size + 100);
+  EXPECT_EQ(taken->Width(), 30);
+  EXPECT_EQ(taken->Row(19)[89], 9);
+  EXPECT_EQ(dib->Size(), sizeof(BITMAPINFOHEADER));
+  EXPECT_EQ(dib->Width(), 30);
+  EXPECT_EQ(dib->Height(), 20);
+  EXPECT_FALSE(DibFitsBlock(*dib));
+}
+
 // Packed rows: the first pixel in the most significant bits, and setting one
 // pixel leaves its neighbours in the byte alone.
 TEST(PackedRow, PixelsSitMostSignificantFirstAndSetAlone) {

@@ -347,5 +347,83 @@ TEST_F(Generate, TurnedSourceLeavesNoDarkWedgeOrLine) {
   }
 }
 
+// A picture of pseudo-random pixels, some of them the background grey, from
+// `seed`.
+DibPtr Noise24(int w, int h, uint32_t seed) {
+  DibPtr dib = CreateDib(0, 24, w, h, "x");
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < 3 * w; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      dib->Row(y)[x] = (seed >> 29) == 0 ? 127 : static_cast<uint8_t>(seed >> 24);
+    }
+  return dib;
+}
+
+// Laid on a canvas made of source 1's own memory, the Target is byte for byte
+// the one laid on a canvas of its own, with the same record of its pictures,
+// wherever source 1 lies on it (rows moved up past each other, margins on
+// every side, rows with padding), for every merge rule and with fades; a
+// picture of several megabytes takes the mapped path. Source 1's copy is gone
+// afterwards.
+TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
+  struct Case {
+    int w1, h1, w2, h2, x, y, rule;
+    bool fade;
+  };
+  const Case cases[] = {{7, 5, 9, 6, 4, 0, kMergeAverage, true},   {30, 20, 25, 31, -11, 3, kMergeGreatest, false},
+                        {13, 9, 5, 4, 3, -6, kMergeLeast, false},  {10, 10, 10, 10, 0, 0, kMergeAverage, true},
+                        {21, 17, 33, 2, -40, -30, kMergeAverage, false}, {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true}};
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.w1) + "x" + std::to_string(c.h1) + " at " + std::to_string(c.x) + "," +
+                             std::to_string(c.y);
+    std::vector<uint8_t> bytes[2];
+    std::vector<SampleCoverage::Run> runs[2];
+    for (int onCanvas = 0; onCanvas < 2; ++onCanvas) {
+      Restart();
+      Prepared(Noise24(c.w1, c.h1, 1), Noise24(c.w2, c.h2, 2));
+      doc->m_nOffsetX = c.x;
+      doc->m_nOffsetY = c.y;
+      g_nMergeRule = c.rule;
+      g_bFadeEdge2 = c.fade;
+      doc->m_bSource1BecomesTarget = onCanvas != 0;
+      ASSERT_EQ(doc->GenerateTarget(), 1) << what;
+      const Dib& t = *doc->m_pTarget;
+      bytes[onCanvas].assign(t.Data(), t.Data() + t.Size());
+      for (size_t y = 0; y < doc->m_targetCoverage.RowCount(); ++y)
+        runs[onCanvas].push_back(doc->m_targetCoverage.RowRun(static_cast<int>(y)));
+      EXPECT_EQ(doc->m_pSource1 == nullptr, onCanvas != 0) << what;
+      EXPECT_NE(doc->m_pSource2, nullptr) << what;
+    }
+    ASSERT_EQ(bytes[0].size(), bytes[1].size()) << what;
+    EXPECT_TRUE(bytes[0] == bytes[1]) << what;
+    ASSERT_EQ(runs[0].size(), runs[1].size()) << what;
+    for (size_t y = 0; y < runs[0].size(); ++y)
+      EXPECT_TRUE(runs[0][y].begin == runs[1][y].begin && runs[0][y].end == runs[1][y].end &&
+                  runs[0][y].last == runs[1][y].last)
+          << what << " row " << y;
+  }
+  g_bFadeEdge2 = 0;
+}
+
+// Exposure matching and the projection read source 1 away from where it is
+// being laid, and an indexed source 1 is no canvas: those Targets get a canvas
+// of their own, and source 1's copy stays.
+TEST_F(Generate, SourceOneStaysWhereItCannotBeTheCanvas) {
+  for (int which = 0; which < 3; ++which) {
+    Restart();
+    if (which == 2)
+      Prepared(Indexed(8, 12, 8, [](int x, int y) { return (x + y) % 7; }), Noise24(12, 8, 2));
+    else
+      Prepared(Noise24(12, 8, 1), Noise24(12, 8, 2));
+    doc->m_nOffsetX = 6;
+    doc->m_bMatchExposure = which == 0;
+    doc->m_nSwingAngle = which == 1 ? 20 : 0;
+    doc->m_bSource1BecomesTarget = true;
+    ASSERT_EQ(doc->GenerateTarget(), 1) << which;
+    ASSERT_NE(doc->m_pSource1, nullptr) << which;
+    EXPECT_TRUE(DibFitsBlock(*doc->m_pSource1)) << which;
+  }
+}
+
 }  // namespace
 }  // namespace tessara

@@ -33,6 +33,7 @@
 #include "framework/settings.h"
 #include "framework/user_interface.h"
 #include "framework/version.h"
+#include "image/picture_memory.h"
 
 using namespace tessara;
 
@@ -333,6 +334,14 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
       return g_bInterrupted ? kStoppedStatus : 1;
   }
   if (doc.GenerateTarget() != 1) return g_bInterrupted ? kStoppedStatus : 1;
+  // Nothing reads the prepared copies any more: their memory, and whatever
+  // is kept for further pictures, goes back to the system before the save
+  // asks for its own.
+  doc.m_pSource1.reset();
+  doc.m_pSource2.reset();
+  doc.m_cover1.Clear();
+  doc.m_cover2.Clear();
+  ReleaseKeptPictureMemory();
   ui.EndLine();
   tellGains(o.sources.back());
 

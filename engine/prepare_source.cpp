@@ -230,6 +230,7 @@ class CopyResampler {
       : m_reader(src),
         m_plan(plan),
         m_dst(dst),
+        m_nStride(dst.Stride()),
         m_nCx(plan.nw / 2),
         m_nCy(plan.nh / 2),
         m_nStepU(plan.mirror ? -(1024 - plan.cm) : (1024 - plan.cm)),
@@ -243,6 +244,11 @@ class CopyResampler {
   // Fills row y of the copy; returns the run of its sampled columns.
   SampleCoverage::Run Row(int y) const {
     uint8_t* row = m_dst.Row(y);
+    if (m_plan.outBits == 24) {
+      // The row padding too: a 24-bit copy's memory is not cleared first.
+      const size_t used = 3 * static_cast<size_t>(m_plan.nw);
+      std::memset(row + used, 0, m_nStride - used);
+    }
     if (m_bPlainCopy) {
       std::memcpy(row, m_reader.Row(y), 3 * static_cast<size_t>(m_plan.nw));
       return {0, m_plan.nw - 1, true};
@@ -295,7 +301,10 @@ class CopyResampler {
       const int64_t sy = qv.Trunc();
       uint8_t* p = row + 3 * x;
       if (x < lastX) {
-        if (U < 0 || V < 0 || sx >= width || sy >= height) continue;
+        if (U < 0 || V < 0 || sx >= width || sy >= height) {
+          p[0] = p[1] = p[2] = 0;  // black filler: the copy's memory is not cleared beforehand
+          continue;
+        }
         const int fy = static_cast<int>(qv256.Trunc() - sy * 256);
         const int fx = static_cast<int>(qu256.Trunc() - sx * 256);
         Interpolate(p, static_cast<int>(sx), static_cast<int>(sy), fx, fy);
@@ -305,6 +314,8 @@ class CopyResampler {
         m_reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
         p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
         run.Sampled(x);
+      } else {
+        p[0] = p[1] = p[2] = 0;
       }
     }
     return run.Run();
@@ -340,6 +351,7 @@ class CopyResampler {
   const SourceReader m_reader;
   const CopyPlan& m_plan;
   Dib& m_dst;
+  size_t m_nStride;
   int64_t m_nCx, m_nCy;
   int64_t m_nStepU, m_nStepV;
   bool m_bPlainCopy;
@@ -367,7 +379,10 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   if (prepared.tooLarge) prepared.why = DibRefusalText(plan.outBits, plan.nw, plan.nh);
   if (prepared.result != kPrepareDone) return prepared;
 
-  DibPtr out = NewDib(0, plan.outBits, plan.nw, plan.nh);
+  // A 24-bit copy gets every pixel written (black where nothing is sampled),
+  // so its memory is not cleared first; packed rows are written pixel by pixel
+  // into cleared ones.
+  DibPtr out = plan.outBits == 24 ? NewDibForRows(24, plan.nw, plan.nh) : NewDib(0, plan.outBits, plan.nw, plan.nh);
   if (!out) {
     prepared.result = kPrepareNoMemory;
     prepared.tooLarge = true;

@@ -119,6 +119,27 @@ DibPtr NewDib(int fill, int bitCount, int width, int height) {
   return dib;
 }
 
+DibPtr NewDibForRows(int bitCount, int width, int height) {
+  if (!DibSizeAllowed(bitCount, width, height)) return nullptr;
+  const uint64_t block = DibBlockBytes(bitCount, width, height);
+  DibPtr dib = Dib::Allocate(static_cast<size_t>(block));
+  if (!dib) return nullptr;
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(bitCount);
+  h.biCompression = BI_RGB;
+  if (bitCount <= 8) h.biClrUsed = 1u << bitCount;
+  h.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(DibRowStride(width, bitCount)) * height);
+  std::memcpy(dib->Data(), &h, sizeof h);
+  const size_t table = bitCount <= 8 ? size_t{4} << bitCount : 0;
+  std::memset(dib->Data() + sizeof h, 0, table);
+  std::memset(dib->Data() + block - kDibSpareBytes, 0, kDibSpareBytes);
+  return dib;
+}
+
 std::string DibRefusalText(int bitCount, int64_t width, int64_t height) {
   if (width < 0 || height < 0) return std::string();
   const std::string size = "A picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";

@@ -112,6 +112,12 @@ void ZeroRowPadding(Dib& dib);
 // kDibMaxBlockBytes (and memory that cannot be had) by returning null, telling
 // nobody.
 DibPtr NewDib(int fill, int bitCount, int width, int height);
+// NewDib(0, ...) for a picture whose rows the caller writes whole, padding
+// included: the header, colour table and spare bytes as NewDib(0, ...) makes
+// them, the rows left as the memory has them (memory used before is not
+// cleared for nothing, fresh pages are first touched by whoever writes them).
+// Refuses as NewDib does.
+DibPtr NewDibForRows(int bitCount, int width, int height);
 // NewDib that shows `failMessage` when it refuses, followed by why (the
 // sentence of DibRefusalText).
 DibPtr CreateDib(int fill, int bitCount, int width, int height, const std::string& failMessage);

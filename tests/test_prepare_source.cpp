@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "engine/prepare_source.h"
+#include "image/picture_memory.h"
 #include "tests/engine_fixture.h"
 
 namespace tessara {
@@ -270,6 +272,42 @@ TEST_F(PrepareSource, RefreshPreparesWhatIsMissing) {
   EXPECT_EQ(doc->m_pSource1, nullptr);
   EXPECT_EQ(doc->m_pSource2, nullptr);
   EXPECT_EQ(doc->m_nLastRefreshResult, kPrepareStopped);
+}
+
+// A 24-bit copy is made in memory that is not cleared first. Made where a
+// picture before left its bytes (kept memory of several megabytes), a turned
+// copy is byte for byte the one made in fresh memory: black corners where
+// nothing was sampled, zero row padding and spare bytes; the copy at full
+// size too.
+TEST_F(PrepareSource, CopiesInUsedMemoryEqualCopiesInFreshMemory) {
+  DibPtr source = Coordinates24(1501, 1100);
+  for (const double rotation : {7.5, 0.0}) {
+    SourceSettings settings;
+    settings.rotation = rotation;
+    settings.cutCorners = false;
+    WorkObserver observer;
+    std::vector<uint8_t> bytes[2];
+    for (int used = 0; used < 2; ++used) {
+      ReleaseKeptPictureMemory();
+      if (used) {
+        PictureBlock dirty = PictureBlock::Allocate(size_t{4} << 20);
+        ASSERT_TRUE(dirty);
+        std::memset(dirty.Data(), 0xEE, dirty.Bytes());
+      }
+      const PreparedSource copy = PrepareSourceCopy(*source, settings, observer);
+      ASSERT_EQ(copy.result, kPrepareDone);
+      ASSERT_GT(copy.picture->Size(), size_t{4} << 20);
+      if (used) {
+        EXPECT_EQ(KeptPictureBytes(), 0u) << rotation;  // the copy took the used pages
+      }
+      bytes[used].assign(copy.picture->Data(), copy.picture->Data() + copy.picture->Size());
+      if (rotation != 0.0) {
+        EXPECT_FALSE(copy.coverage.Sampled(0, 0));
+      }
+    }
+    ASSERT_EQ(bytes[0].size(), bytes[1].size());
+    EXPECT_TRUE(bytes[0] == bytes[1]) << rotation;
+  }
 }
 
 }  // namespace

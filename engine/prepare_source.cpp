@@ -241,6 +241,19 @@ class CopyResampler {
                      plan.cm == 0 && plan.sm == 0 && !plan.mirror && plan.nw == plan.width &&
                      plan.nh == plan.height) {}
 
+  // A source row below every row that copy row y, or any row above it, reads;
+  // -1 when that cannot be told. Without a turn past a right angle, the
+  // source position rises with the row; along a row it moves linearly, so its
+  // lowest point lies at one end.
+  int64_t RowBelowReads(int y) const {
+    if (m_plan.cm >= 1024) return -1;
+    int64_t U, V;
+    RowStart(y, U, V);
+    const int64_t lowest = std::min(V, V + (m_plan.nw - 1) * m_nStepV);
+    if (lowest < 0) return -1;
+    return lowest / m_plan.scaleY - 1;
+  }
+
   // Fills row y of the copy; returns the run of its sampled columns.
   SampleCoverage::Run Row(int y) const {
     uint8_t* row = m_dst.Row(y);
@@ -369,9 +382,57 @@ void SetCopyColorTable(const Dib& src, Dib& copy) {
   }
 }
 
+// Moves the pages of a spent source's rows that no copy row still to come
+// reads into the copy's rows still to be written, from the copy's top down,
+// until the two meet: the copy takes memory used once instead of fresh pages
+// while the source's memory shrinks. Only whole pages move, never the one
+// holding the source's header; a 24-bit copy only, whose rows are written
+// whole.
+class SpentSourcePages {
+ public:
+  SpentSourcePages(Dib* source, Dib& copy, const CopyResampler& resampler)
+      : m_pSource(source && copy.BitCount() == 24 ? source : nullptr),
+        m_copy(copy),
+        m_resampler(resampler),
+        m_nGiven(kPicturePageBytes) {
+    if (!m_pSource) return;
+    m_nSourceBits = static_cast<size_t>(m_pSource->Bits() - m_pSource->Data());
+    m_nSourceStride = m_pSource->Stride();
+    m_nCopyBits = static_cast<size_t>(m_copy.Bits() - m_copy.Data());
+    m_nTop = Floor(m_nCopyBits + m_copy.Stride() * static_cast<size_t>(m_copy.Height()));
+  }
+  // Rows [0, y) of the copy are written.
+  void RowsDone(int y) {
+    if (!m_pSource || y >= m_copy.Height()) return;
+    const int64_t below = m_resampler.RowBelowReads(y);
+    if (below <= 0) return;
+    const size_t unread = Floor(m_nSourceBits + static_cast<size_t>(below) * m_nSourceStride);
+    const size_t written = Ceil(m_nCopyBits + m_copy.Stride() * static_cast<size_t>(y));
+    if (unread <= m_nGiven || m_nTop <= written) return;
+    const size_t bytes = std::min(unread - m_nGiven, m_nTop - written);
+    if (!m_pSource->MovePagesTo(m_nGiven, bytes, m_copy, m_nTop - bytes)) {
+      m_pSource = nullptr;
+      return;
+    }
+    m_nGiven += bytes;
+    m_nTop -= bytes;
+  }
+
+ private:
+  static size_t Floor(size_t bytes) { return bytes / kPicturePageBytes * kPicturePageBytes; }
+  static size_t Ceil(size_t bytes) { return Floor(bytes + kPicturePageBytes - 1); }
+  Dib* m_pSource;
+  Dib& m_copy;
+  const CopyResampler& m_resampler;
+  size_t m_nGiven;  // the source's bytes up to here are given (or hold its header)
+  size_t m_nTop = 0;  // the copy's bytes from here on hold given pages
+  size_t m_nSourceBits = 0, m_nSourceStride = 0, m_nCopyBits = 0;
+};
+
 }  // namespace
 
-PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings, WorkObserver& observer) {
+PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings, WorkObserver& observer,
+                                 Dib* spentSource) {
   PreparedSource prepared;
   CopyPlan plan;
   prepared.result = CheckSourceFormat(src);
@@ -391,6 +452,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   }
   SetCopyColorTable(src, *out);
   const CopyResampler resampler(src, plan, *out);
+  SpentSourcePages spent(spentSource == &src ? spentSource : nullptr, *out, resampler);
   SampleCoverage coverage;
   coverage.Start(out.get(), plan.nw, plan.nh);
   // Rows are independent: blocks of them are shared out over the cores, and
@@ -406,6 +468,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
       return prepared;
     }
     for (int y = y0; y < y1; ++y) observer.Progress(static_cast<int>(int64_t{y} * 100 / plan.nh));
+    spent.RowsDone(y1);
   }
   observer.Stage(WorkStage::kNone);
   observer.Progress(100);
@@ -449,7 +512,10 @@ PrepareResult CDestdoc::PrepareSource(int n) {
     return kPrepareDone;
   }
   StatusLineObserver observer(*this, kProgressGreen);
-  PreparedSource prepared = PrepareSourceCopy(*doc->m_pDib, settings, observer);
+  // The batch tool drops the picture once it is prepared: its memory goes
+  // to the copy as the copy no longer needs it.
+  PreparedSource prepared =
+      PrepareSourceCopy(*doc->m_pDib, settings, observer, m_bTakeSourcePictures ? doc->m_pDib.get() : nullptr);
   if (prepared.tooLarge)
     ShowMessage(prepared.why.empty() ? std::string(target_text::kNoMemorySource)
                                      : std::string(target_text::kNoMemorySource) + " " + prepared.why);

@@ -75,6 +75,11 @@ struct PreparedSource {
 // Makes the prepared copy of `source`: scaled, mirrored and rotated in one
 // resampling pass. 1-, 4- and 8-bit sources keep their depth and colour table;
 // 16-, 24- and 32-bit ones give 24 bits.
-PreparedSource PrepareSourceCopy(const Dib& source, const SourceSettings& settings, WorkObserver& observer);
+// `spentSource`, when given, is `source` itself, which nobody reads after
+// this: the pages of its rows that the copy no longer needs move into the
+// copy's rows still to be written (memory used once instead of fresh pages),
+// and are empty in the source afterwards (also when the preparation stops).
+PreparedSource PrepareSourceCopy(const Dib& source, const SourceSettings& settings, WorkObserver& observer,
+                                 Dib* spentSource = nullptr);
 
 }  // namespace tessara

@@ -55,6 +55,11 @@ class Dib {
   // does not change). The block may move: only while nothing points into it.
   // False, with the Dib as it was, when the memory cannot be had.
   bool GrowBlock(size_t bytes);
+  // PictureBlock::MovePagesTo between the blocks of two Dibs (offsets from
+  // the start of each block).
+  bool MovePagesTo(size_t offset, size_t bytes, Dib& to, size_t toOffset) {
+    return m_block.MovePagesTo(offset, bytes, to.m_block, toOffset);
+  }
   // A Dib holding the whole block of `from`, which keeps a copy of its 40-byte
   // header in a small block of its own: its size and depth still read, its
   // rows are gone. Null, with `from` as it was, when the small block cannot be

@@ -13,7 +13,7 @@
 namespace tessara {
 
 namespace {
-constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kHugePage = kPicturePageBytes;
 // Blocks from this size up are mapped. TESSARA_MAP_PICTURES_FROM (bytes) moves
 // the boundary for the whole run, so the tests can compare both paths; it is
 // read once, before any block exists.
@@ -206,29 +206,49 @@ void KeepBlock(uint8_t* data, size_t size) {
 
 // Moves the pages of `size` bytes at `from` to `to` (both mapped, on huge page
 // boundaries): the page tables move, the memory is neither copied nor touched.
-bool MovePages(uint8_t* from, size_t size, uint8_t* to) {
-  return mremap(from, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
+// With `keepPlace` the old range stays mapped, empty. A block made of the
+// pages of several is several mappings, which move one huge page at a time
+// (none straddles two). Gives how many bytes from the front moved.
+size_t MovePages(uint8_t* from, size_t size, uint8_t* to, bool keepPlace = false) {
+  const int flags = MREMAP_MAYMOVE | MREMAP_FIXED | (keepPlace ? MREMAP_DONTUNMAP : 0);
+  if (mremap(from, size, size, flags, to) != MAP_FAILED) return size;
+  size_t moved = 0;
+  while (moved + kHugePage <= size && mremap(from + moved, kHugePage, kHugePage, flags, to + moved) != MAP_FAILED)
+    moved += kHugePage;
+  return moved;
+}
+
+// Whether the huge page at `page` holds memory (a kept block's pages may have
+// been lent away or taken back by the kernel): true when that cannot be told.
+bool HoldsMemory(uint8_t* page) {
+  unsigned char resident[kHugePage / 4096];
+  if (mincore(page, kHugePage, resident) != 0) return true;
+  for (unsigned char r : resident)
+    if (r & 1) return true;
+  return false;
 }
 
 // Puts the pages of kept blocks in place of the first of the `size` fresh
 // bytes at `at` (a multiple of the huge page), as far as they go, and gives
-// how many bytes from `at` now hold pages used before. What is left of a
-// block stays kept.
+// how many bytes from `at` now hold pages used before. A kept block's huge
+// pages that hold no memory are not worth moving: they are unmapped as they
+// are met. What is left of a block after the pages taken stays kept.
 size_t MoveKeptPagesInto(uint8_t* at, size_t size) {
   std::lock_guard<std::mutex> hold(KeptLock());
   size_t done = 0;
   for (KeptBlock& k : g_kept) {
-    if (done == size) break;
-    if (!k.data) continue;
-    const size_t n = std::min(k.size, size - done);
-    if (!MovePages(k.data, n, at + done)) continue;
-    if (n < k.size) {
-      k.data += n;
-      k.size -= n;
-    } else {
-      k = KeptBlock{};
+    while (k.data && done < size) {
+      if (HoldsMemory(k.data)) {
+        if (MovePages(k.data, kHugePage, at + done) != kHugePage) break;
+        done += kHugePage;
+      } else {
+        munmap(k.data, kHugePage);
+      }
+      k.data += kHugePage;
+      k.size -= kHugePage;
+      if (k.size == 0) k = KeptBlock{};
     }
-    done += n;
+    if (done == size) break;
   }
   return done;
 }
@@ -313,9 +333,11 @@ bool PictureBlock::Grow(size_t bytes) {
     if (want > have) {
       uint8_t* region = MapPictureMemory(bytes);
       if (!region) return false;
-      if (!MovePages(m_pData, have, region)) {
-        munmap(region, want);
-        return false;
+      const size_t moved = MovePages(m_pData, have, region);
+      if (moved < have) {
+        // What would not move is copied.
+        std::memcpy(region + moved, m_pData + moved, have - moved);
+        munmap(m_pData + moved, have - moved);
       }
       MoveKeptPagesInto(region + have, want - have);
       m_pData = region;
@@ -329,6 +351,16 @@ bool PictureBlock::Grow(size_t bytes) {
   std::memcpy(grown.m_pData, m_pData, m_nBytes);
   *this = std::move(grown);
   return true;
+}
+
+bool PictureBlock::MovePagesTo(size_t offset, size_t bytes, PictureBlock& to, size_t toOffset) {
+  if (!m_pData || !to.m_pData || m_nBytes < kMappedFrom || to.m_nBytes < kMappedFrom || bytes == 0) return false;
+  if ((offset | bytes | toOffset) % kHugePage != 0) return false;
+  if (offset > RoundUp(m_nBytes) || bytes > RoundUp(m_nBytes) - offset || toOffset > RoundUp(to.m_nBytes) ||
+      bytes > RoundUp(to.m_nBytes) - toOffset)
+    return false;
+  // The pages go and their old place stays mapped, empty.
+  return MovePages(m_pData + offset, bytes, to.m_pData + toOffset, true) == bytes;
 }
 
 void ReleaseKeptPictureMemory() {

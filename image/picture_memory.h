@@ -17,6 +17,9 @@ namespace tessara {
 // them (MemAvailable): past what it has, the kernel would end the program, and
 // the user's work with it, instead of refusing.
 inline constexpr uint64_t kMemoryCheckedFrom = uint64_t{1} << 30;
+// Large blocks start on boundaries of this many bytes and are mapped in
+// pages of this size (the huge page).
+inline constexpr size_t kPicturePageBytes = size_t{2} << 20;
 
 // Memory for one picture, owned: freed as it was made (small blocks by the
 // allocator, large ones unmapped or kept for the next picture) by the size it
@@ -60,6 +63,14 @@ class PictureBlock {
   // blocks before fresh ones. False, with the block as it was, when the
   // memory cannot be had; an empty block is allocated.
   bool Grow(size_t bytes);
+  // Moves the pages of bytes [offset, offset + bytes) of this block, which
+  // nobody reads any more, to bytes [toOffset, toOffset + bytes) of `to`,
+  // where nothing has been written yet: `to` gets memory used before in place
+  // of fresh pages, and this block is left with empty pages there (they read
+  // as zeros). Both must be large blocks and the ranges whole pages of
+  // kPicturePageBytes inside them; false otherwise, or when not every page
+  // could move (those that did moved all the same).
+  bool MovePagesTo(size_t offset, size_t bytes, PictureBlock& to, size_t toOffset);
 
  private:
   PictureBlock(uint8_t* data, size_t bytes) : m_pData(data), m_nBytes(data ? bytes : 0) {}

@@ -310,5 +310,36 @@ TEST_F(PrepareSource, CopiesInUsedMemoryEqualCopiesInFreshMemory) {
   }
 }
 
+// A spent source gives its pages to the copy as the copy stops reading them:
+// the copy is byte for byte the one made from a source kept whole, with the
+// same record of sampled pixels, turned either way, mirrored, scaled up and
+// down, its corners cut or kept; and the source has given pages (rows of it
+// read as zeros now).
+TEST_F(PrepareSource, ASpentSourceLendsItsPagesWithoutChangingTheCopy) {
+  const SourceSettings cases[] = {{1034, 1034, 1.5, false, false}, {1024, 1024, -4.0, false, true},
+                                  {900, 1100, 10.0, true, false}, {1200, 880, -0.7, true, true},
+                                  {1024, 1024, 0.0, true, true}};
+  WorkObserver observer;
+  for (const SourceSettings& s : cases) {
+    const std::string what = std::to_string(s.scaleX) + "/" + std::to_string(s.scaleY) + " turned " +
+                             std::to_string(s.rotation) + (s.mirror ? " mirrored" : "");
+    DibPtr whole = Coordinates24(3000, 2200), spent = Coordinates24(3000, 2200);
+    const PreparedSource a = PrepareSourceCopy(*whole, s, observer);
+    const PreparedSource b = PrepareSourceCopy(*spent, s, observer, spent.get());
+    ASSERT_EQ(a.result, kPrepareDone) << what;
+    ASSERT_EQ(b.result, kPrepareDone) << what;
+    ASSERT_EQ(a.picture->Size(), b.picture->Size()) << what;
+    EXPECT_EQ(std::memcmp(a.picture->Data(), b.picture->Data(), a.picture->Size()), 0) << what;
+    for (int y = 0; y < a.picture->Height(); ++y) {
+      const SampleCoverage::Run &ra = a.coverage.RowRun(y), &rb = b.coverage.RowRun(y);
+      ASSERT_TRUE(ra.begin == rb.begin && ra.end == rb.end && ra.last == rb.last) << what << " row " << y;
+    }
+    int given = 0;
+    for (int y = 0; y < 2200; ++y) given += spent->Row(y)[3] == 0;  // blue is the column, 1
+    EXPECT_GT(given, 100) << what;
+    EXPECT_EQ(whole->Row(0)[3], 1);
+  }
+}
+
 }  // namespace
 }  // namespace tessara

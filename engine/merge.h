@@ -88,7 +88,7 @@ class MergeOperator {
 // source 2) and the edge fading. Every truncation is as the arithmetic is
 // written: doubles become ints toward zero, channel sums shift by 8 bits.
 template <int kRule>
-MergePixel MergeOperator::Merge(MergePixel a, MergePixel b, double f) const {
+[[gnu::always_inline]] inline MergePixel MergeOperator::Merge(MergePixel a, MergePixel b, double f) const {
   const int c = m_nBias;
   if constexpr (kRule == kMergeBlend) {
     // Blend lays source 1 over the overlap and joins the two afterwards.

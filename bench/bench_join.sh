@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# End-to-end join of two 6000 x 4000 JPEG photographs: source 2 turned 1.5
-# degrees and scaled by 1034/1024, overlapping source 1 by 30 %, merged by
-# Average with source 2 fading, saved as JPEG. The same job by the libvips
-# pipeline (similarity, then merge) and by ImageMagick (distort, then two
-# composites on a canvas). Tessara and libvips run in RUNS pairs, one after the
-# other, and each is reported by its median and slowest run; ImageMagick runs
-# once. Prints wall time and peak memory, and the ratios: ours/vips for time
-# (below 1 means Tessara is faster), the others above 1 when Tessara is faster
-# or smaller. With BENCH_CODECS set to the bench_codecs program, the
-# Target is also saved as PNG by us and by `vips pngsave`.
+# Whole joins against libvips, in RUNS pairs (ours, then vips, one after the
+# other), for two jobs:
+#  - the bench job: two WIDTH x HEIGHT JPEG photographs (6000 x 4000 unless
+#    given), source 2 turned 1.5 degrees and scaled by 1034/1024, overlapping
+#    source 1 by 30 %, merged by Average with source 2 fading, saved as JPEG
+#    (vips: similarity, then merge);
+#  - a 45-megapixel join: two 8192 x 5464 JPEGs at offset 4808,0, source 2
+#    fading into source 1 (vips merge: a feathered seam).
+# Each side is reported by its median wall time, median processor time
+# (user + system) and largest peak memory; the ratios ours/vips are the
+# medians of the RUNS paired ratios (below 1 means Tessara is faster or
+# smaller). The jobs run first on the memory the machine has (fresh pages on a
+# freshly started machine), then, unless BENCH_REUSED=0, again after a
+# program has touched most of the available memory once, so that every page
+# the jobs get has been used before. ImageMagick runs the bench job once. With
+# BENCH_CODECS set to the bench_codecs program, the Target is also saved as
+# PNG by us and by `vips pngsave`.
 #   bench/bench_join.sh TESSARA_JOIN [WIDTH HEIGHT [RUNS]]
 set -euo pipefail
 join=$1
@@ -24,37 +31,73 @@ off=$((w * 7 / 10))
 convert "$here/tests/data/photos/astronaut.png" -resize "$((w + off))x${h}!" "$dir/wide.ppm"
 convert "$dir/wide.ppm" -crop "${w}x${h}+0+0" +repage -quality 90 "$dir/a.jpg"
 convert "$dir/wide.ppm" -crop "${w}x${h}+${off}+0" +repage -quality 90 "$dir/b.jpg"
+rm "$dir/wide.ppm"
+convert "$here/tests/data/photos/astronaut.png" -resize "12999x5464!" -quality 92 "$dir/wide.jpg"
+convert "$dir/wide.jpg" -crop "8192x5464+0+0" +repage -quality 90 "$dir/l.jpg"
+convert "$dir/wide.jpg" -crop "8192x5464+4808+0" +repage -quality 90 "$dir/r.jpg"
+rm "$dir/wide.jpg"
 
-measure() {  # prints "seconds peak-MB"
-  /usr/bin/time -f "%e %M" -o "$dir/time.txt" bash -c "$1" >/dev/null 2>&1
-  awk '{printf "%.2f %.0f\n", $1, $2 / 1024}' "$dir/time.txt"
+measure() {  # prints "wall-seconds processor-seconds peak-MB"
+  /usr/bin/time -f "%e %U %S %M" -o "$dir/time.txt" bash -c "$1" >/dev/null 2>&1 || echo "failed: $1" >&2
+  awk '{printf "%.2f %.2f %.0f\n", $1, $2 + $3, $4 / 1024}' "$dir/time.txt"
 }
+median() { sort -g | awk '{v[NR]=$1} END {printf "%.2f", v[int((NR+1)/2)]}'; }
+largest() { sort -g | tail -1; }
 
-ours_cmd="'$join' --quiet --offset $off,0 --rotate2 1.5 --scale2 1034 --cut-corners2 0 --fade2 '$dir/a.jpg' '$dir/b.jpg' '$dir/ours.jpg'"
-vips_cmd="vips similarity '$dir/b.jpg' '$dir/b2.v' --scale 1.0098 --angle 1.5 --interpolate bilinear && vips merge '$dir/a.jpg' '$dir/b2.v' '$dir/vips.jpg[Q=90]' horizontal -- -$off 0"
 have_vips=0
 command -v vips >/dev/null && have_vips=1
-: >"$dir/ours.txt"
-: >"$dir/vips.txt"
-for _ in $(seq "$runs"); do
-  measure "$ours_cmd" >>"$dir/ours.txt"
-  [ $have_vips = 1 ] && measure "$vips_cmd" >>"$dir/vips.txt"
-done
-stats() {  # median and slowest time, median and largest peak memory
-  sort -n "$1" | awk '{t[NR]=$1; m[NR]=$2} END {n=NR; mid=int((n+1)/2); max=0; mm=0;
-    for(i=1;i<=n;i++){if(t[i]>max)max=t[i]; if(m[i]>mm)mm=m[i]}
-    printf "%.2f %.2f %.0f\n", t[mid], max, mm}'
+
+# name, our command, vips' command
+job() {
+  local name=$1 ours=$2 vips=$3
+  : >"$dir/ours.txt"
+  : >"$dir/vips.txt"
+  for _ in $(seq "$runs"); do
+    measure "$ours" >>"$dir/ours.txt"
+    [ $have_vips = 1 ] && measure "$vips" >>"$dir/vips.txt"
+  done
+  echo "$name; $runs paired runs (medians; largest peak memory)"
+  echo "  tessara-join  wall $(cut -d' ' -f1 "$dir/ours.txt" | median) s (slowest $(cut -d' ' -f1 "$dir/ours.txt" | largest) s)  processor $(cut -d' ' -f2 "$dir/ours.txt" | median) s  $(cut -d' ' -f3 "$dir/ours.txt" | largest) MB"
+  [ $have_vips = 1 ] || return 0
+  echo "  libvips       wall $(cut -d' ' -f1 "$dir/vips.txt" | median) s (slowest $(cut -d' ' -f1 "$dir/vips.txt" | largest) s)  processor $(cut -d' ' -f2 "$dir/vips.txt" | median) s  $(cut -d' ' -f3 "$dir/vips.txt" | largest) MB"
+  paste -d' ' "$dir/ours.txt" "$dir/vips.txt" >"$dir/pairs.txt"
+  echo "  ours/vips     wall $(awk '{print $1 / $4}' "$dir/pairs.txt" | median)  processor $(awk '{print $2 / $5}' "$dir/pairs.txt" | median)  peak memory $(awk "BEGIN{printf \"%.2f\", $(cut -d' ' -f3 "$dir/ours.txt" | largest) / $(cut -d' ' -f3 "$dir/vips.txt" | largest)}")"
 }
-read -r t_ours t_ours_max m_ours < <(stats "$dir/ours.txt")
-echo "$runs paired runs (median, slowest, largest peak memory)"
-echo "tessara-join   ${t_ours} s  slowest ${t_ours_max} s ($(awk "BEGIN{printf \"%.2f\", $t_ours_max/$t_ours}") x median)  ${m_ours} MB"
-if [ $have_vips = 1 ]; then
-  read -r t_vips t_vips_max m_vips < <(stats "$dir/vips.txt")
-  echo "libvips        ${t_vips} s  slowest ${t_vips_max} s  ${m_vips} MB   time ours/vips $(awk "BEGIN{printf \"%.2f\", $t_ours/$t_vips}")  memory ratio vips/ours $(awk "BEGIN{printf \"%.2f\", $m_vips/$m_ours}")"
+
+all_jobs() {
+  job "bench job: two ${w} x ${h} JPEGs, source 2 turned 1.5 degrees and scaled 1034, offset $off,0, fade" \
+    "'$join' --quiet --offset $off,0 --rotate2 1.5 --scale2 1034 --cut-corners2 0 --fade2 '$dir/a.jpg' '$dir/b.jpg' '$dir/ours.jpg'" \
+    "vips similarity '$dir/b.jpg' '$dir/b2.v' --scale 1.0098 --angle 1.5 --interpolate bilinear && vips merge '$dir/a.jpg' '$dir/b2.v' '$dir/vips.jpg[Q=90]' horizontal -- -$off 0"
+  job "45 MP job: two 8192 x 5464 JPEGs, offset 4808,0, fade" \
+    "'$join' --quiet --offset 4808,0 --fade2 '$dir/l.jpg' '$dir/r.jpg' '$dir/ours45.jpg'" \
+    "vips merge '$dir/l.jpg' '$dir/r.jpg' '$dir/vips45.jpg[Q=90]' horizontal -- -4808 0"
+}
+
+echo "== memory as the machine has it (fresh pages on a freshly started machine)"
+all_jobs
+if [ "${BENCH_REUSED:-1}" != 0 ]; then
+  # Most of the available memory touched once and given back: from now on the
+  # pages the jobs get have all been used before.
+  python3 - <<'PY'
+import mmap
+avail = 0
+for line in open("/proc/meminfo"):
+    if line.startswith("MemAvailable:"):
+        avail = int(line.split()[1]) * 1024
+held, chunk = [], 1 << 28
+for _ in range(int(avail * 0.75) // chunk):
+    m = mmap.mmap(-1, chunk)
+    m[::4096] = b"\1" * (chunk // 4096)
+    held.append(m)
+print("touched %d MB once" % (len(held) * chunk >> 20))
+PY
+  echo "== reused memory (every page used before)"
+  all_jobs
 fi
+
 if command -v convert >/dev/null; then
-  read -r t_im m_im < <(measure "convert -size $((w + off))x$h xc:gray '$dir/a.jpg' -geometry +0+0 -composite \\( '$dir/b.jpg' -virtual-pixel black +distort SRT 1.0098,1.5 \\) -geometry +$off+0 -composite -quality 90 '$dir/im.jpg'")
-  echo "ImageMagick    ${t_im} s  ${m_im} MB   time ratio im/ours $(awk "BEGIN{printf \"%.2f\", $t_im/$t_ours}")  memory ratio $(awk "BEGIN{printf \"%.2f\", $m_im/$m_ours}")"
+  read -r t_im _ m_im < <(measure "convert -size $((w + off))x$h xc:gray '$dir/a.jpg' -geometry +0+0 -composite \\( '$dir/b.jpg' -virtual-pixel black +distort SRT 1.0098,1.5 \\) -geometry +$off+0 -composite -quality 90 '$dir/im.jpg'")
+  echo "ImageMagick, bench job once: ${t_im} s  ${m_im} MB"
 fi
 if [ -n "${BENCH_CODECS:-}" ] && [ $have_vips = 1 ]; then
   "$join" --quiet --offset $off,0 --rotate2 1.5 --scale2 1034 --cut-corners2 0 --fade2 "$dir/a.jpg" "$dir/b.jpg" "$dir/target.bmp"

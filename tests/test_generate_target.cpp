@@ -362,7 +362,8 @@ DibPtr Noise24(int w, int h, uint32_t seed) {
 // Laid on a canvas made of source 1's own memory, the Target is byte for byte
 // the one laid on a canvas of its own, with the same record of its pictures,
 // wherever source 1 lies on it (rows moved up past each other, margins on
-// every side, rows with padding), for every merge rule and with fades; a
+// every side, rows with padding), for every merge rule (Blend reads source 1
+// from the canvas too) and with fades; a
 // picture of several megabytes takes the mapped path. Source 1's copy is gone
 // afterwards.
 TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
@@ -372,7 +373,8 @@ TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
   };
   const Case cases[] = {{7, 5, 9, 6, 4, 0, kMergeAverage, true},   {30, 20, 25, 31, -11, 3, kMergeGreatest, false},
                         {13, 9, 5, 4, 3, -6, kMergeLeast, false},  {10, 10, 10, 10, 0, 0, kMergeAverage, true},
-                        {21, 17, 33, 2, -40, -30, kMergeAverage, false}, {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true}};
+                        {21, 17, 33, 2, -40, -30, kMergeAverage, false}, {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true},
+                        {300, 200, 280, 210, 150, 4, kMergeBlend, false}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.w1) + "x" + std::to_string(c.h1) + " at " + std::to_string(c.x) + "," +
                              std::to_string(c.y);

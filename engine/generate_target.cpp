@@ -621,9 +621,10 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
   const LayingJob job{source1.picture,
                       source2.picture,
-                      source1OnCanvas ? PreparedReader(canvas.Row(plan.geometry.y1) + 3 * static_cast<size_t>(plan.geometry.x1),
-                                                       canvas.Stride())
-                                      : PreparedReader(source1.picture),
+                      source1OnCanvas
+                          ? PreparedReader(canvas.Row(plan.geometry.y1) + 3 * static_cast<size_t>(plan.geometry.x1),
+                                           canvas.Stride())
+                          : PreparedReader(source1.picture),
                       PreparedReader(source2.picture),
                       CoverageView(source1.coverage, source1.picture),
                       CoverageView(source2.coverage, source2.picture),

@@ -371,9 +371,12 @@ TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
     int w1, h1, w2, h2, x, y, rule;
     bool fade;
   };
-  const Case cases[] = {{7, 5, 9, 6, 4, 0, kMergeAverage, true},   {30, 20, 25, 31, -11, 3, kMergeGreatest, false},
-                        {13, 9, 5, 4, 3, -6, kMergeLeast, false},  {10, 10, 10, 10, 0, 0, kMergeAverage, true},
-                        {21, 17, 33, 2, -40, -30, kMergeAverage, false}, {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true},
+  const Case cases[] = {{7, 5, 9, 6, 4, 0, kMergeAverage, true},
+                        {30, 20, 25, 31, -11, 3, kMergeGreatest, false},
+                        {13, 9, 5, 4, 3, -6, kMergeLeast, false},
+                        {10, 10, 10, 10, 0, 0, kMergeAverage, true},
+                        {21, 17, 33, 2, -40, -30, kMergeAverage, false},
+                        {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true},
                         {300, 200, 280, 210, 150, 4, kMergeBlend, false}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.w1) + "x" + std::to_string(c.h1) + " at " + std::to_string(c.x) + "," +

@@ -306,27 +306,32 @@ class CopyResampler {
   SampleCoverage::Run TrueColourRow(uint8_t* row, int64_t U, int64_t V) const {
     const int width = m_plan.width, height = m_plan.height, lastX = m_plan.nw - 1;
     RunRecorder run(lastX);
-    QuotientWalk qu(U, m_nStepU, m_plan.scaleX), qv(V, m_nStepV, m_plan.scaleY);
+    // Where U and V are not negative, the quotients of 256 U and 256 V give
+    // the source pixel in their upper bits (floor(floor(256 U / s) / 256) is
+    // floor(U / s)) and the fraction in their low 8 bits.
     QuotientWalk qu256(U * 256, m_nStepU * 256, m_plan.scaleX), qv256(V * 256, m_nStepV * 256, m_plan.scaleY);
-    for (int x = 0; x < m_plan.nw;
-         ++x, U += m_nStepU, V += m_nStepV, qu.Step(), qv.Step(), qu256.Step(), qv256.Step()) {
-      const int64_t sx = qu.Trunc();
-      const int64_t sy = qv.Trunc();
+    for (int x = 0; x < lastX; ++x, U += m_nStepU, V += m_nStepV, qu256.Step(), qv256.Step()) {
       uint8_t* p = row + 3 * x;
-      if (x < lastX) {
-        if (U < 0 || V < 0 || sx >= width || sy >= height) {
-          p[0] = p[1] = p[2] = 0;  // black filler: the copy's memory is not cleared beforehand
-          continue;
-        }
-        const int fy = static_cast<int>(qv256.Trunc() - sy * 256);
-        const int fx = static_cast<int>(qu256.Trunc() - sx * 256);
-        Interpolate(p, static_cast<int>(sx), static_cast<int>(sy), fx, fy);
-        run.Sampled(x);
-      } else if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
+      const int64_t su = qu256.Trunc(), sv = qv256.Trunc();
+      const int64_t sx = su >> 8, sy = sv >> 8;
+      if (U < 0 || V < 0 || sx >= width || sy >= height) {
+        p[0] = p[1] = p[2] = 0;  // black filler: the copy's memory is not cleared beforehand
+        continue;
+      }
+      Interpolate(p, static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(su & 255),
+                  static_cast<int>(sv & 255));
+      run.Sampled(x);
+    }
+    // The last column takes the nearest pixel, the position's quotients
+    // truncated toward zero.
+    if (lastX >= 0) {
+      const int64_t sx = U / m_plan.scaleX, sy = V / m_plan.scaleY;
+      uint8_t* p = row + 3 * static_cast<size_t>(lastX);
+      if (sx >= 0 && sx < width && sy >= 0 && sy < height) {
         int a[3];
         m_reader.Read(static_cast<int>(sx), static_cast<int>(sy), a);
         p[0] = static_cast<uint8_t>(a[0]), p[1] = static_cast<uint8_t>(a[1]), p[2] = static_cast<uint8_t>(a[2]);
-        run.Sampled(x);
+        run.Sampled(lastX);
       } else {
         p[0] = p[1] = p[2] = 0;
       }

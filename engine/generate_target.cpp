@@ -9,6 +9,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -219,6 +220,30 @@ void LayEightBit(const LayingJob& job, Dib& target) {
 
 // ---- 24 bits ----
 
+// Sets the pixels of a 24-bit run that equal `bg` (a grey: its three bytes
+// alike) to `nudged`. Eight pixels at a time are first looked at as three
+// words, and only those holding a byte of the grey are looked at closely.
+void NudgeBackground(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
+  constexpr uint64_t kOnes = ~uint64_t{0} / 255, kHighs = kOnes * 0x80;
+  const uint64_t grey = kOnes * bg.blue;
+  const auto holdsGrey = [&](const uint8_t* q) {
+    uint64_t w;
+    std::memcpy(&w, q, 8);
+    w ^= grey;
+    return ((w - kOnes) & ~w & kHighs) != 0;
+  };
+  const auto one = [&](uint8_t* q) {
+    if (q[0] == bg.blue && q[1] == bg.green && q[2] == bg.red)
+      q[0] = nudged.blue, q[1] = nudged.green, q[2] = nudged.red;
+  };
+  int x = 0;
+  if (bg.blue == bg.green && bg.green == bg.red)
+    for (; x + 8 <= count; x += 8, p += 24)
+      if (holdsGrey(p) || holdsGrey(p + 8) || holdsGrey(p + 16))
+        for (int k = 0; k < 8; ++k) one(p + 3 * k);
+  for (; x < count; ++x, p += 3) one(p);
+}
+
 // Lays the sources of a 24-bit Target. Columns are laid in strips, rows of a
 // strip spread over the cores; every canvas pixel is written at most once per
 // source, so the order does not change the result. Progress and the stop check
@@ -243,8 +268,13 @@ class TrueColourLayer {
                                                            : MergePixel{126, 126, 126}) {
     // The tone curve as a table: the same values, looked up.
     for (int v = 0; v < 256; ++v) m_tone[v] = ToneCurve(v, job.settings.contrast, job.settings.brightness);
+    m_bNeutralTone = true;
+    for (int v = 0; v < 256; ++v) m_bNeutralTone = m_bNeutralTone && m_tone[v] == v;
     for (size_t c = 0; c < 3; ++c)
       for (size_t v = 0; v < 256; ++v) m_tone2[c][v] = m_tone[gains ? (*gains)[c][v] : v];
+    m_bNeutralTone2 = true;
+    for (size_t c = 0; c < 3; ++c)
+      for (size_t v = 0; v < 256; ++v) m_bNeutralTone2 = m_bNeutralTone2 && m_tone2[c][v] == v;
   }
 
   // Lays source 1, or source 2 merging it; false when the user stopped it.
@@ -286,6 +316,10 @@ class TrueColourLayer {
   int m_nSwing;
   MergePixel m_bg, m_nudged;
   uint8_t m_tone[256];
+  // The tone curve leaves every value as it is (for source 2, with its
+  // gains).
+  bool m_bNeutralTone = false;
+  bool m_bNeutralTone2 = false;
   // Source 2's: blue, green, red, each through its exposure gain first.
   uint8_t m_tone2[3][256];
   // Per strip: the projection's cosine of each column (theta depends on the
@@ -386,7 +420,31 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
       below = (r1 >= 0 && r1 < g.h1) ? cover1.Row(r1) : RowCoverage::Whole();
     }
   }
-  for (int x = x0; x < x1; ++x) {
+  // The columns the pixel loop below handles.
+  int first = x0, last = x1;
+  if constexpr (kRgb && !kProjected) {
+    const auto copy = [&](int a, int b) {
+      if (a < b) std::memcpy(out + 3 * static_cast<size_t>(a), in + 3 * static_cast<size_t>(a), 3 * size_t(b - a));
+    };
+    if (!second && m_bNeutralTone) {
+      // Source 1 through a neutral tone: its bytes as they are (already in
+      // place when the canvas is made of its memory), then the pixels that
+      // would read as background nudged.
+      if (out != in) copy(x0, x1);
+      NudgeBackground(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
+      return;
+    }
+    if (second && m_bNeutralTone2) {
+      // Beside source 1's rectangle the canvas holds only background, where
+      // source 2's bytes go as they are.
+      const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
+      first = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} - s.sx, x0, x1)) : x1;
+      last = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} + g.w1 - s.sx, first, x1)) : x1;
+      copy(x0, first);
+      copy(last, x1);
+    }
+  }
+  for (int x = first; x < last; ++x) {
     int r = v;
     if constexpr (kProjected) {
       if (!ProjectedRow(m_cosines[static_cast<size_t>(x - x0)], dy, s.sy, s.h, r)) continue;

@@ -79,9 +79,10 @@ bool DibSizeAllowed(int bitCount, int64_t width, int64_t height) {
   return width >= 0 && height >= 0 && width <= kDibMaxSide && height <= kDibMaxSide &&
          DibBlockBytes(bitCount, width, height) <= kDibMaxBlockBytes;
 }
-}  // namespace
 
-DibPtr NewDib(int fill, int bitCount, int width, int height) {
+// The header of a new uncompressed picture of an allowed size (within the
+// limits the rows' byte count fits biSizeImage).
+BITMAPINFOHEADER NewDibHeader(int bitCount, int width, int height) {
   BITMAPINFOHEADER h{};
   h.biSize = 40;
   h.biWidth = width;
@@ -91,10 +92,15 @@ DibPtr NewDib(int fill, int bitCount, int width, int height) {
   h.biCompression = BI_RGB;
   h.biClrImportant = 0;
   if (bitCount <= 8) h.biClrUsed = 1u << bitCount;
-  if (!DibSizeAllowed(bitCount, width, height)) return nullptr;
-  // Within the limits the rows' byte count fits biSizeImage.
-  const uint64_t block = DibBlockBytes(bitCount, width, height);
   h.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(DibRowStride(width, bitCount)) * height);
+  return h;
+}
+}  // namespace
+
+DibPtr NewDib(int fill, int bitCount, int width, int height) {
+  if (!DibSizeAllowed(bitCount, width, height)) return nullptr;
+  const BITMAPINFOHEADER h = NewDibHeader(bitCount, width, height);
+  const uint64_t block = DibBlockBytes(bitCount, width, height);
   // A zero fill comes with fresh memory: a big picture costs only the pages
   // that are later written.
   const bool zero = (fill & 0xFF) == 0;
@@ -124,15 +130,7 @@ DibPtr NewDibForRows(int bitCount, int width, int height) {
   const uint64_t block = DibBlockBytes(bitCount, width, height);
   DibPtr dib = Dib::Allocate(static_cast<size_t>(block));
   if (!dib) return nullptr;
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<uint16_t>(bitCount);
-  h.biCompression = BI_RGB;
-  if (bitCount <= 8) h.biClrUsed = 1u << bitCount;
-  h.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(DibRowStride(width, bitCount)) * height);
+  const BITMAPINFOHEADER h = NewDibHeader(bitCount, width, height);
   std::memcpy(dib->Data(), &h, sizeof h);
   const size_t table = bitCount <= 8 ? size_t{4} << bitCount : 0;
   std::memset(dib->Data() + sizeof h, 0, table);

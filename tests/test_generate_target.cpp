@@ -348,13 +348,13 @@ TEST_F(Generate, TurnedSourceLeavesNoDarkWedgeOrLine) {
 }
 
 // A picture of pseudo-random pixels, some of them the background grey, from
-// `seed`.
-DibPtr Noise24(int w, int h, uint32_t seed) {
+// `state`.
+DibPtr Noise24(int w, int h, uint32_t state) {
   DibPtr dib = CreateDib(0, 24, w, h, "x");
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < 3 * w; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      dib->Row(y)[x] = (seed >> 29) == 0 ? 127 : static_cast<uint8_t>(seed >> 24);
+      state = state * 1664525u + 1013904223u;
+      dib->Row(y)[x] = (state >> 29) == 0 ? 127 : static_cast<uint8_t>(state >> 24);
     }
   return dib;
 }

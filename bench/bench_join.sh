@@ -27,22 +27,15 @@ trap 'rm -rf "$dir"' EXIT
 here=$(cd "$(dirname "$0")/.." && pwd)
 off=$((w * 7 / 10))
 
+. "$here/bench/bench_common.sh"
+
 # Two overlapping pieces of one photograph, enlarged to size.
-convert "$here/tests/data/photos/astronaut.png" -resize "$((w + off))x${h}!" "$dir/wide.ppm"
-convert "$dir/wide.ppm" -crop "${w}x${h}+0+0" +repage -quality 90 "$dir/a.jpg"
-convert "$dir/wide.ppm" -crop "${w}x${h}+${off}+0" +repage -quality 90 "$dir/b.jpg"
-rm "$dir/wide.ppm"
+cut_pair "$here/tests/data/photos/astronaut.png" "$w" "$h" "$off" "$dir/a.jpg" "$dir/b.jpg"
 convert "$here/tests/data/photos/astronaut.png" -resize "12999x5464!" -quality 92 "$dir/wide.jpg"
 convert "$dir/wide.jpg" -crop "8192x5464+0+0" +repage -quality 90 "$dir/l.jpg"
 convert "$dir/wide.jpg" -crop "8192x5464+4808+0" +repage -quality 90 "$dir/r.jpg"
 rm "$dir/wide.jpg"
 
-measure() {  # prints "wall-seconds processor-seconds peak-MB"
-  /usr/bin/time -f "%e %U %S %M" -o "$dir/time.txt" bash -c "$1" >/dev/null 2>&1 || echo "failed: $1" >&2
-  awk '{printf "%.2f %.2f %.0f\n", $1, $2 + $3, $4 / 1024}' "$dir/time.txt"
-}
-median() { sort -g | awk '{v[NR]=$1} END {printf "%.2f", v[int((NR+1)/2)]}'; }
-largest() { sort -g | tail -1; }
 
 have_vips=0
 command -v vips >/dev/null && have_vips=1

@@ -134,6 +134,13 @@ void WithExpandedRows(Plane& fine, const Plane& coarse, Fn&& fn) {
   });
 }
 
+// The rows a pass over the region works in, one set for each part of the
+// work: both pictures' pixels of the row, and what the last pass needs.
+struct RowScratch {
+  std::vector<uint8_t> v1, v2, has, out;
+  std::vector<float> up1, up2, tmp;
+};
+
 class Blender {
  public:
   Blender(const BlendRegion& r, const BlendReadRow& read, const BlendWriteRow& write, WorkObserver& observer)
@@ -145,8 +152,8 @@ class Blender {
   static constexpr int kBlockRows = 256;
 
   size_t At(int x, int y) const { return static_cast<size_t>(y) * m_nW + x; }
-  // Runs rowFn over the region's rows in blocks, reporting progress from
-  // `from` to `to` percent; false when the user stopped.
+  // Runs rowFn(y, scratch) over the region's rows in blocks, reporting
+  // progress from `from` to `to` percent; false when the user stopped.
   template <typename Fn>
   bool ForRowBlocks(int from, int to, Fn&& rowFn);
   bool Progress(int percent) {
@@ -180,8 +187,10 @@ bool Blender::ForRowBlocks(int from, int to, Fn&& rowFn) {
   for (int y0 = 0; y0 < m_nH; y0 += kBlockRows) {
     const int y1 = std::min(m_nH, y0 + kBlockRows);
     ParallelRanges(y0, y1, 8, [&](int a, int b) {
-      std::vector<uint8_t> v1(3 * static_cast<size_t>(m_nW)), v2(3 * static_cast<size_t>(m_nW));
-      for (int y = a; y < b; ++y) rowFn(y, v1.data(), v2.data());
+      RowScratch scratch;
+      scratch.v1.resize(3 * static_cast<size_t>(m_nW));
+      scratch.v2.resize(3 * static_cast<size_t>(m_nW));
+      for (int y = a; y < b; ++y) rowFn(y, scratch);
     });
     if (!Progress(from + static_cast<int>(int64_t{to - from} * y1 / m_nH))) return false;
   }
@@ -192,9 +201,11 @@ bool Blender::Gather() {
   m_state.assign(static_cast<size_t>(m_nW) * m_nH, 0);
   m_diff.assign(static_cast<size_t>(m_nW) * m_nH * 3, 0);
   std::vector<uint8_t> anyBoth(static_cast<size_t>(m_nH), 0);
-  const bool more = ForRowBlocks(0, 25, [&](int y, uint8_t* v1, uint8_t* v2) {
+  const bool more = ForRowBlocks(0, 25, [&](int y, RowScratch& scratch) {
+    const uint8_t* v1 = scratch.v1.data();
+    const uint8_t* v2 = scratch.v2.data();
     uint8_t* st = &m_state[At(0, y)];
-    m_read(y, st, v1, v2);
+    m_read(y, st, scratch.v1.data(), scratch.v2.data());
     int16_t* d = &m_diff[At(0, y) * 3];
     for (int x = 0; x < m_nW; ++x) {
       st[x] &= kBlendHas1 | kBlendHas2;
@@ -425,14 +436,22 @@ void Blender::BuildBands() {
 bool Blender::Write() {
   const Plane& add = m_add;
   const Plane& sub = m_sub;
-  return ForRowBlocks(75, 100, [&](int y, uint8_t* v1, uint8_t* v2) {
+  return ForRowBlocks(75, 100, [&](int y, RowScratch& scratch) {
     const size_t n = 3 * static_cast<size_t>(m_nW);
-    std::vector<uint8_t> has(static_cast<size_t>(m_nW)), out(n, 0);
-    m_read(y, has.data(), v1, v2);
+    scratch.has.resize(static_cast<size_t>(m_nW));
+    scratch.out.assign(n, 0);
+    scratch.up1.resize(n);
+    scratch.up2.resize(n);
+    scratch.tmp.resize(3 * static_cast<size_t>(add.w));
+    m_read(y, scratch.has.data(), scratch.v1.data(), scratch.v2.data());
     const uint8_t* state = &m_state[At(0, y)];
-    std::vector<float> up1(n), up2(n), tmp(3 * static_cast<size_t>(add.w));
-    ExpandRow(add, y, m_nW, up1.data(), tmp.data());
-    ExpandRow(sub, y, m_nW, up2.data(), tmp.data());
+    const uint8_t* v1 = scratch.v1.data();
+    const uint8_t* v2 = scratch.v2.data();
+    const float* up1 = scratch.up1.data();
+    const float* up2 = scratch.up2.data();
+    uint8_t* out = scratch.out.data();
+    ExpandRow(add, y, m_nW, scratch.up1.data(), scratch.tmp.data());
+    ExpandRow(sub, y, m_nW, scratch.up2.data(), scratch.tmp.data());
     for (int x = 0; x < m_nW; ++x) {
       if (!(state[x] & (kBlendHas1 | kBlendHas2))) continue;
       for (int c = 0; c < 3; ++c) {
@@ -441,7 +460,7 @@ bool Blender::Write() {
         out[i] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
       }
     }
-    m_write(y, out.data(), state);
+    m_write(y, out, state);
   });
 }
 

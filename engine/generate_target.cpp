@@ -220,6 +220,13 @@ void LayEightBit(const LayingJob& job, Dib& target) {
 
 // ---- 24 bits ----
 
+// The cosine of the cylindrical projection's angle at canvas column X of a
+// canvas W wide (the angle depends on the column only).
+double ProjectionCosine(int swing, int64_t X, int W) {
+  const int64_t dx = X - W / 2;
+  return std::cos(swing * dx * 3.14159 / ((W / 2) * 360));
+}
+
 // Sets the pixels of a 24-bit run that equal `bg` (a grey: its three bytes
 // alike) to `nudged`. Eight pixels at a time are first looked at as three
 // words, and only those holding a byte of the grey are looked at closely.
@@ -355,8 +362,7 @@ bool TrueColourLayer::Lay(bool second) {
     if (m_nSwing) {
       m_cosines.resize(static_cast<size_t>(x1 - x0));
       for (int x = x0; x < x1; ++x) {
-        const int64_t dx = int64_t{x} + s.sx - W / 2;
-        m_cosines[static_cast<size_t>(x - x0)] = std::cos(m_nSwing * dx * 3.14159 / ((W / 2) * 360));
+        m_cosines[static_cast<size_t>(x - x0)] = ProjectionCosine(m_nSwing, int64_t{x} + s.sx, W);
       }
     }
     ParallelRanges(vFirst, vLast + 1, 64, [&](int vBegin, int vEnd) { LayRows(s, vBegin, vEnd, x0, x1); });
@@ -556,10 +562,7 @@ void ProjectInPlace(Dib& target, int swing, uint8_t background) {
     for (int X0 = xBegin; X0 < xEnd; X0 += 32) {
       const int X1 = std::min(xEnd, X0 + 32);
       double cosines[32];
-      for (int X = X0; X < X1; ++X) {
-        const int64_t dx = int64_t{X} - W / 2;
-        cosines[X - X0] = std::cos(swing * dx * 3.14159 / ((W / 2) * 360));
-      }
+      for (int X = X0; X < X1; ++X) cosines[X - X0] = ProjectionCosine(swing, X, W);
       const auto move = [&](int Y) {
         const int64_t dy = int64_t{Y} - H / 2;
         uint8_t* out = target.Row(Y);

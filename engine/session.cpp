@@ -31,6 +31,8 @@ SourceSettings SourceSettingsOf(const SessionSettings& session, int n) {
   return s;
 }
 
+namespace {
+
 MergeSettings MergeSettingsOf(const SessionSettings& session) {
   return {session.m_nMergeRule, session.m_nSourceBias, session.m_bFadeEdge1 != 0, session.m_bFadeEdge2 != 0,
           session.m_bMatchExposure != 0};
@@ -40,6 +42,8 @@ GridSettings GridSettingsOf(const SessionSettings& session) {
   return {session.m_bSolidGrid != 0, session.m_bDottedGrid != 0, session.m_nSolidGridX, session.m_nSolidGridY,
           session.m_nDotGridX,       session.m_nDotGridY,         session.m_GridColour};
 }
+
+}  // namespace
 
 TargetSettings TargetSettingsOf(const SessionSettings& session, int depth) {
   TargetSettings s;

@@ -138,7 +138,5 @@ struct SourceSettings;
 struct TargetSettings;
 SourceSettings SourceSettingsOf(const SessionSettings& session, int n);
 TargetSettings TargetSettingsOf(const SessionSettings& session, int depth);
-MergeSettings MergeSettingsOf(const SessionSettings& session);
-GridSettings GridSettingsOf(const SessionSettings& session);
 
 }  // namespace tessara

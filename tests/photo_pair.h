@@ -16,19 +16,26 @@ namespace tessara::photo_pair {
 
 constexpr int kWidth = 400, kOffset = 200;
 
-// Columns [x0, x0 + kWidth) of the photograph, each channel times its factor
-// (rounded, held to 255).
-inline DibPtr Part(const test::RgbImage& photo, int x0, double red, double green, double blue) {
+// The w x h piece of the photograph at column x, row y (from the top), each
+// channel times its factor (rounded, held to 255).
+inline DibPtr Piece(const test::RgbImage& photo, int x0, int y0, int w, int h, double red = 1, double green = 1,
+                    double blue = 1) {
   std::vector<uint8_t> rgb;
-  for (int y = 0; y < photo.height; ++y)
-    for (int x = x0; x < x0 + kWidth; ++x) {
+  const double f[3] = {red, green, blue};
+  for (int y = y0; y < y0 + h; ++y)
+    for (int x = x0; x < x0 + w; ++x) {
       const uint8_t* p = &photo.rgb[(static_cast<size_t>(y) * photo.width + x) * 3];
-      const double f[3] = {red, green, blue};
       for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<uint8_t>(std::min(255L, std::lround(p[c] * f[c]))));
     }
   CxImage img;
-  test::MakeImage24(img, kWidth, photo.height, rgb);
+  test::MakeImage24(img, w, h, rgb);
   return img.TakeDib();
+}
+
+// Columns [x0, x0 + kWidth) of the photograph, its whole height, each channel
+// times its factor.
+inline DibPtr Part(const test::RgbImage& photo, int x0, double red, double green, double blue) {
+  return Piece(photo, x0, 0, kWidth, photo.height, red, green, blue);
 }
 
 // The mean of each column over the whole height, per channel (red, green,

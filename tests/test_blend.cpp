@@ -151,15 +151,7 @@ TEST(Blend, EveryArrangementOfAgreeingPiecesGivesThePhotograph) {
   struct Rect {
     int x, y, w, h;  // in the photograph, rows from the top
   };
-  const auto cut = [&](Rect r) {
-    std::vector<uint8_t> rgb;
-    for (int y = r.y; y < r.y + r.h; ++y)
-      rgb.insert(rgb.end(), photo.rgb.begin() + (static_cast<ptrdiff_t>(y) * photo.width + r.x) * 3,
-                 photo.rgb.begin() + (static_cast<ptrdiff_t>(y) * photo.width + r.x + r.w) * 3);
-    CxImage img;
-    test::MakeImage24(img, r.w, r.h, rgb);
-    return img.TakeDib();
-  };
+  const auto cut = [&](Rect r) { return Piece(photo, r.x, r.y, r.w, r.h); };
   struct Arrangement {
     const char* what;
     Rect one, two;

@@ -20,7 +20,7 @@ CMergeDlg::CMergeDlg(QWidget* parent) : CToolDialog(&g_pMergeDlg, t::kMergeTitle
   m_pRules[0] = AddRadio(kAverage, t::kAverage, 16, 8, 43, 10);
   m_pRules[1] = AddRadio(kGreatest, t::kGreatest, 16, 18, 43, 10);
   m_pRules[2] = AddRadio(kLeast, t::kLeast, 16, 28, 33, 10);
-  // Under the specified three, inside their frame.
+  // Under the other three, inside their frame.
   m_pRules[3] = AddRadio(kBlend, t::kBlend, 16, 38, 43, 10);
   AddStatic(t::kSourceBias, 75, 9, 53, 15, Qt::AlignHCenter);
   m_pBias = AddSlider(kBias, 67, 25, 70, 15, true);

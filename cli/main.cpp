@@ -70,7 +70,6 @@ class TerminalInterface : public IUserInterface {
     m_nPercent = std::clamp(percent, 0, 100);
     Draw();
   }
-  void DiscardTypedKeys() override {}
   bool IsSpaceBarDown() override { return g_bInterrupted; }
   // Called with the lock held, or by the thread that drives the join while
   // no source loads.

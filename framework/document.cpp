@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "framework/user_interface.h"
+
 namespace tessara {
 
 void CDocument::SetTitle(const std::string& title) {
@@ -21,7 +23,10 @@ void CDocument::Notify(DocumentEvent event) {
   // A listener may remove itself while being told.
   std::vector<Listener> listeners;
   for (auto& [key, l] : m_listeners) listeners.push_back(l);
-  for (auto& l : listeners) l(event);
+  // The listeners are windows: work on a thread of its own tells them there.
+  UserInterface().OnWindowThread([&] {
+    for (auto& l : listeners) l(event);
+  });
 }
 
 }  // namespace tessara

@@ -12,7 +12,6 @@ IUserInterface* g_pUi = &g_defaultUi;
 
 bool UserWantsToStop() {
   IUserInterface& ui = UserInterface();
-  ui.DiscardTypedKeys();
   return ui.IsSpaceBarDown() && ui.AskYesNo(kStopQuestion);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,12 @@ class IUserInterface {
   virtual void SetPaneText(StatusPane pane, const std::string& text) = 0;
   // Fills the progress pane from its left edge over `percent` of its width.
   virtual void ShowProgress(ProgressColour colour, int percent) = 0;
-  // Throws away typed keys waiting to be handled, letting one other pending
-  // event through for each, so windows keep repainting during long work.
-  virtual void DiscardTypedKeys() = 0;
   // Whether the space bar is held down now.
   virtual bool IsSpaceBarDown() = 0;
+  // Runs `task` where the windows live and returns once it has run. Long work
+  // may run on a thread of its own; what it tells the windows (a document's
+  // notifications) goes through here.
+  virtual void OnWindowThread(const std::function<void()>& task) { task(); }
   // Brings the open tool dialogs up to date with the session (they have none
   // without windows).
   virtual void RefreshToolDialogs() {}
@@ -56,7 +58,6 @@ class HeadlessUserInterface : public IUserInterface {
   bool AskYesNo(const std::string& text) override;
   void SetPaneText(StatusPane pane, const std::string& text) override;
   void ShowProgress(ProgressColour colour, int percent) override;
-  void DiscardTypedKeys() override {}
   bool IsSpaceBarDown() override;
   void RefreshToolDialogs() override { ++m_nToolDialogRefreshes; }
   int m_nToolDialogRefreshes = 0;
@@ -101,9 +102,8 @@ void SetUserInterface(IUserInterface* ui);
 
 // The question asked when a stop key is down during long work.
 inline constexpr const char* kStopQuestion = "Do you really want to quit ?";
-// The stop check of long work: lets waiting events through (typed keys are
-// dropped), and when the space bar is down asks the stop question. True when
-// the user wants to stop.
+// The stop check of long work: when the space bar is down, asks the stop
+// question. True when the user wants to stop.
 bool UserWantsToStop();
 
 // Shorthand for UserInterface().ShowMessage(text).

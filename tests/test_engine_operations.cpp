@@ -161,12 +161,13 @@ TEST_F(EngineOperations, GenerationStagesAndProgressOnTheStatusLine) {
   EXPECT_EQ(steps(), (Steps{{false, 80}, {true, 100}, {false, 80}, {true, 100}, {true, 100}}));
 }
 
-// A session whose bias moves while the Target is laid, as a dialog could move
-// it while the stop check lets events through.
+// A session whose bias moves while the Target is laid, as the window thread
+// could move it while the stop check waits for it.
 class BiasMovingUserInterface : public HeadlessUserInterface {
  public:
-  void DiscardTypedKeys() override {
+  bool IsSpaceBarDown() override {
     if (g_pDestDoc) g_pDestDoc->m_nSourceBias = 255;
+    return HeadlessUserInterface::IsSpaceBarDown();
   }
 };
 

@@ -18,6 +18,7 @@
 #include "engine/destdoc.h"
 #include "framework/registry.h"
 #include "ui/common/modal.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/status_line.h"
 #include "ui/common/ui_registry.h"
@@ -357,16 +358,18 @@ class TestAlignWindow : public QObject {
   void resizeRebuildsButWaitsForLongWork() {
     OpenPair();
     g_pDestDoc->m_nOffsetX = 30;
-    {
-      // A source being prepared is out of the session meanwhile: rebuilding
-      // now would take that for a failure and reset the alignment.
-      CLongWork work;
+    // A source being prepared is out of the session meanwhile: rebuilding
+    // now would take that for a failure and reset the alignment.
+    int validDuring = -1, reductionDuring = -1;
+    RunLongWork([&] {
       DibPtr preparing = std::move(g_pDestDoc->m_pSource1);
-      SetViewSize(QSize(1400, 1000));
-      QCOMPARE(g_pAlignDoc->m_bAlignValid, 1);
-      QCOMPARE(g_pAlignDoc->m_nReduction, 2);
+      RunOnWindowThread([&] { SetViewSize(QSize(1400, 1000)); }, true);
+      validDuring = g_pAlignDoc->m_bAlignValid;
+      reductionDuring = g_pAlignDoc->m_nReduction;
       g_pDestDoc->m_pSource1 = std::move(preparing);
-    }
+    });
+    QCOMPARE(validDuring, 1);
+    QCOMPARE(reductionDuring, 2);
     QTRY_COMPARE(g_pAlignDoc->m_nReduction, 1);
     QCOMPARE(g_pDestDoc->m_nOffsetX, 30);
     QCOMPARE(QPoint(g_pAlignDoc->m_nPreviewLeft, g_pAlignDoc->m_nPreviewTop), QPoint(100, 66));

@@ -295,7 +295,7 @@ class TestDesktop : public QObject {
     // Back through all three with Ctrl+Z, typed in the Fine Adjustment
     // dialog that is still active: each the exact settings and preview, the
     // Target marked as needing an update.
-    QCOMPARE(QApplication::activeWindow(), static_cast<QWidget*>(fine));
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(fine));
     Key(Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(Now(), s2);
     QCOMPARE(g_pDestDoc->m_bUpToDate, 0);

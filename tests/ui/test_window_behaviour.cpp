@@ -428,13 +428,13 @@ class TestWindowBehaviour : public QObject {
     std::optional<bool> down = false;
     CQtUserInterface::Instance()->SetKeyboardQueryForTest([&](int) { return down; });
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QCOMPARE(test::CheckAbortAsLongWork(), 0);
     QVERIFY(m_p->m_boxes.isEmpty());
     QVERIFY(!CQtUserInterface::Instance()->IsSpaceBarDown());
     // A key the keyboard really holds still asks.
     down = true;
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QCOMPARE(test::CheckAbortAsLongWork(), 0);
     QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
   }
 };

@@ -694,7 +694,7 @@ class TestWindows : public QObject {
       SendKey(to, QEvent::KeyRelease, Qt::Key_Return, false, 2050);
     });
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QCOMPARE(test::CheckAbortAsLongWork(), 0);
     QVERIFY(askedUntilEnter);
     QVERIFY(defaultIsNo);
     // Until it is pressed again on purpose, the key that asked reaches no
@@ -720,11 +720,11 @@ class TestWindows : public QObject {
       return int(QMessageBox::Yes);
     });
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 1);
+    QCOMPARE(test::CheckAbortAsLongWork(), 1);
     QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
     QVERIFY(defaultIsNo);
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 0);
+    QCOMPARE(test::CheckAbortAsLongWork(), 0);
     QCOMPARE(m_p->m_boxes.size(), 1);
   }
 
@@ -733,7 +733,7 @@ class TestWindows : public QObject {
     QCOMPARE(Active(), static_cast<QMdiSubWindow*>(g_pAlignFrame));
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_3, Qt::NoModifier, "3"));
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
-    QCOMPARE(g_pDestDoc->CheckAbort(), 0);  // space pressed: asked, answered No
+    QCOMPARE(test::CheckAbortAsLongWork(), 0);  // space pressed: asked, answered No
     QCOMPARE(m_p->MessageTexts(), QStringList{"Do you really want to quit ?"});
     QApplication::postEvent(g_pMainFrame, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " "));
     QApplication::processEvents();

@@ -7,7 +7,9 @@
 #include <QSettings>
 #include <QTest>
 
+#include "engine/destdoc.h"
 #include "framework/registry.h"
+#include "ui/common/long_work.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_settings.h"
 #include "ui/common/ui_registry.h"
@@ -105,6 +107,13 @@ QString DifferenceFromBatchJoin(const QString& program, const QStringList& args,
   if (x.size() <= 1000) return QStringLiteral("only %1 bytes saved").arg(x.size());
   if (x != y) return QStringLiteral("%1 bytes against %2").arg(x.size()).arg(y.size());
   return QString();
+}
+
+int CheckAbortAsLongWork() {
+  return RunLongWork([] {
+    RunOnWindowThread([] {}, true);
+    return g_pDestDoc->CheckAbort();
+  });
 }
 
 }  // namespace tessara::test

@@ -76,4 +76,9 @@ QString DifferenceFromBatchJoin(const QString& program, const QStringList& args,
 // Answers a file dialog with `path` and the 1-based filter.
 int AnswerFileDialog(CMyfiledialog& dialog, const QString& path, int filterIndex);
 
+// The Target's stop check, made as long work makes it: on the worker thread,
+// once the window thread has handled the events already waiting (keys posted
+// before, say). 1 when the user chose to stop.
+int CheckAbortAsLongWork();
+
 }  // namespace tessara::test

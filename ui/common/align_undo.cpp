@@ -5,6 +5,7 @@
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
 #include "framework/registry.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
 #include "ui/common/status_line.h"
@@ -73,12 +74,9 @@ void CAlignUndoCommand::redo() {
 void CAlignUndoCommand::Put(const AlignSettings& settings) {
   if (!g_pAlignDoc || !g_pDestDoc) return;
   ForgetAlignmentNote();
-  {
-    CLongWork work;
-    ++g_nPuttingBack;
-    RestoreAlignSettings(*g_pAlignDoc, *g_pDestDoc, settings);
-    --g_nPuttingBack;
-  }
+  ++g_nPuttingBack;
+  RunLongWork([&] { RestoreAlignSettings(*g_pAlignDoc, *g_pDestDoc, settings); });
+  --g_nPuttingBack;
   if (g_pShell) g_pShell->ResyncAlignView();
   g_pAlignDoc->UpdateAllViews();
 }

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 
 #include "ui/common/keyboard_state.h"
+#include "ui/common/long_work.h"
 #include "ui/common/modal.h"
 #include "ui/common/shell.h"
 #include "ui/common/status_line.h"
@@ -14,7 +15,6 @@
 namespace tessara {
 
 CQtUserInterface* CQtUserInterface::s_pInstance = nullptr;
-int CLongWork::s_nDepth = 0;
 
 namespace {
 
@@ -42,6 +42,14 @@ void CQtUserInterface::SetKeyboardQueryForTest(std::function<std::optional<bool>
 }
 
 bool CQtUserInterface::IsSpaceBarDown() {
+  if (OnWorkerThread()) {
+    // The worker's stop check costs nothing until a stop key goes down; then
+    // the window thread, which knows the keyboard, has the word.
+    if (!m_bSpaceDown && !m_bEscapeDown) return false;
+    bool down = false;
+    RunOnWindowThread([&] { down = IsSpaceBarDown(); }, true);
+    return down;
+  }
   // A stop key seen going down whose release never came (it went to a menu
   // that closed on the press, or to another window) is not held: the question
   // would come back at every row. The keyboard has the last word.
@@ -55,10 +63,16 @@ CQtUserInterface::~CQtUserInterface() {
 }
 
 void CQtUserInterface::ShowMessage(const std::string& text) {
+  if (OnWorkerThread()) return RunOnWindowThread([&] { ShowMessage(text); }, true);
   ShowMessageBox(QString::fromStdString(text), QMessageBox::Ok, QMessageBox::Warning);
 }
 
 bool CQtUserInterface::AskYesNo(const std::string& text) {
+  if (OnWorkerThread()) {
+    bool yes = false;
+    RunOnWindowThread([&] { yes = AskYesNo(text); }, true);
+    return yes;
+  }
   // The only question is whether to stop, asked because a stop key is down.
   // That key is still held and repeating: it must not answer, and neither may
   // a key pressed without a thought, so No is the default.
@@ -76,11 +90,13 @@ bool CQtUserInterface::AskYesNo(const std::string& text) {
 }
 
 void CQtUserInterface::SetPaneText(StatusPane pane, const std::string& text) {
+  if (OnWorkerThread()) return RunOnWindowThread([this, pane, text] { SetPaneText(pane, text); }, false);
   if (!g_pShell) return;
   g_pShell->StatusLine().Pane(pane)->PaintText(QString::fromStdString(text));
 }
 
 void CQtUserInterface::ShowProgress(ProgressColour colour, int percent) {
+  if (OnWorkerThread()) return RunOnWindowThread([this, colour, percent] { ShowProgress(colour, percent); }, false);
   if (!g_pShell) return;
   std::optional<QColor> c;
   if (!colour.none && !(colour.red == 0 && colour.green == 0 && colour.blue == 0))
@@ -88,15 +104,10 @@ void CQtUserInterface::ShowProgress(ProgressColour colour, int percent) {
   g_pShell->StatusLine().Pane(kPaneProgress)->PaintProgress(c, percent);
 }
 
-void CQtUserInterface::DiscardTypedKeys() {
-  // Everything waiting is handled except the user's input, which the filter
-  // throws away: the windows repaint, nothing new starts.
-  ++m_nDiscarding;
-  QApplication::processEvents(QEventLoop::AllEvents);
-  --m_nDiscarding;
-}
+void CQtUserInterface::OnWindowThread(const std::function<void()>& task) { RunOnWindowThread(task, true); }
 
 void CQtUserInterface::RefreshToolDialogs() {
+  if (OnWorkerThread()) return RunOnWindowThread([this] { RefreshToolDialogs(); }, true);
   if (g_pShell) g_pShell->RefreshToolDialogs();
 }
 
@@ -146,22 +157,26 @@ bool CQtUserInterface::eventFilter(QObject* watched, QEvent* event) {
         m_bLastReleaseKnown = true;
       }
       if (drop) return true;
-      if (m_nDiscarding) return true;
+      if (LongWorkRefusesInput(watched)) return true;
       if (event->type() == QEvent::KeyPress && g_pShell && watched->isWidgetType() &&
           static_cast<QWidget*>(watched)->window() == g_pShell->MainWindow())
         return g_pShell->TranslateAccelerator(*key);
       break;
     }
     case QEvent::ShortcutOverride:
-      if (m_nDiscarding) return true;
-      break;
+    case QEvent::Shortcut:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
     case QEvent::Wheel:
     case QEvent::ContextMenu:
-      // A click during long work would start other work inside it.
-      if (m_nDiscarding) return true;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      // The documents are the worker's: a click now would start other work
+      // on them, or change what the work reads.
+      if (LongWorkRefusesInput(watched)) return true;
       break;
     case QEvent::ApplicationDeactivate:
       // Keys released in another program are never seen here.

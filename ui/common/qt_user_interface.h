@@ -1,12 +1,14 @@
 // How the engine reaches the user in the desktop program: message boxes titled
 // "Tessara", the status panes painted at once, and the keyboard during long
-// work. While an operation runs, the program keeps handling its other events
-// (so windows repaint and the progress shows) but throws typed keys and mouse
-// clicks away, and watches the stop keys (the space bar and Escape), whose state
-// is the only way to stop.
+// work. Long work runs on a worker thread (long_work.h): whatever it says here
+// is handed to the window thread. Meanwhile the program keeps handling its
+// other events (so windows repaint and the progress shows) but throws typed
+// keys and mouse clicks away, and watches the stop keys (the space bar and
+// Escape), whose state is the only way to stop.
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -28,7 +30,7 @@ class CQtUserInterface : public QObject, public IUserInterface {
   bool AskYesNo(const std::string& text) override;
   void SetPaneText(StatusPane pane, const std::string& text) override;
   void ShowProgress(ProgressColour colour, int percent) override;
-  void DiscardTypedKeys() override;
+  void OnWindowThread(const std::function<void()>& task) override;
   // The space bar or Escape: either stops long work. Only keys pressed on the
   // keyboard count, and only while the keyboard still has them down where the
   // window system can say (a release can go astray).
@@ -56,8 +58,9 @@ class CQtUserInterface : public QObject, public IUserInterface {
 
   static CQtUserInterface* s_pInstance;
   std::function<std::optional<bool>(int)> m_keyboardQuery;
-  bool m_bSpaceDown = false;
-  bool m_bEscapeDown = false;
+  // Written by the window thread, read by the worker's stop checks too.
+  std::atomic<bool> m_bSpaceDown = false;
+  std::atomic<bool> m_bEscapeDown = false;
   // The stop key that brought up the question, 0 when none is held: none of
   // its events reach any window (the question's buttons, or the button that
   // started the work once the question is gone) until it is released and
@@ -73,22 +76,6 @@ class CQtUserInterface : public QObject, public IUserInterface {
   int m_nLastReleasedKey = 0;
   unsigned long long m_nLastReleaseTime = 0;
   bool m_bLastReleaseKnown = false;
-  int m_nDiscarding = 0;
-};
-
-// Marks a stretch of work that may run long (preparing sources, building the
-// Target, saving, printing): the main window refuses to close meanwhile, since
-// the work still uses the documents that closing would destroy.
-class CLongWork {
- public:
-  CLongWork() { ++s_nDepth; }
-  ~CLongWork() { --s_nDepth; }
-  CLongWork(const CLongWork&) = delete;
-  CLongWork& operator=(const CLongWork&) = delete;
-  static bool Running() { return s_nDepth > 0; }
-
- private:
-  static int s_nDepth;
 };
 
 // A message box of the program: title "Tessara", the text, and the buttons.

@@ -62,9 +62,7 @@ void CContrastDlg::OnUpdateTarget() {
   if (!doc) return;
   doc->m_nContrast = m_nContrastPos;
   doc->m_nBrightness = m_nBrightnessPos;
-  const int made = RunGenerateTarget(*doc);
-  if (made < 0) return;
-  if (made == 1) EnableUpdate(false);
+  if (RunGenerateTarget(*doc) == 1) EnableUpdate(false);
   BringTargetForward();
 }
 

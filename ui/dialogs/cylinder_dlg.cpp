@@ -38,9 +38,7 @@ void CCylinderDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
   doc->m_nSwingAngle = m_nAnglePos;
-  const int made = RunGenerateTarget(*doc);
-  if (made < 0) return;
-  if (made == 1) EnableUpdate(false);
+  if (RunGenerateTarget(*doc) == 1) EnableUpdate(false);
   BringTargetForward();
 }
 

@@ -9,6 +9,7 @@
 #include "engine/destdoc.h"
 #include "framework/registry.h"
 #include "ui/common/align_undo.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/ui_registry.h"
 #include "ui/dialogs/dialog_text.h"
@@ -166,23 +167,18 @@ void CFineAdjustDlg::OnVerticalSpin() {
 void CFineAdjustDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  QPointer<CFineAdjustDlg> self(this);
-  int made = 0;
-  {
-    CLongWork work;
-    PrepareResult code = doc->PrepareSource(1);
-    if (code == kPrepareDone) code = doc->PrepareSource(2);
-    if (g_pAlignDoc) g_pAlignDoc->RebuildPreview(code);
-    if (!self) return;
-    if (code != kPrepareDone) {
-      // The Align Window says why; the bases no longer describe anything.
-      Quit();
-      return;
-    }
-    made = doc->GenerateTarget();
+  const PrepareResult code = RunLongWork([doc] {
+    PrepareResult prepared = doc->PrepareSource(1);
+    if (prepared == kPrepareDone) prepared = doc->PrepareSource(2);
+    if (g_pAlignDoc) g_pAlignDoc->RebuildPreview(prepared);
+    return prepared;
+  });
+  if (code != kPrepareDone) {
+    // The Align Window says why; the bases no longer describe anything.
+    Quit();
+    return;
   }
-  if (!self) return;
-  if (made == 1) EnableUpdate(false);
+  if (RunGenerateTarget(*doc) == 1) EnableUpdate(false);
   BringTargetForward();
 }
 

@@ -158,9 +158,7 @@ void CMergeDlg::OnMatchExposure() {
 void CMergeDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  const int made = RunGenerateTarget(*doc);
-  if (made < 0) return;
-  if (made == 1) EnableUpdate(false);
+  if (RunGenerateTarget(*doc) == 1) EnableUpdate(false);
   BringTargetForward();
 }
 
@@ -194,7 +192,7 @@ void CMonoMergeDlg::OnRule(int monoAnd) {
 void CMonoMergeDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  if (RunGenerateTarget(*doc) < 0) return;
+  RunGenerateTarget(*doc);
   BringTargetForward();
 }
 

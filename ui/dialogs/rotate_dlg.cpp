@@ -13,6 +13,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "ui/common/align_undo.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
 #include "ui/common/ui_registry.h"
@@ -171,8 +172,7 @@ void CRotateDlg::OnUpdate() {
   PrepareResult code;
   {
     CAlignStep step(QString::fromUtf8(undo_text::kRotate));
-    CLongWork work;
-    code = ApplyRotation(*g_pAlignDoc, m_nAngle1, m_bCut1, m_nAngle2, m_bCut2);
+    code = RunLongWork([this] { return ApplyRotation(*g_pAlignDoc, m_nAngle1, m_bCut1, m_nAngle2, m_bCut2); });
   }
   if (g_pShell) g_pShell->ResyncAlignView();
   // A preparation that failed leaves nothing to rotate: the Align Window

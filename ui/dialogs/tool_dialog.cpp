@@ -15,6 +15,7 @@
 
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
 #include "ui/common/ui_registry.h"
@@ -120,7 +121,7 @@ void CToolDialog::reject() {
 void CToolDialog::closeEvent(QCloseEvent* event) {
   // While the Target is being built from one of these dialogs, the work still
   // runs inside the dialog's own button: closing now would pull it away.
-  if (CLongWork::Running()) {
+  if (LongWorkRunning()) {
     event->ignore();
     return;
   }
@@ -242,7 +243,7 @@ void CToolDialog::PaintSourceNamesInto(CSourceLine* line1, CSourceLine* line2) {
   const char* prefixes[2] = {dialog_text::kSource1Prefix, dialog_text::kSource2Prefix};
   CSourceLine* lines[2] = {line1, line2};
   for (int i = 0; i < 2; ++i) {
-    const CTessaraDoc* doc = g_pSourceDocs[i];
+    const CTessaraDoc* doc = DocumentsAtRest() ? g_pSourceDocs[i] : nullptr;
     lines[i]->SetText(doc ? QString::fromUtf8(prefixes[i]) + QString::fromStdString(doc->GetTitle()) : QString());
   }
 }
@@ -261,13 +262,7 @@ void CToolDialog::BringTargetForward() {
 CDestdoc* CToolDialog::Session() { return g_pDestDoc; }
 
 int CToolDialog::RunGenerateTarget(CDestdoc& doc) {
-  QPointer<CToolDialog> self(this);
-  int made = 0;
-  {
-    CLongWork work;
-    made = doc.GenerateTarget();
-  }
-  return self ? made : -1;
+  return RunLongWork([&] { return doc.GenerateTarget(); });
 }
 
 }  // namespace tessara

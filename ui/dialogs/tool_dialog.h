@@ -51,8 +51,8 @@ class CToolDialog : public QDialog {
  protected:
   // Run by Quit before the dialog goes (several bring the Target Window up).
   virtual void OnQuit() {}
-  // Builds the Target as long work. Its result, or -1 when this dialog was
-  // closed while it ran (nothing of the dialog may be touched then).
+  // Builds the Target as long work (the dialog cannot close meanwhile): 1 when
+  // it was built.
   int RunGenerateTarget(CDestdoc& doc);
   void reject() override;
   void closeEvent(QCloseEvent* event) override;

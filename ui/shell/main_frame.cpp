@@ -24,6 +24,7 @@
 #include "ui/common/align_undo.h"
 #include "ui/common/help.h"
 #include "ui/common/icons.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/status_text.h"
 #include "ui/common/ui_registry.h"
@@ -141,13 +142,8 @@ void CMainFrame::CreateEditMenu() {
           [undo](const QString& text) { undo->setText(text.isEmpty() ? QStringLiteral("&Undo") : "&Undo " + text); });
   connect(m_pAlignUndo, &QUndoStack::redoTextChanged, redo,
           [redo](const QString& text) { redo->setText(text.isEmpty() ? QStringLiteral("&Redo") : "&Redo " + text); });
-  // Never inside other work, which may be using the sources a step prepares.
-  connect(undo, &QAction::triggered, this, [this] {
-    if (!CLongWork::Running()) m_pAlignUndo->undo();
-  });
-  connect(redo, &QAction::triggered, this, [this] {
-    if (!CLongWork::Running()) m_pAlignUndo->redo();
-  });
+  connect(undo, &QAction::triggered, m_pAlignUndo, &QUndoStack::undo);
+  connect(redo, &QAction::triggered, m_pAlignUndo, &QUndoStack::redo);
   QMenu* align = MenuNamed(QStringLiteral("Align"));
   if (align) menuBar()->insertMenu(align->menuAction(), menu);
   else menuBar()->addMenu(menu);
@@ -241,7 +237,23 @@ void CMainFrame::UpdateSourceCaptions() {
     if (frame) frame->UpdateCaption();
 }
 
+namespace {
+
+// First on the route while long work runs: every command waits for it, so the
+// menus show them greyed and their keys do nothing.
+class CWorkInProgress : public CCmdTarget {
+ public:
+  bool OnUpdateCommand(int /*id*/, bool& enabled) override {
+    enabled = false;
+    return true;
+  }
+};
+
+}  // namespace
+
 std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {
+  static CWorkInProgress working;
+  if (LongWorkRunning()) return {&working};
   std::vector<CCmdTarget*> route;
   if (CMdiChild* child = ActiveChild()) {
     route.push_back(child->ViewTarget());
@@ -290,7 +302,8 @@ QMenu* CMainFrame::MenuNamed(const QString& title) const {
 }
 
 void CMainFrame::OnIdle() {
-  if (!m_pStatusLine) return;
+  // While long work has the documents, the status line is the work's.
+  if (!m_pStatusLine || !DocumentsAtRest()) return;
   // The modal Rotate dialog waits for input: it shows its source lines then.
   // Not while a message box of its own is up, whose loop this is.
   if (g_pRotateDlg && QApplication::activeModalWidget() == g_pRotateDlg)
@@ -429,21 +442,21 @@ bool CMainFrame::event(QEvent* event) {
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   // Not during long work, which still uses the sources.
-  if (!CLongWork::Running() && !DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void CMainFrame::dragMoveEvent(QDragMoveEvent* event) {
-  if (!CLongWork::Running() && !DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
   const QStringList files = DroppedFiles(event->mimeData());
-  if (files.isEmpty() || CLongWork::Running()) return;
+  if (files.isEmpty()) return;
   event->acceptProposedAction();
   // Loaded once the drop is over: the program that dragged the files waits
   // for the answer, and a load may ask questions of its own.
   QTimer::singleShot(0, this, [files] {
-    if (g_pApp && !CLongWork::Running()) g_pApp->OpenSourceFiles(files);
+    if (g_pApp && !LongWorkRunning()) g_pApp->OpenSourceFiles(files);
   });
 }
 
@@ -502,7 +515,7 @@ bool CMainFrame::AskToSaveTarget() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Work in progress still uses the documents that closing would destroy.
-  if (CLongWork::Running()) {
+  if (LongWorkRunning()) {
     event->ignore();
     return;
   }

@@ -17,6 +17,7 @@
 #include "framework/settings.h"
 #include "ui/common/align_undo.h"
 #include "ui/common/file_dialog.h"
+#include "ui/common/long_work.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_settings.h"
 #include "ui/common/qt_user_interface.h"
@@ -120,11 +121,9 @@ CMdiChild* CTessaraApp::MakeSource(const QString& path) {
   CTessaraDoc* doc = m_documents.OpenSource();
   if (!doc) return nullptr;  // both slots taken: the callers never ask for a third
   auto* frame = new CChildFrame(m_documents, *doc);
-  bool loaded;
-  {
-    CLongWork work;
-    loaded = frame->Document()->OnOpenDocument(path.toStdString());
-  }
+  const std::string file = path.toStdString();
+  CTessaraDoc* loading = frame->Document();
+  const bool loaded = RunLongWork([&] { return loading->OnOpenDocument(file); });
   m_bLastLoadStopped = frame->Document()->m_bLoadStopped;
   if (!loaded) {
     delete frame;
@@ -208,9 +207,7 @@ void CTessaraApp::OnUseTargetAsSource1() {
   CDestdoc* session = g_pDestDoc;
   CTessaraDoc* first = m_documents.Source(1);
   QUndoStack* stack = AlignUndoStack();
-  if (g_nSourcesLoaded != 2 || !session || !first || !session->m_pTarget || !session->m_bUpToDate || !stack ||
-      CLongWork::Running())
-    return;
+  if (g_nSourcesLoaded != 2 || !session || !first || !session->m_pTarget || !session->m_bUpToDate || !stack) return;
   SampleCoverage coverage;
   DibPtr joined = session->TakeTargetAsPicture(coverage);
   // Source 1's colour profile and camera data go on with the join; the
@@ -236,7 +233,7 @@ void CTessaraApp::OnUseTargetAsSource1() {
 
 CChildFrame* CTessaraApp::RestoreSource(std::unique_ptr<CTessaraDoc> doc, int n, bool pair,
                                         const AlignSettings& alignment) {
-  if (!doc || g_nSourcesLoaded >= 2 || CLongWork::Running()) return nullptr;
+  if (!doc || g_nSourcesLoaded >= 2) return nullptr;
   const bool other = g_nSourcesLoaded == 1;
   CTessaraDoc* back = m_documents.PutBackSource(std::move(doc), n);
   if (!back) return nullptr;

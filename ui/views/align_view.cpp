@@ -14,6 +14,7 @@
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "ui/common/align_undo.h"
+#include "ui/common/long_work.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
@@ -152,32 +153,32 @@ void CAlignview::DeleteLoadButton() {
 
 void CAlignview::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  // Long work (a source being prepared) reads the layout and has a source out
+  // of the session for the moment, and a rebuild now would take that for a
+  // failure and reset the alignment; the new size waits until the work is over.
+  if (LongWorkRunning()) {
+    m_pendingResize.start();
+    return;
+  }
   // The layout always takes the window's present size, so that a pair loaded
   // after the window was resized (tiled, say) fits it; only a valid preview is
   // laid out again now.
   m_pDoc->m_nClientWidth = event->size().width();
   m_pDoc->m_nClientHeight = event->size().height();
   if (m_pDoc->m_bAlignValid != 1) return;
-  // Long work (a source being prepared) has a source out of the session for
-  // the moment, and a rebuild now would take that for a failure and reset the
-  // alignment; the rebuild waits until the work is over.
-  if (CLongWork::Running()) {
-    m_pendingResize.start();
-    return;
-  }
   m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
   SyncFrame(m_nActiveSource);
   repaint();
 }
 
 void CAlignview::FinishPendingResize() {
-  if (CLongWork::Running()) {
+  if (LongWorkRunning()) {
     m_pendingResize.start();
     return;
   }
-  if (m_pDoc->m_bAlignValid != 1) return;
   m_pDoc->m_nClientWidth = width();
   m_pDoc->m_nClientHeight = height();
+  if (m_pDoc->m_bAlignValid != 1) return;
   m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
   SyncFrame(m_nActiveSource);
   repaint();
@@ -210,8 +211,7 @@ void CAlignview::ResyncShownFrame() {
 // Drawing --------------------------------------------------------------------
 
 void CAlignview::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  Draw(painter);
+  m_shown.Paint([this](QPainter& painter) { Draw(painter); });
 }
 
 void CAlignview::Draw(QPainter& painter) {
@@ -340,7 +340,7 @@ void CAlignview::DrawSelectionFrame(QPainter& painter) {
 
 void CAlignview::mousePressEvent(QMouseEvent* event) {
   const int source = event->button() == Qt::LeftButton ? 1 : event->button() == Qt::RightButton ? 2 : 0;
-  if (source == 0 || m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) {
+  if (source == 0 || m_pDoc->m_bAlignValid != 1) {
     QWidget::mousePressEvent(event);
     return;
   }
@@ -372,8 +372,7 @@ void CAlignview::StartDrag(const QPoint& p, int source) {
 }
 
 void CAlignview::mouseMoveEvent(QMouseEvent* event) {
-  // During long work the status line's pane 2 belongs to that work.
-  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) {
+  if (m_pDoc->m_bAlignValid != 1) {
     QWidget::mouseMoveEvent(event);
     return;
   }
@@ -425,10 +424,7 @@ void CAlignview::mouseReleaseEvent(QMouseEvent* event) {
 
 void CAlignview::ApplyDraggedFrame() {
   CAlignStep step(QString::fromUtf8(undo_text::kDrag));
-  {
-    CLongWork work;
-    ApplyFrame(*m_pDoc, Frame(), m_nActiveSource);
-  }
+  RunLongWork([this] { ApplyFrame(*m_pDoc, Frame(), m_nActiveSource); });
   SyncFrame(m_nActiveSource);
   m_pDoc->UpdateAllViews();
 }
@@ -436,7 +432,7 @@ void CAlignview::ApplyDraggedFrame() {
 // Zoom and keys ---------------------------------------------------------------
 
 void CAlignview::SetZoomReduction(int reduction, std::optional<QPoint> anchor) {
-  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) return;
+  if (m_pDoc->m_bAlignValid != 1) return;
   const QPoint at = anchor ? *anchor : rect().center();
   const int from = m_pDoc->m_nReduction;
   const int to = reduction <= 0 || reduction >= m_pDoc->m_nFitReduction ? m_pDoc->m_nFitReduction : reduction;
@@ -454,10 +450,7 @@ void CAlignview::SetZoomReduction(int reduction, std::optional<QPoint> anchor) {
     m_pDoc->m_nPanX = left - static_cast<int>((m_pDoc->m_nClientWidth - W / to) / 2);
     m_pDoc->m_nPanY = top - static_cast<int>((m_pDoc->m_nClientHeight - H / to) / 3);
   }
-  {
-    CLongWork work;
-    m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
-  }
+  m_pDoc->RebuildPreview(m_pDoc->m_nFailCode);
   ResyncShownFrame();
   repaint();
   if (g_pDestDoc) {
@@ -481,7 +474,7 @@ void CAlignview::Pan(int dx, int dy) {
 }
 
 void CAlignview::wheelEvent(QWheelEvent* event) {
-  if (m_pDoc->m_bAlignValid != 1 || CLongWork::Running()) {
+  if (m_pDoc->m_bAlignValid != 1) {
     QWidget::wheelEvent(event);
     return;
   }
@@ -501,17 +494,14 @@ void CAlignview::wheelEvent(QWheelEvent* event) {
 }
 
 void CAlignview::NudgeSource2(int dx, int dy) {
-  if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc || CLongWork::Running()) return;
+  if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc) return;
   CAlignStep step(QString::fromUtf8(undo_text::kArrowKey));
-  {
-    CLongWork work;
-    // A move changes the offsets only, as a drag of the frame's inside does.
-    g_pDestDoc->m_nOffsetX += dx;
-    g_pDestDoc->m_nOffsetY += dy;
-    g_pDestDoc->MarkNeedsUpdate();
-    m_pDoc->RebuildPreview(kPrepareDone);
-    RefreshToolDialogs();
-  }
+  // A move changes the offsets only, as a drag of the frame's inside does.
+  g_pDestDoc->m_nOffsetX += dx;
+  g_pDestDoc->m_nOffsetY += dy;
+  g_pDestDoc->MarkNeedsUpdate();
+  m_pDoc->RebuildPreview(kPrepareDone);
+  RefreshToolDialogs();
   ResyncShownFrame();
 }
 
@@ -588,8 +578,7 @@ void CAlignview::RunAlignCommand(int id) {
   if (g_nSourcesLoaded != 2 || m_pDoc->m_bAlignValid != 1 || !g_pDestDoc) return;
   const QAction* action = g_pShell ? g_pShell->Action(id) : nullptr;
   CAlignStep step(action ? action->text().remove(QLatin1Char('&')) : QStringLiteral("Align"));
-  {
-    CLongWork work;
+  RunLongWork([this, id] {
     switch (id) {
       case cmd::kMirror1: MirrorSource(*m_pDoc, 1); break;
       case cmd::kMirror2: MirrorSource(*m_pDoc, 2); break;
@@ -601,9 +590,9 @@ void CAlignview::RunAlignCommand(int id) {
       case cmd::kCopyHeight2To1: CopyHeight(*m_pDoc, 1); break;
       case cmd::kCopySize1To2: CopySize(*m_pDoc, 2); break;
       case cmd::kCopySize2To1: CopySize(*m_pDoc, 1); break;
-      default: return;
+      default: break;
     }
-  }
+  });
   ResyncShownFrame();
 }
 
@@ -613,10 +602,12 @@ void CAlignview::RunAutoAlign() {
   {
     // One undo step, when something was found and applied.
     CAlignStep step(QStringLiteral("Align Automatically"));
-    CLongWork work;
-    found = FindAutoAlignment(*g_pDestDoc);
-    // Found settings reach the session here and nowhere else.
-    if (found.status == AutoAlignStatus::kFound) ApplyAutoAlignment(*g_pDestDoc, found.settings);
+    found = RunLongWork([] {
+      AutoAlignResult result = FindAutoAlignment(*g_pDestDoc);
+      // Found settings reach the session here and nowhere else.
+      if (result.status == AutoAlignStatus::kFound) ApplyAutoAlignment(*g_pDestDoc, result.settings);
+      return result;
+    });
   }
   if (found.status == AutoAlignStatus::kFound) {
     ResyncShownFrame();

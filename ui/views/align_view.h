@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "ui/common/long_work.h"
 #include "engine/align_frame.h"
 #include "ui/common/bitmap_button.h"
 #include "ui/common/commands.h"
@@ -152,6 +153,8 @@ class CAlignview : public QWidget, public CCmdTarget {
   CAlignDoc* m_pDoc;
   QPointer<CBitmapButton> m_pLoadButton;
   CDibImageCache m_image;
+  // What the view shows while long work has the documents.
+  CShownPicture m_shown{*this};
   int m_nListener = 0;
   bool m_bCaptured = false;
   QTimer m_pendingResize;

@@ -9,6 +9,7 @@
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
 #include "framework/registry.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/ui_registry.h"
 #include "ui/views/target_commands.h"
@@ -142,13 +143,11 @@ void CDestview::EnsureGenerateButton() {
 }
 
 void CDestview::OnGenerateTarget() {
-  CLongWork work;
-  m_pDoc->GenerateTarget();
+  RunLongWork([this] { m_pDoc->GenerateTarget(); });
 }
 
 void CDestview::paintEvent(QPaintEvent*) {
-  QPainter painter(viewport());
-  Draw(painter);
+  m_shown.Paint([this](QPainter& painter) { Draw(painter); });
 }
 
 const QImage& CDestview::ShownTarget() { return m_image.Get(m_pDoc->m_pTarget.get(), Source1ColourSpace()); }
@@ -202,7 +201,7 @@ void CDestview::DrawGuidance(QPainter& painter) {
 
 void CDestview::DrawPrinted(QPainter& painter, QPagedPaintDevice& device) {
   const int pageWidth = device.width();
-  DibPtr out = m_pDoc->PrepareOutput(0);
+  DibPtr out = RunLongWork([this] { return m_pDoc->PrepareOutput(0); });
   if (out) {
     const int w = out->Width(), h = out->Height();
     const int height = PrintDestinationHeight(w, h, pageWidth, device.logicalDpiX(), device.logicalDpiY());
@@ -211,7 +210,7 @@ void CDestview::DrawPrinted(QPainter& painter, QPagedPaintDevice& device) {
   }
   // The output image took the prepared sources' place; they are made again
   // even when there was no room for it, so that the Target can still be built.
-  m_pDoc->RefreshSources();
+  RunLongWork([this] { m_pDoc->RefreshSources(); });
 }
 
 ZonePoint CDestview::LogicalPoint(const QPoint& windowPoint) const { return PicturePoint(windowPoint); }

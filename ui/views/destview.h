@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <optional>
 
+#include "ui/common/long_work.h"
 #include "ui/common/bitmap_button.h"
 #include "ui/common/commands.h"
 #include "ui/common/paint_dib.h"
@@ -102,6 +103,8 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   CDestdoc* m_pDoc;
   QTimer* m_pTimer = nullptr;
   CDibImageCache m_image;
+  // What the view shows while long work has the documents.
+  CShownPicture m_shown{*viewport()};
   int m_nListener = 0;
   bool m_bCaptured = false;
   bool m_bRubberBand = false;

@@ -21,6 +21,7 @@
 #include "framework/settings.h"
 #include "framework/user_interface.h"
 #include "ui/common/file_dialog.h"
+#include "ui/common/long_work.h"
 #include "ui/common/modal.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
@@ -121,11 +122,11 @@ void SaveTargetAs(CDestdoc& doc) {
     if (ShowMessageBox(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning) != QMessageBox::Yes)
       return;
   }
-  CLongWork work;
   // A note left by an earlier save must not pass for this one's (a bitmap
   // save writes none).
   doc.m_szSaveNote.clear();
-  const int saved = doc.SaveTargetToPath(chosen.toStdString(), index);
+  const std::string path = chosen.toStdString();
+  const int saved = RunLongWork([&] { return doc.SaveTargetToPath(path, index); });
   if (saved == 1) doc.m_bTargetSaved = 1;
   if (saved == 1 && !doc.m_szSaveNote.empty())
     // Saved, but without what the user asked to keep: said again once the
@@ -166,7 +167,6 @@ Dialog* OpenToolDialog(QDialog* const& slot, CDestview& view) {
 void PrintPage(CDestview& view, QPrinter& printer) {
   QPainter painter;
   if (!painter.begin(&printer)) return;
-  CLongWork work;
   view.DrawPrinted(painter, printer);
   painter.end();
 }
@@ -261,7 +261,6 @@ void PreviewTarget(CDestview& view) {
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &view, [&view](QPrinter* target) {
     QPainter painter;
     if (!painter.begin(target)) return;
-    CLongWork work;
     view.DrawPrinted(painter, *target);
   });
   ExecModal(dialog);

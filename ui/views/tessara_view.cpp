@@ -7,6 +7,7 @@
 #include "engine/destdoc.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
+#include "ui/common/long_work.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/shell.h"
 #include "ui/common/status_line.h"
@@ -61,10 +62,11 @@ void CTessaraView::OnInitialUpdate() {
   if (w < 50 || h < 50) ShowMessage(source_view_text::kTooSmall);
   SetScrollSizes(QSize(w, h));
   if (g_nSourcesLoaded == 2 && g_pDestDoc && g_pAlignDoc) {
-    CLongWork work;
-    const PrepareResult c = g_pDestDoc->PrepareSource(1);
-    const PrepareResult d = g_pDestDoc->PrepareSource(2);
-    g_pAlignDoc->RebuildPreview(d != kPrepareDone ? d : c);
+    RunLongWork([] {
+      const PrepareResult c = g_pDestDoc->PrepareSource(1);
+      const PrepareResult d = g_pDestDoc->PrepareSource(2);
+      g_pAlignDoc->RebuildPreview(d != kPrepareDone ? d : c);
+    });
     // Preparing cleared the message pane the load had written; a message of
     // its own (colours that could not be matched) stays.
     if (g_pShell && g_pShell->StatusLine().Pane(kPaneMessage)->ShownText().isEmpty()) ShowLoadNote();
@@ -94,10 +96,11 @@ void CTessaraView::ShowLoadNote() {
 const QImage& CTessaraView::ShownImage() { return m_image.Get(m_pDoc->m_pDib.get(), m_pDoc->m_metadata.iccProfile); }
 
 void CTessaraView::paintEvent(QPaintEvent*) {
-  QPainter painter(viewport());
-  const QPoint scroll = ScrollPosition();
-  painter.translate(-scroll.x(), -scroll.y());
-  Draw(painter);
+  m_shown.Paint([this](QPainter& painter) {
+    const QPoint scroll = ScrollPosition();
+    painter.translate(-scroll.x(), -scroll.y());
+    Draw(painter);
+  });
 }
 
 void CTessaraView::Draw(QPainter& painter) {

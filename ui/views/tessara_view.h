@@ -4,6 +4,7 @@
 // loaded, and, when it goes, resets the session and moves source 2 up.
 #pragma once
 
+#include "ui/common/long_work.h"
 #include "image/colour_profile.h"
 #include "ui/common/commands.h"
 #include "ui/common/paint_dib.h"
@@ -60,6 +61,8 @@ class CTessaraView : public CScrollView, public CCmdTarget {
  private:
   CTessaraDoc* m_pDoc;
   CDibImageCache m_image;
+  // What the view shows while long work has the documents.
+  CShownPicture m_shown{*viewport()};
 };
 
 }  // namespace tessara

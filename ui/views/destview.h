@@ -58,6 +58,8 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   // Makes the "Generate the Target" button when there is none.
   void EnsureGenerateButton();
   CBitmapButton* GenerateButton() const { return m_pGenerateButton; }
+  // Paints that showed the picture kept while long work had the documents.
+  int PaintsDuringWork() const { return m_shown.KeptPaints(); }
   // Builds the Target (the button's command).
   void OnGenerateTarget();
 

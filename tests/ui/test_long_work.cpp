@@ -14,6 +14,7 @@
 #include "framework/registry.h"
 #include "ui/common/commands.h"
 #include "ui/common/long_work.h"
+#include "ui/common/modal.h"
 #include "ui/common/qt_user_interface.h"
 #include "ui/common/ui_registry.h"
 #include "ui/shell/main_frame.h"
@@ -131,6 +132,28 @@ class TestLongWork : public QObject {
     QVERIFY(asked.size() > 1);
     QCOMPARE(asked, QStringList(asked.size(), "Do you really want to quit ?"));
     QVERIFY(g_pDestDoc->m_pTarget);
+
+    // The real question, answered by a key sent to its window as the window
+    // system sends it: the question takes input while the rest refuses it.
+    SetModalHook([](QDialog&) -> std::optional<int> { return std::nullopt; });
+    bool answered = false;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || answered || !box->windowHandle()) return;
+      answered = true;
+      CQtUserInterface::Instance()->SetSpaceBarDown(false);
+      QTest::keyClick(box->windowHandle(), Qt::Key_Y);
+    });
+    answer.start();
+    g_pDestDoc->MarkNeedsUpdate();
+    CQtUserInterface::Instance()->SetSpaceBarDown(true);
+    g_pTargetView->OnGenerateTarget();
+    CQtUserInterface::Instance()->SetSpaceBarDown(false);
+    QVERIFY(answered);
+    QVERIFY(!g_pDestDoc->m_pTarget);
+    QVERIFY(!QApplication::activeModalWidget());
   }
 
   void workHandsBackItsResultAndItsFailure() {

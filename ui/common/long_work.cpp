@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QPainter>
 #include <QTimer>
+#include <QWindow>
 #include <QWidget>
 #include <condition_variable>
 #include <deque>
@@ -82,7 +83,9 @@ bool LongWorkRefusesInput(QObject* watched) {
   if (g_nRunning == 0) return false;
   QWidget* modal = QApplication::activeModalWidget();
   if (!modal || modal == g_modalAtStart.back()) return true;
-  // The question or message the work has put up answers as any dialog.
+  // The question or message the work has put up answers as any dialog: its
+  // window system window, then its widgets, see the input.
+  if (watched == modal->windowHandle()) return false;
   for (QObject* o = watched; o; o = o->parent())
     if (o == modal) return false;
   return true;

@@ -136,22 +136,26 @@ class TestLongWork : public QObject {
     // The real question, answered by a key sent to its window as the window
     // system sends it: the question takes input while the rest refuses it.
     SetModalHook([](QDialog&) -> std::optional<int> { return std::nullopt; });
-    bool answered = false;
+    int looks = 0;
     QTimer answer;
     answer.setInterval(10);
     connect(&answer, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box || answered || !box->windowHandle()) return;
-      answered = true;
-      CQtUserInterface::Instance()->SetSpaceBarDown(false);
-      QTest::keyClick(box->windowHandle(), Qt::Key_Y);
+      if (!box || !box->windowHandle()) return;
+      if (++looks == 1) {
+        CQtUserInterface::Instance()->SetSpaceBarDown(false);
+        QTest::keyClick(box->windowHandle(), Qt::Key_Y);
+      } else if (looks > 100) {
+        // The key never got through: the question goes, the work goes on.
+        box->done(QMessageBox::No);
+      }
     });
     answer.start();
     g_pDestDoc->MarkNeedsUpdate();
     CQtUserInterface::Instance()->SetSpaceBarDown(true);
     g_pTargetView->OnGenerateTarget();
     CQtUserInterface::Instance()->SetSpaceBarDown(false);
-    QVERIFY(answered);
+    QVERIFY(looks >= 1);
     QVERIFY(!g_pDestDoc->m_pTarget);
     QVERIFY(!QApplication::activeModalWidget());
   }

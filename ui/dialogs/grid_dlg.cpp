@@ -78,8 +78,7 @@ bool CGridDlg::StoreControls() {
 void CGridDlg::OnUpdateTarget() {
   CDestdoc* doc = Session();
   if (!doc) return;
-  QPointer<CGridDlg> self(this);
-  if (!StoreControls() || !self) return;
+  if (!StoreControls()) return;
   if (m_bSolid == 1) {
     g_bSolidGrid = 1;
     g_nSolidGridX = g_nSolidGridY = m_nSolidSpacing;

@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>

@@ -76,7 +76,9 @@ void CTessaraView::OnInitialUpdate() {
 void CTessaraView::OnActivateView(bool activate) {
   if (m_nSource == 1) g_bSource1Active = activate ? 1 : 0;
   if (m_nSource == 2) g_bSource2Active = activate ? 1 : 0;
-  if (activate) ShowLoadNote();
+  // Activated by the window manager while long work has the documents, the
+  // note waits.
+  if (activate && DocumentsAtRest()) ShowLoadNote();
 }
 
 void CTessaraView::ShowLoadNote() {

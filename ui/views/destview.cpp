@@ -278,7 +278,7 @@ void CDestview::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CDestview::OnAutoScrollTimer() {
-  if (m_bAutoScroll != 1) return;
+  if (m_bAutoScroll != 1 || !DocumentsAtRest()) return;
   // The drag's arithmetic is in Target pixels: the scroll position and the
   // client size go there and back through the zoom.
   const QPoint s = ScrollPosition();

@@ -125,6 +125,8 @@ void RunLongWorkOnWorker(const std::function<void()>& work) {
   worker.join();
   g_modalAtStart.pop_back();
   --g_nRunning;
+  if (g_nRunning == 0)
+    for (CShownPicture* shown : g_shownPictures) shown->Release();
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -153,6 +155,12 @@ void CShownPicture::Keep() {
   if (m_widget.isVisible()) m_kept = m_widget.grab();
 }
 
+void CShownPicture::Release() {
+  m_kept = QPixmap();
+  if (m_bShowedKept) m_widget.update();
+  m_bShowedKept = false;
+}
+
 void CShownPicture::Paint(const std::function<void(QPainter&)>& draw) {
   QPainter painter(&m_widget);
   if (g_nRunning == 0) {
@@ -174,6 +182,7 @@ void CShownPicture::Paint(const std::function<void(QPainter&)>& draw) {
     return;
   }
   ++m_nKeptPaints;
+  m_bShowedKept = true;
   painter.fillRect(m_widget.rect(), m_widget.palette().color(m_widget.backgroundRole()));
   if (!m_kept.isNull()) painter.drawPixmap(0, 0, m_kept);
 }

@@ -75,6 +75,9 @@ class CShownPicture {
   void Paint(const std::function<void(QPainter&)>& draw);
   // Keeps the widget's present picture (done for every view as work begins).
   void Keep();
+  // Once the work is over: a widget that showed the kept picture (perhaps
+  // resized meanwhile) is painted from the documents again.
+  void Release();
   // How many paints showed the kept picture (for the tests).
   int KeptPaints() const { return m_nKeptPaints; }
 
@@ -83,6 +86,7 @@ class CShownPicture {
   std::function<void(QPainter&)> m_draw;
   QPixmap m_kept;
   int m_nKeptPaints = 0;
+  bool m_bShowedKept = false;
 };
 
 }  // namespace tessara

@@ -308,6 +308,12 @@ class TrueColourLayer {
     r = static_cast<int>(row);
     return r >= 0 && r < rows;
   }
+  // What one laying thread keeps from row to row: source 2's row through its
+  // tone tables, and the fade weights of a row's merged pixels.
+  struct RowScratch {
+    std::vector<uint8_t> toned;
+    std::vector<double> fades;
+  };
   void LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
   template <int kRule>
   void LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
@@ -315,7 +321,12 @@ class TrueColourLayer {
   // and the projection, so the common cases run without per-pixel tests of the
   // settings or calls through a table.
   template <int kRule, bool kRgb, bool kProjected>
-  void LayRow(const Placed& s, int v, int x0, int x1) const;
+  void LayRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const;
+  // A row of a 24-bit source 2 laid without projection: the columns beside
+  // source 1 copied, those over it cut into stretches by the two rows'
+  // coverage, and each stretch where both have a sample merged as a run.
+  template <int kRule>
+  void LaySecondRgbRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const;
 
   const LayingJob& m_job;
   Dib& m_target;
@@ -334,6 +345,8 @@ class TrueColourLayer {
   std::vector<double> m_cosines;
   // The fade weight's column factor of each column of source 2 (when it fades).
   std::vector<double> m_columnFades;
+  // The same three times over, once for each byte of a pixel.
+  std::vector<double> m_columnFades3;
 };
 
 bool TrueColourLayer::Lay(bool second) {
@@ -348,9 +361,12 @@ bool TrueColourLayer::Lay(bool second) {
   const int vLast = m_nSwing ? H - 1 : std::min(s.h, H - s.sy) - 1;
   // The fade weight's column factor, once for every column of source 2.
   m_columnFades.clear();
+  m_columnFades3.clear();
   if (s.second && m_job.op.Fades()) {
     m_columnFades.resize(static_cast<size_t>(std::max(0, s.w)));
     for (int x = 0; x < s.w; ++x) m_columnFades[static_cast<size_t>(x)] = m_job.op.ColumnFade(x);
+    m_columnFades3.resize(3 * m_columnFades.size());
+    for (size_t i = 0; i < m_columnFades3.size(); ++i) m_columnFades3[i] = m_columnFades[i / 3];
   }
   // Tall pictures are laid in strips of about four million pixels, wider than
   // kStrip columns: longer runs of each row for the caches, and still a
@@ -385,19 +401,123 @@ void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int
 template <int kRule>
 void TrueColourLayer::LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
   const bool rgb = s.reader.depth == 24;
+  RowScratch scratch;
   for (int v = vBegin; v < vEnd; ++v) {
     if (m_nSwing) {
-      if (rgb) LayRow<kRule, true, true>(s, v, x0, x1);
-      else LayRow<kRule, false, true>(s, v, x0, x1);
+      if (rgb) LayRow<kRule, true, true>(s, v, x0, x1, scratch);
+      else LayRow<kRule, false, true>(s, v, x0, x1, scratch);
+    } else if (rgb && s.second) {
+      LaySecondRgbRow<kRule>(s, v, x0, x1, scratch);
     } else {
-      if (rgb) LayRow<kRule, true, false>(s, v, x0, x1);
-      else LayRow<kRule, false, false>(s, v, x0, x1);
+      if (rgb) LayRow<kRule, true, false>(s, v, x0, x1, scratch);
+      else LayRow<kRule, false, false>(s, v, x0, x1, scratch);
+    }
+  }
+}
+
+template <int kRule>
+void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const {
+  const int Y = v + s.sy;
+  if (Y < 0 || Y >= m_nHeight || x0 >= x1) return;
+  const TargetGeometry& g = m_job.plan.geometry;
+  const MergeOperator& op = m_job.op;
+  const MergePixel bg = m_bg;
+  uint8_t* out = m_target.Row(Y) + 3 * static_cast<size_t>(s.sx);
+  // Source 2's pixels of columns [x0, x1), through its tone tables unless
+  // they leave every value as it is.
+  const uint8_t* in = s.reader.Row(v) + 3 * static_cast<size_t>(x0);
+  if (!m_bNeutralTone2) {
+    scratch.toned.resize(3 * static_cast<size_t>(x1 - x0));
+    uint8_t* t = scratch.toned.data();
+    for (size_t i = 0; i < scratch.toned.size(); i += 3) {
+      t[i] = m_tone2[0][in[i]], t[i + 1] = m_tone2[1][in[i + 1]], t[i + 2] = m_tone2[2][in[i + 2]];
+    }
+    in = t;
+  }
+  const auto from = [&](int x) { return in + 3 * static_cast<size_t>(x - x0); };
+  const auto at = [&](int x) { return out + 3 * static_cast<size_t>(x); };
+  const auto copy = [&](int a, int b) {
+    if (a < b) std::memcpy(at(a), from(a), 3 * static_cast<size_t>(b - a));
+  };
+  const auto isBackground = [&](const uint8_t* t) { return t[0] == bg.blue && t[1] == bg.green && t[2] == bg.red; };
+  // Beside source 1's rectangle the canvas holds only background, where
+  // source 2's pixels go as they are.
+  const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
+  const int first = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} - s.sx, x0, x1)) : x1;
+  const int last = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} + g.w1 - s.sx, first, x1)) : x1;
+  copy(x0, first);
+  copy(last, x1);
+  if (first >= last) return;
+
+  // Over source 1: source 2's sampled pixels merge where source 1 has a sample
+  // too and replace its filler elsewhere; its unsampled ones leave source 1's
+  // pixels. Each row's coverage changes only at the ends of its run and at its
+  // last column, so between those points every pixel is treated alike.
+  const RowCoverage here = m_job.cover2.Row(v);
+  const int r1 = Y - g.y1;
+  const RowCoverage below = m_job.cover1.Row(r1);
+  const int64_t shift = int64_t{s.sx} - g.x1;  // a column of source 2 in source 1's
+  int64_t points[12] = {first,
+                        last,
+                        here.begin,
+                        here.end,
+                        here.lastX,
+                        int64_t{here.lastX} + 1,
+                        below.begin - shift,
+                        below.end - shift,
+                        below.lastX - shift,
+                        below.lastX - shift + 1,
+                        first,
+                        last};
+  for (int64_t& p : points) p = std::clamp<int64_t>(p, first, last);
+  std::sort(std::begin(points), std::end(points));
+  const bool fades = !m_columnFades.empty();
+  const double rowFade = fades ? op.RowFade(v) : 0.0;
+  for (size_t k = 0; k + 1 < std::size(points); ++k) {
+    const int a = static_cast<int>(points[k]), b = static_cast<int>(points[k + 1]);
+    if (a == b) continue;
+    const bool sampled2 = here.Sampled(a);
+    const bool sampled1 = below.Sampled(static_cast<int>(a + shift));
+    if (sampled2 && !sampled1) {
+      copy(a, b);
+      continue;
+    }
+    // Source 1 lies on every pixel here (its pixels never equal the
+    // background); one that holds the background takes source 2's as it is.
+    bool anyBackground = false;
+    for (int x = a; x < b && !anyBackground; ++x) anyBackground = isBackground(at(x));
+    if (!sampled2) {
+      if (anyBackground)
+        for (int x = a; x < b; ++x)
+          if (isBackground(at(x))) std::memcpy(at(x), from(x), 3);
+      continue;
+    }
+    if (!anyBackground) {
+      if (fades) {
+        // The weight of each byte, as the pixel loop computes it.
+        const size_t n = 3 * static_cast<size_t>(b - a);
+        scratch.fades.resize(n);
+        const double* column = m_columnFades3.data() + 3 * static_cast<size_t>(a);
+        double* weight = scratch.fades.data();
+        for (size_t i = 0; i < n; ++i) weight[i] = column[i] * rowFade;
+      }
+      op.MergeRun(at(a), from(a), fades ? scratch.fades.data() : nullptr, b - a);
+      continue;
+    }
+    for (int x = a; x < b; ++x) {
+      uint8_t* t = at(x);
+      const uint8_t* q = from(x);
+      MergePixel p{q[0], q[1], q[2]};
+      if (!isBackground(t))
+        p = op.Merge<kRule>({t[0], t[1], t[2]}, p, fades ? m_columnFades[static_cast<size_t>(x)] * rowFade : 0.0);
+      t[0] = p.blue, t[1] = p.green, t[2] = p.red;
     }
   }
 }
 
 template <int kRule, bool kRgb, bool kProjected>
-void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
+void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const {
+  (void)scratch;
   const int Y = v + s.sy;
   // Rows pulled in by the projection can land outside the canvas.
   if (Y < 0 || Y >= m_nHeight) return;
@@ -439,15 +559,6 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
       if (out != in) copy(x0, x1);
       NudgeBackground(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
       return;
-    }
-    if (second && m_bNeutralTone2) {
-      // Beside source 1's rectangle the canvas holds only background, where
-      // source 2's bytes go as they are.
-      const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
-      first = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} - s.sx, x0, x1)) : x1;
-      last = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} + g.w1 - s.sx, first, x1)) : x1;
-      copy(x0, first);
-      copy(last, x1);
     }
   }
   for (int x = first; x < last; ++x) {

@@ -45,6 +45,13 @@ class MergeOperator {
   // built once per rule, with the rule's arithmetic inlined.
   template <int kRule>
   MergePixel Merge(MergePixel a, MergePixel b, double fade) const;
+  // A run of n pixels merged as MergeWeighted merges each: `a` holds the
+  // pixels laid from source 1 (blue, green, red) and takes the merged ones,
+  // `b` the pixels of source 2, `fade` each pixel's fade weight three times,
+  // once for each of its bytes (read only when something fades). The row loops
+  // of the Target call it on the stretches where both sources have a sample,
+  // with the rule's arithmetic in loops the compiler can vectorise.
+  void MergeRun(uint8_t* a, const uint8_t* b, const double* fade, int n) const;
   int Rule() const { return m_nRule; }
 
   bool Fades() const { return m_bFade1 || m_bFade2; }

@@ -308,12 +308,6 @@ class TrueColourLayer {
     r = static_cast<int>(row);
     return r >= 0 && r < rows;
   }
-  // What one laying thread keeps from row to row: source 2's row through its
-  // tone tables, and the fade weights of a row's merged pixels.
-  struct RowScratch {
-    std::vector<uint8_t> toned;
-    std::vector<double> fades;
-  };
   void LayRows(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
   template <int kRule>
   void LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const;
@@ -321,12 +315,12 @@ class TrueColourLayer {
   // and the projection, so the common cases run without per-pixel tests of the
   // settings or calls through a table.
   template <int kRule, bool kRgb, bool kProjected>
-  void LayRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const;
+  void LayRow(const Placed& s, int v, int x0, int x1) const;
   // A row of a 24-bit source 2 laid without projection: the columns beside
   // source 1 copied, those over it cut into stretches by the two rows'
   // coverage, and each stretch where both have a sample merged as a run.
-  template <int kRule>
-  void LaySecondRgbRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const;
+  // `toned` holds the row through source 2's tone tables when they change it.
+  void LaySecondRgbRow(const Placed& s, int v, int x0, int x1, std::vector<uint8_t>& toned) const;
 
   const LayingJob& m_job;
   Dib& m_target;
@@ -401,35 +395,33 @@ void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int
 template <int kRule>
 void TrueColourLayer::LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
   const bool rgb = s.reader.depth == 24;
-  RowScratch scratch;
+  std::vector<uint8_t> toned;
   for (int v = vBegin; v < vEnd; ++v) {
     if (m_nSwing) {
-      if (rgb) LayRow<kRule, true, true>(s, v, x0, x1, scratch);
-      else LayRow<kRule, false, true>(s, v, x0, x1, scratch);
+      if (rgb) LayRow<kRule, true, true>(s, v, x0, x1);
+      else LayRow<kRule, false, true>(s, v, x0, x1);
     } else if (rgb && s.second) {
-      LaySecondRgbRow<kRule>(s, v, x0, x1, scratch);
+      LaySecondRgbRow(s, v, x0, x1, toned);
     } else {
-      if (rgb) LayRow<kRule, true, false>(s, v, x0, x1, scratch);
-      else LayRow<kRule, false, false>(s, v, x0, x1, scratch);
+      if (rgb) LayRow<kRule, true, false>(s, v, x0, x1);
+      else LayRow<kRule, false, false>(s, v, x0, x1);
     }
   }
 }
 
-template <int kRule>
-void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const {
+void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, std::vector<uint8_t>& toned) const {
   const int Y = v + s.sy;
   if (Y < 0 || Y >= m_nHeight || x0 >= x1) return;
   const TargetGeometry& g = m_job.plan.geometry;
   const MergeOperator& op = m_job.op;
-  const MergePixel bg = m_bg;
   uint8_t* out = m_target.Row(Y) + 3 * static_cast<size_t>(s.sx);
   // Source 2's pixels of columns [x0, x1), through its tone tables unless
   // they leave every value as it is.
   const uint8_t* in = s.reader.Row(v) + 3 * static_cast<size_t>(x0);
   if (!m_bNeutralTone2) {
-    scratch.toned.resize(3 * static_cast<size_t>(x1 - x0));
-    uint8_t* t = scratch.toned.data();
-    for (size_t i = 0; i < scratch.toned.size(); i += 3) {
+    toned.resize(3 * static_cast<size_t>(x1 - x0));
+    uint8_t* t = toned.data();
+    for (size_t i = 0; i < toned.size(); i += 3) {
       t[i] = m_tone2[0][in[i]], t[i + 1] = m_tone2[1][in[i + 1]], t[i + 2] = m_tone2[2][in[i + 2]];
     }
     in = t;
@@ -439,7 +431,6 @@ void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, Ro
   const auto copy = [&](int a, int b) {
     if (a < b) std::memcpy(at(a), from(a), 3 * static_cast<size_t>(b - a));
   };
-  const auto isBackground = [&](const uint8_t* t) { return t[0] == bg.blue && t[1] == bg.green && t[2] == bg.red; };
   // Beside source 1's rectangle the canvas holds only background, where
   // source 2's pixels go as they are.
   const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
@@ -473,51 +464,22 @@ void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, Ro
   std::sort(std::begin(points), std::end(points));
   const bool fades = !m_columnFades.empty();
   const double rowFade = fades ? op.RowFade(v) : 0.0;
+  // Source 1 was laid on every pixel here, and none of its pixels equals the
+  // background (Lay(false) nudges them), so nothing here reads as empty
+  // canvas.
+  const double* columnFades = fades ? m_columnFades3.data() : nullptr;
   for (size_t k = 0; k + 1 < std::size(points); ++k) {
     const int a = static_cast<int>(points[k]), b = static_cast<int>(points[k + 1]);
-    if (a == b) continue;
-    const bool sampled2 = here.Sampled(a);
-    const bool sampled1 = below.Sampled(static_cast<int>(a + shift));
-    if (sampled2 && !sampled1) {
+    if (a == b || !here.Sampled(a)) continue;
+    if (below.Sampled(static_cast<int>(a + shift)))
+      op.MergeRun(at(a), from(a), fades ? columnFades + 3 * static_cast<size_t>(a) : nullptr, rowFade, b - a);
+    else
       copy(a, b);
-      continue;
-    }
-    // Source 1 lies on every pixel here (its pixels never equal the
-    // background); one that holds the background takes source 2's as it is.
-    bool anyBackground = false;
-    for (int x = a; x < b && !anyBackground; ++x) anyBackground = isBackground(at(x));
-    if (!sampled2) {
-      if (anyBackground)
-        for (int x = a; x < b; ++x)
-          if (isBackground(at(x))) std::memcpy(at(x), from(x), 3);
-      continue;
-    }
-    if (!anyBackground) {
-      if (fades) {
-        // The weight of each byte, as the pixel loop computes it.
-        const size_t n = 3 * static_cast<size_t>(b - a);
-        scratch.fades.resize(n);
-        const double* column = m_columnFades3.data() + 3 * static_cast<size_t>(a);
-        double* weight = scratch.fades.data();
-        for (size_t i = 0; i < n; ++i) weight[i] = column[i] * rowFade;
-      }
-      op.MergeRun(at(a), from(a), fades ? scratch.fades.data() : nullptr, b - a);
-      continue;
-    }
-    for (int x = a; x < b; ++x) {
-      uint8_t* t = at(x);
-      const uint8_t* q = from(x);
-      MergePixel p{q[0], q[1], q[2]};
-      if (!isBackground(t))
-        p = op.Merge<kRule>({t[0], t[1], t[2]}, p, fades ? m_columnFades[static_cast<size_t>(x)] * rowFade : 0.0);
-      t[0] = p.blue, t[1] = p.green, t[2] = p.red;
-    }
   }
 }
 
 template <int kRule, bool kRgb, bool kProjected>
-void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1, RowScratch& scratch) const {
-  (void)scratch;
+void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
   const int Y = v + s.sy;
   // Rows pulled in by the projection can land outside the canvas.
   if (Y < 0 || Y >= m_nHeight) return;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/merge.h"
@@ -22,6 +23,8 @@ class Merge : public test::EngineTest {
   MergePixel Average(int bias, MergePixel a, MergePixel b) { return At(kMergeAverage, bias, false, false, a, b); }
   MergePixel Greatest(int bias, MergePixel a, MergePixel b) { return At(kMergeGreatest, bias, false, false, a, b); }
   MergePixel Least(int bias, MergePixel a, MergePixel b) { return At(kMergeLeast, bias, false, false, a, b); }
+  void RunsMergeAsPixelByPixel();
+  void FadedAverageRunsMatchForEveryPairOfValues();
 };
 
 TEST_F(Merge, AverageWeighsByTheBias) {
@@ -99,11 +102,28 @@ TEST_F(Merge, FadingAtTheCentreAndTheEdges) {
   EXPECT_EQ(m.red, 254);
 }
 
+// Runs the check at every vector level the processor has, then puts the
+// widest back.
+template <typename Check>
+void AtEveryMergeLevel(Check check) {
+  const int widest = SetMergeRunLevel(99);
+  for (int level = 0; level <= widest; ++level) {
+    ASSERT_EQ(SetMergeRunLevel(level), level);
+    SCOPED_TRACE("vector level " + std::to_string(level));
+    check();
+  }
+  SetMergeRunLevel(widest);
+}
+
 // A run merged at once gives, pixel by pixel, what MergeWeighted gives: every
 // rule (an unknown one too), fade and bias, runs of every length from 0 (the
 // vector loops' tails) at any byte alignment, weights from the fade of a real
 // overlap and from outside 0..1.
 TEST_F(Merge, RunsMergeAsPixelByPixel) {
+  AtEveryMergeLevel([&] { RunsMergeAsPixelByPixel(); });
+}
+
+void Merge::RunsMergeAsPixelByPixel() {
   std::mt19937 rng(2545);
   const auto byte = [&] { return static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(rng)); };
   const MergeOperator overlap({0, 0, 3384, 5464, 4808, 0, 8192, 5464});
@@ -131,14 +151,15 @@ TEST_F(Merge, RunsMergeAsPixelByPixel) {
           for (auto& v : a) v = byte();
           for (auto& v : b) v = byte();
           for (int i = 0; i < n; ++i) fade[3 * i] = fade[3 * i + 1] = fade[3 * i + 2] = weight();
+          const double rowFade = k % 3 == 0 ? 1.0 : k % 3 == 1 ? weight() : overlap.RowFade(k * 131);
           std::vector<uint8_t> want = a;
           for (int i = 0; i < n; ++i) {
             uint8_t* p = want.data() + skew + 3 * static_cast<size_t>(i);
             const uint8_t* q = b.data() + skew + 3 * static_cast<size_t>(i);
-            const MergePixel m = op.MergeWeighted({p[0], p[1], p[2]}, {q[0], q[1], q[2]}, fade[3 * i]);
+            const MergePixel m = op.MergeWeighted({p[0], p[1], p[2]}, {q[0], q[1], q[2]}, fade[3 * i] * rowFade);
             p[0] = m.blue, p[1] = m.green, p[2] = m.red;
           }
-          op.MergeRun(a.data() + skew, b.data() + skew, fade.data(), n);
+          op.MergeRun(a.data() + skew, b.data() + skew, fade.data(), rowFade, n);
           ASSERT_EQ(a, want) << "rule " << rule << " fades " << fades << " bias " << bias << " n " << n;
         }
       }
@@ -148,6 +169,10 @@ TEST_F(Merge, RunsMergeAsPixelByPixel) {
 // double arithmetic decides the byte (quarters, thirds, values next to a
 // half), Average with each fade.
 TEST_F(Merge, FadedAverageRunsMatchForEveryPairOfValues) {
+  AtEveryMergeLevel([&] { FadedAverageRunsMatchForEveryPairOfValues(); });
+}
+
+void Merge::FadedAverageRunsMatchForEveryPairOfValues() {
   std::vector<double> weights = {0.25, 0.75, 1.0 / 3, 2.0 / 3, 0.1, 0.9, 1e-17, 1 - 1e-16};
   for (double w : {0.5, 0.125, 0.2}) {
     weights.push_back(std::nextafter(w, 0.0));
@@ -168,7 +193,7 @@ TEST_F(Merge, FadedAverageRunsMatchForEveryPairOfValues) {
       for (double w : weights) {
         std::fill(fade.begin(), fade.end(), w);
         std::vector<uint8_t> got = a;
-        op.MergeRun(got.data(), b.data(), fade.data(), 65536);
+        op.MergeRun(got.data(), b.data(), fade.data(), 1.0, 65536);
         for (int i = 0; i < 65536; ++i) {
           const size_t j = 3 * static_cast<size_t>(i);
           const MergePixel m = op.MergeWeighted({a[j], a[j + 1], a[j + 2]}, {b[j], b[j + 1], b[j + 2]}, w);

@@ -77,6 +77,8 @@ struct LayingJob {
   const TargetSettings& settings;
   const MergeOperator& op;
   WorkObserver& observer;
+  // Source 1 lies on the canvas with its background pixels already nudged.
+  bool source1Nudged;
 
   // Whether source 1's rectangle holds canvas pixel (X, Y).
   bool InSource1(int X, int Y) const {
@@ -230,7 +232,7 @@ double ProjectionCosine(int swing, int64_t X, int W) {
 // Sets the pixels of a 24-bit run that equal `bg` (a grey: its three bytes
 // alike) to `nudged`. Eight pixels at a time are first looked at as three
 // words, and only those holding a byte of the grey are looked at closely.
-void NudgeBackground(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
+void NudgeRun(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
   constexpr uint64_t kOnes = ~uint64_t{0} / 255, kHighs = kOnes * 0x80;
   const uint64_t grey = kOnes * bg.blue;
   const auto holdsGrey = [&](const uint8_t* q) {
@@ -270,9 +272,7 @@ class TrueColourLayer {
         m_nSwing(swing),
         m_bg{static_cast<uint8_t>(job.plan.background), static_cast<uint8_t>(job.plan.background),
              static_cast<uint8_t>(job.plan.background)},
-        m_nudged(job.settings.merge.rule == kMergeGreatest ? MergePixel{1, 1, 1}
-                 : job.settings.merge.rule == kMergeLeast  ? MergePixel{254, 254, 254}
-                                                           : MergePixel{126, 126, 126}) {
+        m_nudged(NudgedBackground(job.settings.merge.rule)) {
     // The tone curve as a table: the same values, looked up.
     for (int v = 0; v < 256; ++v) m_tone[v] = ToneCurve(v, job.settings.contrast, job.settings.brightness);
     m_bNeutralTone = true;
@@ -519,7 +519,7 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
       // place when the canvas is made of its memory), then the pixels that
       // would read as background nudged.
       if (out != in) copy(x0, x1);
-      NudgeBackground(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
+      if (!m_job.source1Nudged) NudgeRun(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
       return;
     }
   }
@@ -718,6 +718,22 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan) {
   return NewDib(plan.background, plan.depth, plan.width, plan.height);
 }
 
+MergePixel NudgedBackground(int rule) {
+  return rule == kMergeGreatest ? MergePixel{1, 1, 1}
+         : rule == kMergeLeast  ? MergePixel{254, 254, 254}
+                                : MergePixel{126, 126, 126};
+}
+
+void NudgeBackground(uint8_t* pixels, int count, uint8_t background, int rule) {
+  NudgeRun(pixels, count, {background, background, background}, NudgedBackground(rule));
+}
+
+bool ToneIsNeutral(int contrast, int brightness) {
+  for (int v = 0; v < 256; ++v)
+    if (ToneCurve(v, contrast, brightness) != v) return false;
+  return true;
+}
+
 SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const TargetPlan& plan, const Dib& target) {
   const TargetGeometry& g = plan.geometry;
   const int W = target.Width(), H = target.Height();
@@ -765,7 +781,8 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
                       plan,
                       settings,
                       *op,
-                      observer};
+                      observer,
+                      source1OnCanvas && ToneIsNeutral(settings.contrast, settings.brightness)};
   if (plan.depth == 1) {
     LayOneBit(job, canvas);
     return GenerateResult::kDone;
@@ -843,7 +860,9 @@ int CDestdoc::GenerateTarget() {
   m_nTargetHeight = plan.shownHeight;
   // The Target is the document's from its allocation on: the windows repaint it
   // while it is being laid. Generated once, it takes over source 1's memory.
-  m_pTarget = m_bSource1BecomesTarget ? CanvasOverSource1(*m_pSource1, plan, settings) : nullptr;
+  m_pTarget = m_bSource1BecomesTarget
+                  ? CanvasOverSource1(*m_pSource1, plan, settings, m_pSource2->BitCount() == 24)
+                  : nullptr;
   const bool onCanvas = m_pTarget != nullptr;
   if (!onCanvas) m_pTarget = CreateTargetCanvas(plan);
   if (!m_pTarget) {

@@ -253,8 +253,9 @@ void NudgeRun(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
   for (; x < count; ++x, p += 3) one(p);
 }
 
-// Lays the sources of a 24-bit Target. Columns are laid in strips, rows of a
-// strip spread over the cores; every canvas pixel is written at most once per
+// Lays the sources of a 24-bit Target. Columns are laid in strips (tall
+// pictures without the projection in bands of whole rows), rows of a strip
+// spread over the cores; every canvas pixel is written at most once per
 // source, so the order does not change the result. Progress and the stop check
 // follow each strip.
 class TrueColourLayer {
@@ -362,10 +363,25 @@ bool TrueColourLayer::Lay(bool second) {
     m_columnFades3.resize(3 * m_columnFades.size());
     for (size_t i = 0; i < m_columnFades3.size(); ++i) m_columnFades3[i] = m_columnFades[i / 3];
   }
-  // Tall pictures are laid in strips of about four million pixels, wider than
-  // kStrip columns: longer runs of each row for the caches, and still a
-  // progress step and a stop check every few hundredths of a second.
   const int rows = std::max(1, vLast - vFirst + 1);
+  if (!m_nSwing && rows > 1024) {
+    // Tall pictures laid without the projection go in bands of whole rows of
+    // about four million pixels: the longest runs for the caches and the
+    // memory, and still a progress step and a stop check every few hundredths
+    // of a second. Every pixel is laid once whatever the order.
+    const int band = std::max(64, (1 << 22) / std::max(1, s.w));
+    for (int v0 = vFirst; v0 <= vLast && s.w > 0; v0 += band) {
+      const int v1 = static_cast<int>(std::min<int64_t>(int64_t{vLast} + 1, int64_t{v0} + band));
+      ParallelRanges(v0, v1, 64, [&](int vBegin, int vEnd) { LayRows(s, vBegin, vEnd, 0, s.w); });
+      m_job.observer.Progress(static_cast<int>(int64_t{v1 - 1 - vFirst} * 100 / rows));
+      if (m_job.observer.StopRequested()) return false;
+    }
+    m_job.observer.Progress(100);
+    return true;
+  }
+  // Other tall pictures are laid in strips of about four million pixels,
+  // wider than kStrip columns: longer runs of each row for the caches, and
+  // still a progress step and a stop check every few hundredths of a second.
   const int strip = rows > 1024 ? std::max(kStrip, (1 << 22) / rows / kStrip * kStrip) : kStrip;
   for (int x0 = 0; x0 < s.w; x0 += strip) {
     const int x1 = std::min(s.w, x0 + strip);

@@ -81,6 +81,7 @@ MergePixel NudgedBackground(int rule);
 void NudgeBackground(uint8_t* pixels, int count, uint8_t background, int rule);
 // Whether the tone curve leaves every value as it is.
 bool ToneIsNeutral(int contrast, int brightness);
+
 // Lays both sources onto the canvas by the path of the plan's depth, and for
 // 24-bit Targets draws the grid. GenerateResult::kDone, or the source during which the
 // observer asked to stop (only the 24-bit path polls); a stopped canvas holds

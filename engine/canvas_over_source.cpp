@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "image/bmp_layout.h"
 #include "image/parallel.h"
@@ -20,7 +22,7 @@ bool CanLaySource1OnCanvas(const Dib& source1, const TargetPlan& plan, const Tar
          int64_t{g.x1} + g.w1 <= plan.width && int64_t{g.y1} + g.h1 <= plan.height;
 }
 
-DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSettings& settings) {
+DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSettings& settings, bool source2Fills) {
   if (!CanLaySource1OnCanvas(source1, plan, settings)) return nullptr;
   // The limits of CreateTargetCanvas: a canvas it refuses is left to it, and
   // it tells the user why.
@@ -40,6 +42,17 @@ DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSetti
   uint8_t* bits = canvas->Data() + 40;
   const auto from = [&](int r) { return bits + static_cast<size_t>(r) * sourceStride; };
   const auto to = [&](int r) { return bits + (static_cast<size_t>(r) + static_cast<size_t>(g.y1)) * stride + left; };
+  // Through a neutral tone curve laying source 1 leaves its pixels as they are
+  // but for those equal to the background: they are nudged here, each row
+  // right after it moved, while it is still in the cache. Rows moved one at a
+  // time (or not at all) are nudged afterwards, spread over the cores.
+  const uint8_t background = static_cast<uint8_t>(plan.background);
+  const bool nudge = ToneIsNeutral(settings.contrast, settings.brightness);
+  std::vector<uint8_t> nudged(nudge ? static_cast<size_t>(g.h1) : 0, 0);
+  const auto nudgeRow = [&](int r) {
+    NudgeBackground(to(r), g.w1, background, settings.merge.rule);
+    nudged[static_cast<size_t>(r)] = 1;
+  };
   // The canvas's rows are at least as long and lie as high, so every row moves
   // up: the top row first, each new place then lies above the rows still to
   // move. The rows whose new places lie above all those rows move together.
@@ -52,7 +65,10 @@ DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSetti
     if (first < end) {
       const int begin = static_cast<int>(first);
       ParallelRanges(begin, end, 32, [&](int b, int e) {
-        for (int r = b; r < e; ++r) std::memcpy(to(r), from(r), rowBytes);
+        for (int r = b; r < e; ++r) {
+          std::memcpy(to(r), from(r), rowBytes);
+          if (nudge) nudgeRow(r);
+        }
       });
       end = begin;
     } else {
@@ -60,16 +76,30 @@ DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSetti
       if (to(end) != from(end)) std::memmove(to(end), from(end), rowBytes);
     }
   }
-  const uint8_t background = static_cast<uint8_t>(plan.background);
+  if (nudge)
+    ParallelRanges(0, g.h1, 32, [&](int b, int e) {
+      for (int r = b; r < e; ++r)
+        if (!nudged[static_cast<size_t>(r)]) nudgeRow(r);
+    });
+  // The background around source 1, but for the part of source 2's rectangle
+  // beside it when laying source 2 writes all of that.
+  const size_t left2 = 3 * static_cast<size_t>(g.x2), right2 = 3 * (static_cast<size_t>(g.x2) + g.w2);
   ParallelRanges(0, H, 64, [&](int b, int e) {
     for (int Y = b; Y < e; ++Y) {
       uint8_t* row = bits + static_cast<size_t>(Y) * stride;
-      if (Y >= g.y1 && Y - g.y1 < g.h1) {
-        std::memset(row, background, left);
-        std::memset(row + left + rowBytes, background, stride - left - rowBytes);
-      } else {
-        std::memset(row, background, stride);
+      // Byte ranges of the row that are not filled, in order: source 1's
+      // pixels, and source 2's where it fills them.
+      std::pair<size_t, size_t> keep[2];
+      int kept = 0;
+      if (Y >= g.y1 && Y - g.y1 < g.h1) keep[kept++] = {left, left + rowBytes};
+      if (source2Fills && Y >= g.y2 && Y - g.y2 < g.h2) keep[kept++] = {left2, right2};
+      if (kept == 2 && keep[1].first < keep[0].first) std::swap(keep[0], keep[1]);
+      size_t at = 0;
+      for (int k = 0; k < kept; ++k) {
+        if (keep[k].first > at) std::memset(row + at, background, keep[k].first - at);
+        at = std::max(at, keep[k].second);
       }
+      if (at < stride) std::memset(row + at, background, stride - at);
     }
   });
   const size_t rowsEnd = 40 + stride * static_cast<size_t>(H);

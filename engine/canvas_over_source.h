@@ -18,11 +18,16 @@ bool CanLaySource1OnCanvas(const Dib& source1, const TargetPlan& plan, const Tar
 
 // The canvas made of source 1's block: source 1's pixels at their place in the
 // Target, the plan's background byte everywhere else (row padding and the
-// spare bytes too, as CreateTargetCanvas fills them). `source1`
+// spare bytes too, as CreateTargetCanvas fills them). Through a neutral tone
+// curve source 1's pixels that equal the background are nudged off it as
+// laying source 1 would (NudgeBackground), so LayTarget leaves them. With
+// `source2Fills` (source 2 is a 24-bit copy, which LayTarget copies over all
+// of its rectangle beside source 1) that part is left unfilled. `source1`
 // keeps only its header: its size and depth still read (for the coverage and
 // the plan), it has no rows. LayTarget then reads source 1 from the canvas
 // (its `source1OnCanvas`). Null, with source 1 as it was, when
 // CanLaySource1OnCanvas says no or the memory cannot be had.
-DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSettings& settings);
+DibPtr CanvasOverSource1(Dib& source1, const TargetPlan& plan, const TargetSettings& settings,
+                         bool source2Fills = false);
 
 }  // namespace tessara

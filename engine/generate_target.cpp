@@ -77,6 +77,8 @@ struct LayingJob {
   const TargetSettings& settings;
   const MergeOperator& op;
   WorkObserver& observer;
+  // Source 1 lies on the canvas with its background pixels already nudged.
+  bool source1Nudged;
 
   // Whether source 1's rectangle holds canvas pixel (X, Y).
   bool InSource1(int X, int Y) const {
@@ -230,7 +232,7 @@ double ProjectionCosine(int swing, int64_t X, int W) {
 // Sets the pixels of a 24-bit run that equal `bg` (a grey: its three bytes
 // alike) to `nudged`. Eight pixels at a time are first looked at as three
 // words, and only those holding a byte of the grey are looked at closely.
-void NudgeBackground(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
+void NudgeRun(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
   constexpr uint64_t kOnes = ~uint64_t{0} / 255, kHighs = kOnes * 0x80;
   const uint64_t grey = kOnes * bg.blue;
   const auto holdsGrey = [&](const uint8_t* q) {
@@ -251,8 +253,9 @@ void NudgeBackground(uint8_t* p, int count, MergePixel bg, MergePixel nudged) {
   for (; x < count; ++x, p += 3) one(p);
 }
 
-// Lays the sources of a 24-bit Target. Columns are laid in strips, rows of a
-// strip spread over the cores; every canvas pixel is written at most once per
+// Lays the sources of a 24-bit Target. Columns are laid in strips (tall
+// pictures without the projection in bands of whole rows), rows of a strip
+// spread over the cores; every canvas pixel is written at most once per
 // source, so the order does not change the result. Progress and the stop check
 // follow each strip.
 class TrueColourLayer {
@@ -270,9 +273,7 @@ class TrueColourLayer {
         m_nSwing(swing),
         m_bg{static_cast<uint8_t>(job.plan.background), static_cast<uint8_t>(job.plan.background),
              static_cast<uint8_t>(job.plan.background)},
-        m_nudged(job.settings.merge.rule == kMergeGreatest ? MergePixel{1, 1, 1}
-                 : job.settings.merge.rule == kMergeLeast  ? MergePixel{254, 254, 254}
-                                                           : MergePixel{126, 126, 126}) {
+        m_nudged(NudgedBackground(job.settings.merge.rule)) {
     // The tone curve as a table: the same values, looked up.
     for (int v = 0; v < 256; ++v) m_tone[v] = ToneCurve(v, job.settings.contrast, job.settings.brightness);
     m_bNeutralTone = true;
@@ -316,6 +317,11 @@ class TrueColourLayer {
   // settings or calls through a table.
   template <int kRule, bool kRgb, bool kProjected>
   void LayRow(const Placed& s, int v, int x0, int x1) const;
+  // A row of a 24-bit source 2 laid without projection: the columns beside
+  // source 1 copied, those over it cut into stretches by the two rows'
+  // coverage, and each stretch where both have a sample merged as a run.
+  // `toned` holds the row through source 2's tone tables when they change it.
+  void LaySecondRgbRow(const Placed& s, int v, int x0, int x1, std::vector<uint8_t>& toned) const;
 
   const LayingJob& m_job;
   Dib& m_target;
@@ -334,6 +340,8 @@ class TrueColourLayer {
   std::vector<double> m_cosines;
   // The fade weight's column factor of each column of source 2 (when it fades).
   std::vector<double> m_columnFades;
+  // The same three times over, once for each byte of a pixel.
+  std::vector<double> m_columnFades3;
 };
 
 bool TrueColourLayer::Lay(bool second) {
@@ -348,14 +356,32 @@ bool TrueColourLayer::Lay(bool second) {
   const int vLast = m_nSwing ? H - 1 : std::min(s.h, H - s.sy) - 1;
   // The fade weight's column factor, once for every column of source 2.
   m_columnFades.clear();
+  m_columnFades3.clear();
   if (s.second && m_job.op.Fades()) {
     m_columnFades.resize(static_cast<size_t>(std::max(0, s.w)));
     for (int x = 0; x < s.w; ++x) m_columnFades[static_cast<size_t>(x)] = m_job.op.ColumnFade(x);
+    m_columnFades3.resize(3 * m_columnFades.size());
+    for (size_t i = 0; i < m_columnFades3.size(); ++i) m_columnFades3[i] = m_columnFades[i / 3];
   }
-  // Tall pictures are laid in strips of about four million pixels, wider than
-  // kStrip columns: longer runs of each row for the caches, and still a
-  // progress step and a stop check every few hundredths of a second.
   const int rows = std::max(1, vLast - vFirst + 1);
+  if (!m_nSwing && rows > 1024) {
+    // Tall pictures laid without the projection go in bands of whole rows of
+    // about four million pixels: the longest runs for the caches and the
+    // memory, and still a progress step and a stop check every few hundredths
+    // of a second. Every pixel is laid once whatever the order.
+    const int band = std::max(64, (1 << 22) / std::max(1, s.w));
+    for (int v0 = vFirst; v0 <= vLast && s.w > 0; v0 += band) {
+      const int v1 = static_cast<int>(std::min<int64_t>(int64_t{vLast} + 1, int64_t{v0} + band));
+      ParallelRanges(v0, v1, 64, [&](int vBegin, int vEnd) { LayRows(s, vBegin, vEnd, 0, s.w); });
+      m_job.observer.Progress(static_cast<int>(int64_t{v1 - 1 - vFirst} * 100 / rows));
+      if (m_job.observer.StopRequested()) return false;
+    }
+    m_job.observer.Progress(100);
+    return true;
+  }
+  // Other tall pictures are laid in strips of about four million pixels,
+  // wider than kStrip columns: longer runs of each row for the caches, and
+  // still a progress step and a stop check every few hundredths of a second.
   const int strip = rows > 1024 ? std::max(kStrip, (1 << 22) / rows / kStrip * kStrip) : kStrip;
   for (int x0 = 0; x0 < s.w; x0 += strip) {
     const int x1 = std::min(s.w, x0 + strip);
@@ -385,14 +411,86 @@ void TrueColourLayer::LayRows(const Placed& s, int vBegin, int vEnd, int x0, int
 template <int kRule>
 void TrueColourLayer::LayRowsBy(const Placed& s, int vBegin, int vEnd, int x0, int x1) const {
   const bool rgb = s.reader.depth == 24;
+  std::vector<uint8_t> toned;
   for (int v = vBegin; v < vEnd; ++v) {
     if (m_nSwing) {
       if (rgb) LayRow<kRule, true, true>(s, v, x0, x1);
       else LayRow<kRule, false, true>(s, v, x0, x1);
+    } else if (rgb && s.second) {
+      LaySecondRgbRow(s, v, x0, x1, toned);
     } else {
       if (rgb) LayRow<kRule, true, false>(s, v, x0, x1);
       else LayRow<kRule, false, false>(s, v, x0, x1);
     }
+  }
+}
+
+void TrueColourLayer::LaySecondRgbRow(const Placed& s, int v, int x0, int x1, std::vector<uint8_t>& toned) const {
+  const int Y = v + s.sy;
+  if (Y < 0 || Y >= m_nHeight || x0 >= x1) return;
+  const TargetGeometry& g = m_job.plan.geometry;
+  const MergeOperator& op = m_job.op;
+  uint8_t* out = m_target.Row(Y) + 3 * static_cast<size_t>(s.sx);
+  // Source 2's pixels of columns [x0, x1), through its tone tables unless
+  // they leave every value as it is.
+  const uint8_t* in = s.reader.Row(v) + 3 * static_cast<size_t>(x0);
+  if (!m_bNeutralTone2) {
+    toned.resize(3 * static_cast<size_t>(x1 - x0));
+    uint8_t* t = toned.data();
+    for (size_t i = 0; i < toned.size(); i += 3) {
+      t[i] = m_tone2[0][in[i]], t[i + 1] = m_tone2[1][in[i + 1]], t[i + 2] = m_tone2[2][in[i + 2]];
+    }
+    in = t;
+  }
+  const auto from = [&](int x) { return in + 3 * static_cast<size_t>(x - x0); };
+  const auto at = [&](int x) { return out + 3 * static_cast<size_t>(x); };
+  const auto copy = [&](int a, int b) {
+    if (a < b) std::memcpy(at(a), from(a), 3 * static_cast<size_t>(b - a));
+  };
+  // Beside source 1's rectangle the canvas holds only background, where
+  // source 2's pixels go as they are.
+  const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
+  const int first = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} - s.sx, x0, x1)) : x1;
+  const int last = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} + g.w1 - s.sx, first, x1)) : x1;
+  copy(x0, first);
+  copy(last, x1);
+  if (first >= last) return;
+
+  // Over source 1: source 2's sampled pixels merge where source 1 has a sample
+  // too and replace its filler elsewhere; its unsampled ones leave source 1's
+  // pixels. Each row's coverage changes only at the ends of its run and at its
+  // last column, so between those points every pixel is treated alike.
+  const RowCoverage here = m_job.cover2.Row(v);
+  const int r1 = Y - g.y1;
+  const RowCoverage below = m_job.cover1.Row(r1);
+  const int64_t shift = int64_t{s.sx} - g.x1;  // a column of source 2 in source 1's
+  int64_t points[12] = {first,
+                        last,
+                        here.begin,
+                        here.end,
+                        here.lastX,
+                        int64_t{here.lastX} + 1,
+                        below.begin - shift,
+                        below.end - shift,
+                        below.lastX - shift,
+                        below.lastX - shift + 1,
+                        first,
+                        last};
+  for (int64_t& p : points) p = std::clamp<int64_t>(p, first, last);
+  std::sort(std::begin(points), std::end(points));
+  const bool fades = !m_columnFades.empty();
+  const double rowFade = fades ? op.RowFade(v) : 0.0;
+  // Source 1 was laid on every pixel here, and none of its pixels equals the
+  // background (Lay(false) nudges them), so nothing here reads as empty
+  // canvas.
+  const double* columnFades = fades ? m_columnFades3.data() : nullptr;
+  for (size_t k = 0; k + 1 < std::size(points); ++k) {
+    const int a = static_cast<int>(points[k]), b = static_cast<int>(points[k + 1]);
+    if (a == b || !here.Sampled(a)) continue;
+    if (below.Sampled(static_cast<int>(a + shift)))
+      op.MergeRun(at(a), from(a), fades ? columnFades + 3 * static_cast<size_t>(a) : nullptr, rowFade, b - a);
+    else
+      copy(a, b);
   }
 }
 
@@ -437,17 +535,8 @@ void TrueColourLayer::LayRow(const Placed& s, int v, int x0, int x1) const {
       // place when the canvas is made of its memory), then the pixels that
       // would read as background nudged.
       if (out != in) copy(x0, x1);
-      NudgeBackground(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
+      if (!m_job.source1Nudged) NudgeRun(out + 3 * static_cast<size_t>(x0), x1 - x0, bg, nudged);
       return;
-    }
-    if (second && m_bNeutralTone2) {
-      // Beside source 1's rectangle the canvas holds only background, where
-      // source 2's bytes go as they are.
-      const bool rowOf1 = Y >= g.y1 && Y < g.y1 + g.h1;
-      first = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} - s.sx, x0, x1)) : x1;
-      last = rowOf1 ? static_cast<int>(std::clamp<int64_t>(int64_t{g.x1} + g.w1 - s.sx, first, x1)) : x1;
-      copy(x0, first);
-      copy(last, x1);
     }
   }
   for (int x = first; x < last; ++x) {
@@ -645,6 +734,22 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan) {
   return NewDib(plan.background, plan.depth, plan.width, plan.height);
 }
 
+MergePixel NudgedBackground(int rule) {
+  return rule == kMergeGreatest ? MergePixel{1, 1, 1}
+         : rule == kMergeLeast  ? MergePixel{254, 254, 254}
+                                : MergePixel{126, 126, 126};
+}
+
+void NudgeBackground(uint8_t* pixels, int count, uint8_t background, int rule) {
+  NudgeRun(pixels, count, {background, background, background}, NudgedBackground(rule));
+}
+
+bool ToneIsNeutral(int contrast, int brightness) {
+  for (int v = 0; v < 256; ++v)
+    if (ToneCurve(v, contrast, brightness) != v) return false;
+  return true;
+}
+
 SampleCoverage TargetCoverage(PreparedRef source1, PreparedRef source2, const TargetPlan& plan, const Dib& target) {
   const TargetGeometry& g = plan.geometry;
   const int W = target.Width(), H = target.Height();
@@ -692,7 +797,8 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
                       plan,
                       settings,
                       *op,
-                      observer};
+                      observer,
+                      source1OnCanvas && ToneIsNeutral(settings.contrast, settings.brightness)};
   if (plan.depth == 1) {
     LayOneBit(job, canvas);
     return GenerateResult::kDone;
@@ -770,7 +876,9 @@ int CDestdoc::GenerateTarget() {
   m_nTargetHeight = plan.shownHeight;
   // The Target is the document's from its allocation on: the windows repaint it
   // while it is being laid. Generated once, it takes over source 1's memory.
-  m_pTarget = m_bSource1BecomesTarget ? CanvasOverSource1(*m_pSource1, plan, settings) : nullptr;
+  m_pTarget = m_bSource1BecomesTarget
+                  ? CanvasOverSource1(*m_pSource1, plan, settings, m_pSource2->BitCount() == 24)
+                  : nullptr;
   const bool onCanvas = m_pTarget != nullptr;
   if (!onCanvas) m_pTarget = CreateTargetCanvas(plan);
   if (!m_pTarget) {

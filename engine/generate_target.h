@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/coverage.h"
+#include "engine/merge.h"
 #include "engine/session.h"
 #include "engine/work_observer.h"
 #include "image/dib.h"
@@ -71,6 +72,16 @@ TargetPlan PlanTarget(const Dib& source1, const Dib& source2, const TargetSettin
 // The canvas filled with its background byte; null when it cannot be made (the
 // caller tells the user).
 DibPtr CreateTargetCanvas(const TargetPlan& plan);
+
+// A pixel of source 1 that equals the background would read as empty canvas
+// when source 2 is laid: laying source 1 gives it this colour instead, a shade
+// beside the background (which is grey).
+MergePixel NudgedBackground(int rule);
+// Those pixels of a run of `count` 24-bit pixels changed so.
+void NudgeBackground(uint8_t* pixels, int count, uint8_t background, int rule);
+// Whether the tone curve leaves every value as it is.
+bool ToneIsNeutral(int contrast, int brightness);
+
 // Lays both sources onto the canvas by the path of the plan's depth, and for
 // 24-bit Targets draws the grid. GenerateResult::kDone, or the source during which the
 // observer asked to stop (only the 24-bit path polls); a stopped canvas holds
@@ -79,7 +90,8 @@ DibPtr CreateTargetCanvas(const TargetPlan& plan);
 // it to source 1 (engine/exposure.h), which `gains` (when given) receives.
 // With `source1OnCanvas`, the canvas is one CanvasOverSource1 made
 // (engine/canvas_over_source.h): source 1's pixels are read where they lie on
-// it, and source1.picture gives only its size.
+// it (already nudged off the background when the tone curve is neutral), and
+// source1.picture gives only its size.
 GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
                          const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr,
                          bool source1OnCanvas = false);

@@ -45,6 +45,15 @@ class MergeOperator {
   // built once per rule, with the rule's arithmetic inlined.
   template <int kRule>
   MergePixel Merge(MergePixel a, MergePixel b, double fade) const;
+  // A run of n pixels merged as MergeWeighted merges each: `a` holds the
+  // pixels laid from source 1 (blue, green, red) and takes the merged ones,
+  // `b` the pixels of source 2. A pixel's fade weight is its column's factor
+  // times `rowFade`, as FadeWeight computes it; `columnFades` gives the
+  // factors three times over, once for each byte of a pixel, and is read only
+  // when something fades. The row loops of the Target call it on the stretches
+  // where both sources have a sample; Average runs as loops over bytes that
+  // the compiler vectorises.
+  void MergeRun(uint8_t* a, const uint8_t* b, const double* columnFades, double rowFade, int n) const;
   int Rule() const { return m_nRule; }
 
   bool Fades() const { return m_bFade1 || m_bFade2; }
@@ -111,6 +120,14 @@ template <int kRule>
             static_cast<uint8_t>((a.red * (255 - c) + b.red * c) >> 8)};
   }
 }
+
+// The vector code of MergeRun's Average loops: 0 any processor, 1 AVX2, 2
+// AVX-512 (x86-64-v4); at first use the widest the processor has. Every level
+// gives the same bytes; the tests set the lower ones to compare them.
+int MergeRunLevel();
+// Sets the level for the whole process, at most the processor's; returns the
+// level set.
+int SetMergeRunLevel(int level);
 
 // The operator of settings.rule.
 std::unique_ptr<MergeOperator> MakeMergeOperator(const TargetGeometry& g, const MergeSettings& settings);

@@ -535,6 +535,28 @@ TEST_F(EngineModelTarget, TwentyFourBitFadeAcrossTheOverlap) {
   }
 }
 
+TEST_F(EngineModelTarget, WideRowsMergedInRuns) {
+  // Rows long enough for the merge's vector loops and their tails, with
+  // turned and scaled copies (rows whose sampled run starts and ends anywhere),
+  // tone curves, every rule and every fade, without projection mostly.
+  std::mt19937 rng(5514);
+  for (int i = 0; i < 70; ++i) {
+    const Picture src1 = RandomSource(rng, Chance(rng, 80) ? 24 : 32, Uniform(rng, 40, 300), Uniform(rng, 1, 24));
+    const Picture src2 = RandomSource(rng, Chance(rng, 80) ? 24 : 8, Uniform(rng, 40, 300), Uniform(rng, 1, 24));
+    const model::SourceSettings plain;
+    const model::SourceSettings p1 = Chance(rng, 50) ? plain : RandomSourceSettings(rng);
+    const model::SourceSettings p2 = Chance(rng, 30) ? plain : RandomSourceSettings(rng);
+    model::TargetSettings t = RandomTargetSettings(rng, src1, src2, true);
+    t.merge.fade1 = i % 4 == 1 || i % 4 == 3;
+    t.merge.fade2 = i % 4 >= 2;
+    if (Chance(rng, 80)) t.swing = 0;
+    t.offsetX = Uniform(rng, -src2.width + 1, src1.width - 1);
+    t.offsetY = Uniform(rng, -src2.height / 2, src1.height / 2);
+    RunCase("wide case " + std::to_string(i), src1, p1, src2, p2, t);
+    if (mismatches > 20) break;
+  }
+}
+
 TEST_F(EngineModelTarget, TallPicturesLaidInWideStrips) {
   // Pictures more than 1024 rows high are laid in strips wider than the
   // usual 128 columns; the Target is the same, fading and projected or not.

@@ -213,6 +213,31 @@ TEST_F(EngineOperations, GenerationStoppedInEitherSourceLeavesNoTarget) {
   }
 }
 
+// Tall pictures laid without the projection go in bands of whole rows: a
+// progress step after each band, rising to 100 for each source, and a stop
+// between two bands of either source leaves no Target.
+TEST_F(EngineOperations, TallTargetsReportBandsAndStopBetweenThem) {
+  const DibPtr s1 = Coordinates24(5000, 1100), s2 = Coordinates24(4000, 1100);
+  const SampleCoverage none;
+  TargetSettings settings;
+  settings.offsetX = 3000;
+  settings.offsetY = 40;
+  RecordingObserver all;
+  const GeneratedTarget made = GenerateTargetPicture({*s1, none}, {*s2, none}, settings, all);
+  ASSERT_EQ(made.result, GenerateResult::kDone);
+  // Bands of 4M / 5000 = 838 rows of source 1, and 1048 of source 2.
+  EXPECT_EQ(all.progress, (std::vector<int>{76, 99, 100, 95, 99, 100, 100}));
+  EXPECT_EQ(all.polls, 4);
+  for (int poll : {1, 2, 3, 4}) {
+    RecordingObserver observer;
+    observer.stopAtPoll = poll;
+    const GeneratedTarget stopped = GenerateTargetPicture({*s1, none}, {*s2, none}, settings, observer);
+    EXPECT_EQ(stopped.result, poll <= 2 ? GenerateResult::kStoppedInSource1 : GenerateResult::kStoppedInSource2)
+        << poll;
+    EXPECT_EQ(stopped.target, nullptr) << poll;
+  }
+}
+
 TEST_F(EngineOperations, GenerationRefusesAnImpossibleCanvasWithoutMessages) {
   // An offset that puts source 2 far beyond any picture's size.
   const DibPtr s1 = Coordinates24(30, 3), s2 = Coordinates24(30, 3);

@@ -349,12 +349,14 @@ TEST_F(Generate, TurnedSourceLeavesNoDarkWedgeOrLine) {
 
 // A picture of pseudo-random pixels, some of them the background grey, from
 // `state`.
-DibPtr Noise24(int w, int h, uint32_t state) {
+// Noise with every eighth byte `grey` (a background), so that some pixels
+// are the background itself.
+DibPtr Noise24(int w, int h, uint32_t state, uint8_t grey = 127) {
   DibPtr dib = CreateDib(0, 24, w, h, "x");
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < 3 * w; ++x) {
       state = state * 1664525u + 1013904223u;
-      dib->Row(y)[x] = (state >> 29) == 0 ? 127 : static_cast<uint8_t>(state >> 24);
+      dib->Row(y)[x] = (state >> 29) == 0 ? grey : static_cast<uint8_t>(state >> 24);
     }
   return dib;
 }
@@ -364,32 +366,50 @@ DibPtr Noise24(int w, int h, uint32_t state) {
 // wherever source 1 lies on it (rows moved up past each other, margins on
 // every side, rows with padding), for every merge rule (Blend reads source 1
 // from the canvas too) and with fades; a
-// picture of several megabytes takes the mapped path. Source 1's copy is gone
+// picture of several megabytes takes the mapped path. Source 1's pixels that
+// equal the background are nudged off it whether its rows moved (past each
+// other or one at a time) or stayed, through a neutral tone curve or another;
+// the part of the canvas a 24-bit source 2 covers beside source 1 is written
+// by it, and an 8-bit one finds the background there. Source 1's copy is gone
 // afterwards.
 TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
   struct Case {
     int w1, h1, w2, h2, x, y, rule;
     bool fade;
+    bool indexed2 = false;
+    int contrast = 16;
   };
   const Case cases[] = {{7, 5, 9, 6, 4, 0, kMergeAverage, true},
                         {30, 20, 25, 31, -11, 3, kMergeGreatest, false},
                         {13, 9, 5, 4, 3, -6, kMergeLeast, false},
                         {10, 10, 10, 10, 0, 0, kMergeAverage, true},
+                        {40, 30, 40, 30, 0, 0, kMergeGreatest, false},
+                        {40, 30, 20, 50, 0, 0, kMergeLeast, false, false, 20},
                         {21, 17, 33, 2, -40, -30, kMergeAverage, false},
+                        {60, 40, 50, 45, 0, 12, kMergeAverage, false},
+                        {60, 40, 50, 45, -9, 0, kMergeGreatest, false, true},
+                        {60, 40, 50, 45, 30, -5, kMergeAverage, true, true},
+                        {60, 40, 50, 45, 30, -5, kMergeAverage, true, false, 9},
                         {1500, 1100, 1400, 1150, 700, -20, kMergeAverage, true},
-                        {300, 200, 280, 210, 150, 4, kMergeBlend, false}};
+                        {300, 200, 280, 210, 150, 4, kMergeBlend, false},
+                        {300, 200, 280, 210, -150, 4, kMergeBlend, false, true}};
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.w1) + "x" + std::to_string(c.h1) + " at " + std::to_string(c.x) + "," +
-                             std::to_string(c.y);
+                             std::to_string(c.y) + " rule " + std::to_string(c.rule) + (c.indexed2 ? " indexed" : "") +
+                             " contrast " + std::to_string(c.contrast);
+    const uint8_t grey = c.rule == kMergeGreatest ? 0 : c.rule == kMergeLeast ? 255 : 127;
     std::vector<uint8_t> bytes[2];
     std::vector<SampleCoverage::Run> runs[2];
     for (int onCanvas = 0; onCanvas < 2; ++onCanvas) {
       Restart();
-      Prepared(Noise24(c.w1, c.h1, 1), Noise24(c.w2, c.h2, 2));
+      DibPtr second = c.indexed2 ? Indexed(8, c.w2, c.h2, [](int x, int y) { return (x * 3 + y) % 256; })
+                                 : Noise24(c.w2, c.h2, 2, grey);
+      Prepared(Noise24(c.w1, c.h1, 1, grey), std::move(second));
       doc->m_nOffsetX = c.x;
       doc->m_nOffsetY = c.y;
       g_nMergeRule = c.rule;
       g_bFadeEdge2 = c.fade;
+      doc->m_nContrast = c.contrast;
       doc->m_bSource1BecomesTarget = onCanvas != 0;
       ASSERT_EQ(doc->GenerateTarget(), 1) << what;
       const Dib& t = *doc->m_pTarget;
@@ -408,6 +428,7 @@ TEST_F(Generate, SourceOneAsCanvasGivesTheSameTarget) {
           << what << " row " << y;
   }
   g_bFadeEdge2 = 0;
+  doc->m_nContrast = 16;
 }
 
 // Exposure matching and the projection read source 1 away from where it is

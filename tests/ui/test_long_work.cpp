@@ -55,7 +55,7 @@ class TestLongWork : public QObject {
 
   void OpenLargePair() {
     const QString a = m_dir.filePath("a.bmp"), b = m_dir.filePath("b.bmp");
-    QVERIFY(WritePicture(a, 3600, 2400, 0) && WritePicture(b, 3600, 2400, 40));
+    QVERIFY(WritePicture(a, 6000, 4000, 0) && WritePicture(b, 6000, 4000, 40));
     QVERIFY(m_p->OpenSource(a) && m_p->OpenSource(b));
     g_pMainFrame->RaiseTargetWindow();
     QVERIFY(g_pTargetView->GenerateButton());

@@ -147,7 +147,10 @@ void RunOnWindowThread(std::function<void()> task, bool wait) {
   channel->doneTask.wait(lock, [&] { return waited.done; });
 }
 
-CShownPicture::CShownPicture(QWidget& widget) : m_widget(widget) { g_shownPictures.push_back(this); }
+CShownPicture::CShownPicture(QWidget& widget, bool liveWhileWorking)
+    : m_widget(widget), m_bLiveWhileWorking(liveWhileWorking) {
+  g_shownPictures.push_back(this);
+}
 
 CShownPicture::~CShownPicture() { std::erase(g_shownPictures, this); }
 
@@ -167,7 +170,7 @@ void CShownPicture::Paint(const std::function<void(QPainter&)>& draw) {
     draw(painter);
     return;
   }
-  if (DocumentsAtRest()) {
+  if (m_bLiveWhileWorking && DocumentsAtRest()) {
     // The worker waits: the picture is painted from the documents, and kept.
     const qreal ratio = m_widget.devicePixelRatioF();
     QPixmap fresh(m_widget.size() * ratio);

@@ -65,7 +65,10 @@ void RunOnWindowThread(std::function<void()> task, bool wait);
 // the worker waiting. Outside long work the view simply paints.
 class CShownPicture {
  public:
-  explicit CShownPicture(QWidget& widget);
+  // With `liveWhileWorking` false the widget shows the kept picture until the
+  // work is over, even while the worker waits (its picture is made by the
+  // work itself, on the work's thread).
+  explicit CShownPicture(QWidget& widget, bool liveWhileWorking = true);
   ~CShownPicture();
   CShownPicture(const CShownPicture&) = delete;
   CShownPicture& operator=(const CShownPicture&) = delete;
@@ -83,6 +86,7 @@ class CShownPicture {
 
  private:
   QWidget& m_widget;
+  bool m_bLiveWhileWorking;
   std::function<void(QPainter&)> m_draw;
   QPixmap m_kept;
   int m_nKeptPaints = 0;

@@ -29,6 +29,9 @@ class CShell {
   virtual void RefreshToolDialogs() = 0;
   // The Target Window shows its Generate button if a Target can be made.
   virtual void EnsureGenerateButton() = 0;
+  // The Target Window converts a new Target for the screen (called by the work
+  // that built it, on the work's thread).
+  virtual void PrepareShownTarget() = 0;
   // The Align Window takes the session's alignment as its shown frame.
   virtual void ResyncAlignView() = 0;
   // The source windows' captions follow their numbers and titles.

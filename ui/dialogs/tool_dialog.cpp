@@ -261,7 +261,11 @@ void CToolDialog::BringTargetForward() {
 CDestdoc* CToolDialog::Session() { return g_pDestDoc; }
 
 int CToolDialog::RunGenerateTarget(CDestdoc& doc) {
-  return RunLongWork([&] { return doc.GenerateTarget(); });
+  return RunLongWork([&] {
+    const int made = doc.GenerateTarget();
+    if (g_pShell) g_pShell->PrepareShownTarget();
+    return made;
+  });
 }
 
 }  // namespace tessara

@@ -224,6 +224,10 @@ void CMainFrame::EnsureGenerateButton() {
   if (g_pTargetView) g_pTargetView->EnsureGenerateButton();
 }
 
+void CMainFrame::PrepareShownTarget() {
+  if (g_pTargetView) g_pTargetView->PrepareShownTarget();
+}
+
 void CMainFrame::ResyncAlignView() {
   if (g_pAlignView) g_pAlignView->ResyncShownFrame();
 }

@@ -60,6 +60,7 @@ class CMainFrame : public QMainWindow, public CCmdTarget, public CShell {
   void RaiseTargetWindow() override;
   void RefreshToolDialogs() override;
   void EnsureGenerateButton() override;
+  void PrepareShownTarget() override;
   void ResyncAlignView() override;
   void UpdateSourceCaptions() override;
   QPrinter& Printer() override;

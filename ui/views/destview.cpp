@@ -143,7 +143,14 @@ void CDestview::EnsureGenerateButton() {
 }
 
 void CDestview::OnGenerateTarget() {
-  RunLongWork([this] { m_pDoc->GenerateTarget(); });
+  RunLongWork([this] {
+    m_pDoc->GenerateTarget();
+    PrepareShownTarget();
+  });
+}
+
+void CDestview::PrepareShownTarget() {
+  if (m_pDoc->m_pTarget) ShownTarget();
 }
 
 void CDestview::paintEvent(QPaintEvent*) {

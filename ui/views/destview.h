@@ -58,6 +58,10 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   // Makes the "Generate the Target" button when there is none.
   void EnsureGenerateButton();
   CBitmapButton* GenerateButton() const { return m_pGenerateButton; }
+  // Converts a new Target for the screen, ready for the next paint: called by
+  // the work that built it, on the work's thread, since for a large Target
+  // this is most of the cost of showing it.
+  void PrepareShownTarget();
   // Paints that showed the picture kept while long work had the documents.
   int PaintsDuringWork() const { return m_shown.KeptPaints(); }
   // Builds the Target (the button's command).
@@ -106,7 +110,7 @@ class CDestview : public CScrollView, public CCmdTarget, public CZoneTracker {
   QTimer* m_pTimer = nullptr;
   CDibImageCache m_image;
   // What the view shows while long work has the documents.
-  CShownPicture m_shown{*viewport()};
+  CShownPicture m_shown{*viewport(), false};
   int m_nListener = 0;
   bool m_bCaptured = false;
   bool m_bRubberBand = false;

@@ -33,14 +33,14 @@ double Seconds(clockid_t clock) {
 }
 
 // A picture with detail everywhere, so that no part of the work is trivial.
-bool WritePicture(const QString& path, int width, int height, int seed) {
+bool WritePicture(const QString& path, int width, int height, int shift) {
   QImage image(width, height, QImage::Format_RGB888);
   for (int y = 0; y < height; ++y) {
     uchar* row = image.scanLine(y);
     for (int x = 0; x < width; ++x) {
-      row[3 * x] = static_cast<uchar>((x * 7 + y * 3 + seed) & 255);
-      row[3 * x + 1] = static_cast<uchar>((x ^ y) + seed);
-      row[3 * x + 2] = static_cast<uchar>((y * 5 - x + seed * 3) & 255);
+      row[3 * x] = static_cast<uchar>((x * 7 + y * 3 + shift) & 255);
+      row[3 * x + 1] = static_cast<uchar>((x ^ y) + shift);
+      row[3 * x + 2] = static_cast<uchar>((y * 5 - x + shift * 3) & 255);
     }
   }
   return image.save(path, "BMP");

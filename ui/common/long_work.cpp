@@ -101,6 +101,10 @@ void RunLongWorkOnWorker(const std::function<void()>& work) {
   WorkChannel channel;
   std::exception_ptr failure;
   ++g_nRunning;
+  // Work started while other work waits for the window thread: the documents
+  // are this work's until it ends.
+  const int outerWaits = g_nWaitedTasks;
+  g_nWaitedTasks = 0;
   g_modalAtStart.push_back(QApplication::activeModalWidget());
   QEventLoop loop;
   QTimer poll;
@@ -124,6 +128,7 @@ void RunLongWorkOnWorker(const std::function<void()>& work) {
   poll.stop();
   worker.join();
   g_modalAtStart.pop_back();
+  g_nWaitedTasks = outerWaits;
   --g_nRunning;
   if (g_nRunning == 0)
     for (CShownPicture* shown : g_shownPictures) shown->Release();

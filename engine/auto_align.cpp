@@ -17,6 +17,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/core/ocl.hpp>
 
 #include "engine/align_doc.h"
 #include "engine/destdoc.h"
@@ -444,6 +445,15 @@ std::vector<cv::Point2d> FullSizeInliers(const FeatureFit& fit, const Similarity
 }  // namespace
 
 AutoAlignResult EstimateAlignment(const Dib& source1, const Dib& source2, WorkObserver& observer, bool mirrored) {
+  // The detectors run on the processor. Left to itself OpenCV would load the
+  // machine's OpenCL drivers the first time it looks for a graphics card:
+  // slow, different from machine to machine, and a library in the process
+  // that nothing here needs.
+  static const bool noOpenCl = [] {
+    cv::ocl::setUseOpenCL(false);
+    return true;
+  }();
+  (void)noOpenCl;
   AutoAlignResult result;
   observer.Stage(WorkStage::kStoppable);
   observer.Stage(WorkStage::kFindingAlignment);

@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/destdoc.h"
+#include "ui/common/shell.h"
+
 namespace tessara {
 
 namespace {
@@ -133,6 +136,14 @@ void RunLongWorkOnWorker(const std::function<void()>& work) {
   if (g_nRunning == 0)
     for (CShownPicture* shown : g_shownPictures) shown->Release();
   if (failure) std::rethrow_exception(failure);
+}
+
+int GenerateTargetAsLongWork(CDestdoc& doc) {
+  return RunLongWork([&] {
+    const int made = doc.GenerateTarget();
+    if (g_pShell) g_pShell->PrepareShownTarget();
+    return made;
+  });
 }
 
 void RunOnWindowThread(std::function<void()> task, bool wait) {

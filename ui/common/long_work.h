@@ -27,6 +27,8 @@ class QWidget;
 
 namespace tessara {
 
+class CDestdoc;
+
 // Whether long work is running (on the window thread: whether it waits for any).
 bool LongWorkRunning();
 // Whether this is a worker thread of long work.
@@ -55,6 +57,10 @@ auto RunLongWork(Work&& work) -> std::invoke_result_t<Work&> {
     return std::move(*result);
   }
 }
+
+// Builds the session's Target as long work, and on the same thread has the
+// Target Window make it ready for the screen; 1 when it was built.
+int GenerateTargetAsLongWork(CDestdoc& doc);
 
 // From a worker: runs `task` on the window thread, and with `wait` returns only
 // once it has run. Elsewhere: runs `task` at once.

@@ -237,12 +237,14 @@ void CToolDialog::EnableUpdate(bool enable) {
 }
 
 void CToolDialog::PaintSourceNamesInto(CSourceLine* line1, CSourceLine* line2) {
+  // While long work has the documents the lines keep the names they show.
+  if (!DocumentsAtRest()) return;
   // A slot without a source (which the Target menu never lets happen while a
   // dialog is open) leaves its line empty rather than naming nothing.
   const char* prefixes[2] = {dialog_text::kSource1Prefix, dialog_text::kSource2Prefix};
   CSourceLine* lines[2] = {line1, line2};
   for (int i = 0; i < 2; ++i) {
-    const CTessaraDoc* doc = DocumentsAtRest() ? g_pSourceDocs[i] : nullptr;
+    const CTessaraDoc* doc = g_pSourceDocs[i];
     lines[i]->SetText(doc ? QString::fromUtf8(prefixes[i]) + QString::fromStdString(doc->GetTitle()) : QString());
   }
 }
@@ -261,11 +263,7 @@ void CToolDialog::BringTargetForward() {
 CDestdoc* CToolDialog::Session() { return g_pDestDoc; }
 
 int CToolDialog::RunGenerateTarget(CDestdoc& doc) {
-  return RunLongWork([&] {
-    const int made = doc.GenerateTarget();
-    if (g_pShell) g_pShell->PrepareShownTarget();
-    return made;
-  });
+  return GenerateTargetAsLongWork(doc);
 }
 
 }  // namespace tessara

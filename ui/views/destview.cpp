@@ -143,10 +143,7 @@ void CDestview::EnsureGenerateButton() {
 }
 
 void CDestview::OnGenerateTarget() {
-  RunLongWork([this] {
-    m_pDoc->GenerateTarget();
-    PrepareShownTarget();
-  });
+  GenerateTargetAsLongWork(*m_pDoc);
 }
 
 void CDestview::PrepareShownTarget() {

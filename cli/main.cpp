@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +31,7 @@
 #include "engine/documents.h"
 #include "engine/exposure.h"
 #include "engine/generate_target.h"
+#include "engine/streamed_join.h"
 #include "engine/tessara_doc.h"
 #include "framework/settings.h"
 #include "framework/user_interface.h"
@@ -266,6 +269,45 @@ bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc) {
   return true;
 }
 
+// A join of two pictures lying as they are, saved whole as JPEG, with nothing
+// that needs either picture whole (finding the alignment, matching the
+// exposure): one a band of rows at a time may make, if the pictures allow.
+bool MayStream(const JoinOptions& o) {
+  const auto asItIs = [](int scaleX, int scaleY, double rotation, int mirror) {
+    return static_cast<int16_t>(scaleX) == 1024 && static_cast<int16_t>(scaleY) == 1024 && rotation == 0.0 && !mirror;
+  };
+  std::string ending = std::filesystem::path(SavePathWithEnding(o.output, o.filterIndex)).extension().string();
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  return o.sources.size() == 2 && !o.autoAlign && !o.matchExposure && !o.zone && ending == ".jpg" &&
+         asItIs(o.scale1X, o.scale1Y, o.rotate1, o.mirror1) && asItIs(o.scale2X, o.scale2Y, o.rotate2, o.mirror2) &&
+         std::getenv("TESSARA_WHOLE_PICTURES") == nullptr;
+}
+
+// The join made and saved a band of rows at a time; nullopt when the
+// pictures are not ones it takes, and the usual path runs.
+std::optional<int> RunStreamed(CDestdoc& doc, const JoinOptions& o, TerminalInterface& ui) {
+  SetStepSession(doc, o, true, true);
+  std::unique_ptr<StreamedJoin> join =
+      StreamedJoin::Open(o.sources[0], o.sources[1], doc.CurrentTargetSettings(), 0, [] { return g_bInterrupted != 0; });
+  if (!join) return std::nullopt;
+  ui.SetPaneText(kPaneProcess, "Joining " + std::filesystem::path(o.sources[0]).filename().string() + " and " +
+                                   std::filesystem::path(o.sources[1]).filename().string());
+  doc.m_bRefreshAfterSave = false;
+  const int saved = doc.SaveStreamedTarget(o.output, o.filterIndex, *join);
+  if (join->Stopped() || g_bInterrupted) return kStoppedStatus;
+  if (join->SourceFailed()) {
+    ui.ShowMessage(WithFileAndReason(source_text::kUnableToLoad, join->FailedPath(), join->FailedWhy()));
+    return 1;
+  }
+  if (join->NoMemory()) {
+    ui.ShowMessage("Not enough memory to finish the join.");
+    return 1;
+  }
+  if (saved != 1) return 1;
+  if (!doc.m_szSaveNote.empty()) ui.ShowMessage(doc.m_szSaveNote);
+  return 0;
+}
+
 int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   CDestdoc& doc = documents.MakeTarget();
   documents.MakeAlign();
@@ -273,6 +315,8 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   Settings().WriteInt(settings_key::kConfigure, settings_key::kKeepCameraData, o.stripMetadata ? 0 : 1);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kJpegQuality, o.quality);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kLosslessTiff, o.losslessTiff ? 1 : 0);
+  if (MayStream(o))
+    if (const std::optional<int> status = RunStreamed(doc, o, ui)) return *status;
   if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;

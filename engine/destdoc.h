@@ -63,6 +63,7 @@ inline constexpr ProgressColour kProgressGrey{128, 128, 128};
 inline constexpr double kDegToRad = 0.017453277777777776;
 
 class CTessaraDoc;
+class StreamedJoin;
 
 // "Failed the file save!", and on the next line the file's name and the
 // reason when there is one ("picture.png: No space left on device").
@@ -130,9 +131,18 @@ class CDestdoc : public CDocument {
   // Gives a picture about to be saved source 1's colour profile and, unless
   // the user turned it off, its camera data.
   void AttachSource1Metadata(CxImage& image) const;
+  // The path Save-as writes for the chosen name and filter (remembered for
+  // the next Save-as); empty, told, when the name has no ending we write.
+  std::string ChosenSavePath(const std::string& chosen, int filterIndex);
+  // Saves an output image as `format`, telling what could not be written.
+  int SaveOutputImage(CxImage& image, const std::string& path, int format);
   // What the last save could not write (empty when it wrote everything).
   std::string m_szSaveNote;
   int SaveTargetToPath(const std::string& path, int filterIndex);
+  // The Target of a join made a band at a time, saved as JPEG while it is
+  // made (the batch tool's; nothing of it is kept). 1 when it was written; 0
+  // when it was not, told unless the join's rows failed (the join knows why).
+  int SaveStreamedTarget(const std::string& path, int filterIndex, StreamedJoin& join);
   // The Zone's corners as the Target view set them.
   void SetZone(ZonePoint anchor, ZonePoint corner) {
     m_ptZoneAnchor = anchor;

@@ -31,22 +31,29 @@ namespace {
 // Reads the colour of a pixel of a prepared source (1, 4, 8 or 24 bits) as a
 // cursor read leaves it: indexed pictures through their colour table.
 struct PreparedReader {
-  const uint8_t* bits0;
-  size_t stride;
+  // Stored row firstRow, and the bytes from one stored row to the next.
+  const uint8_t* origin;
+  ptrdiff_t step;
+  int firstRow;
   int depth;
   const RGBQUAD* table;
 
   explicit PreparedReader(const Dib& d)
-      : bits0(d.Bits()), stride(d.Stride()), depth(d.BitCount()), table(d.ColorTable()) {}
-  // 24-bit rows of another picture's stride (source 1 on its canvas).
-  PreparedReader(const uint8_t* rows, size_t rowStride) : bits0(rows), stride(rowStride), depth(24), table(nullptr) {}
-  const uint8_t* Row(int y) const { return bits0 + static_cast<size_t>(y) * stride; }
+      : origin(d.Bits()),
+        step(static_cast<ptrdiff_t>(d.Stride())),
+        firstRow(0),
+        depth(d.BitCount()),
+        table(d.ColorTable()) {}
+  // 24-bit rows held elsewhere (source 1 on its canvas, a band of rows).
+  explicit PreparedReader(const RowWindow& rows)
+      : origin(rows.origin), step(rows.step), firstRow(rows.firstRow), depth(24), table(nullptr) {}
+  const uint8_t* Row(int y) const { return origin + static_cast<ptrdiff_t>(y - firstRow) * step; }
   int Index(int x, int y) const {
     return depth == 1 || depth == 4 ? PackedIndex(Row(y), x, depth) : Row(y)[x];
   }
   MergePixel Color(int x, int y) const {
     if (depth == 24) {
-      const uint8_t* p = bits0 + static_cast<size_t>(y) * stride + 3 * static_cast<size_t>(x);
+      const uint8_t* p = Row(y) + 3 * static_cast<size_t>(x);
       return {p[0], p[1], p[2]};
     }
     const RGBQUAD& q = table[Index(x, y)];
@@ -264,8 +271,8 @@ class TrueColourLayer {
   // before the tone curve.
   // `swing` is the projection laid with (Blend lays without it and projects
   // the blended canvas).
-  TrueColourLayer(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains,
-                  int swing)
+  TrueColourLayer(const LayingJob& job, const RowWindow& target,
+                  const std::array<std::array<uint8_t, 256>, 3>* gains, int swing)
       : m_job(job),
         m_target(target),
         m_nWidth(job.plan.width),
@@ -287,6 +294,9 @@ class TrueColourLayer {
 
   // Lays source 1, or source 2 merging it; false when the user stopped it.
   bool Lay(bool second);
+  // The same for canvas rows [rowBegin, rowEnd) only, on the calling thread
+  // (no projection).
+  void LayBand(bool second, int rowBegin, int rowEnd);
   // Blend: joins the two pictures over their overlap on a canvas laid
   // without projection, source 1 over the overlap.
   BlendResult BlendOverlap();
@@ -323,8 +333,11 @@ class TrueColourLayer {
   // `toned` holds the row through source 2's tone tables when they change it.
   void LaySecondRgbRow(const Placed& s, int v, int x0, int x1, std::vector<uint8_t>& toned) const;
 
+  // The source as placed, with source 2's column fades ready.
+  Placed Place(bool second);
+
   const LayingJob& m_job;
-  Dib& m_target;
+  const RowWindow m_target;
   int m_nWidth, m_nHeight;
   int m_nSwing;
   MergePixel m_bg, m_nudged;
@@ -344,25 +357,39 @@ class TrueColourLayer {
   std::vector<double> m_columnFades3;
 };
 
-bool TrueColourLayer::Lay(bool second) {
+TrueColourLayer::Placed TrueColourLayer::Place(bool second) {
   const TargetGeometry& g = m_job.plan.geometry;
   const Placed s = second ? Placed{m_job.r2, g.w2, g.h2, g.x2, g.y2, true}
                           : Placed{m_job.r1, g.w1, g.h1, g.x1, g.y1, false};
+  // The fade weight's column factor, once for every column of source 2.
+  const bool fades = s.second && m_job.op.Fades();
+  if (!fades) {
+    m_columnFades.clear();
+    m_columnFades3.clear();
+  } else if (m_columnFades.size() != static_cast<size_t>(std::max(0, s.w))) {
+    m_columnFades.resize(static_cast<size_t>(std::max(0, s.w)));
+    for (int x = 0; x < s.w; ++x) m_columnFades[static_cast<size_t>(x)] = m_job.op.ColumnFade(x);
+    m_columnFades3.resize(3 * m_columnFades.size());
+    for (size_t i = 0; i < m_columnFades3.size(); ++i) m_columnFades3[i] = m_columnFades[i / 3];
+  }
+  return s;
+}
+
+void TrueColourLayer::LayBand(bool second, int rowBegin, int rowEnd) {
+  const Placed s = Place(second);
+  const int vBegin = std::max(0, rowBegin - s.sy);
+  const int vEnd = std::min(s.h, rowEnd - s.sy);
+  if (vBegin < vEnd && s.w > 0) LayRows(s, vBegin, vEnd, 0, s.w);
+}
+
+bool TrueColourLayer::Lay(bool second) {
+  const Placed s = Place(second);
   m_job.observer.Stage(second ? WorkStage::kMergingSource2 : WorkStage::kMergingSource1);
   const int H = m_nHeight, W = m_nWidth;
   // Loop rows run from -(H / 2) to H - 1; without the projection only the rows
   // of the source itself can be laid.
   const int vFirst = m_nSwing ? -(H / 2) : std::max(0, -s.sy);
   const int vLast = m_nSwing ? H - 1 : std::min(s.h, H - s.sy) - 1;
-  // The fade weight's column factor, once for every column of source 2.
-  m_columnFades.clear();
-  m_columnFades3.clear();
-  if (s.second && m_job.op.Fades()) {
-    m_columnFades.resize(static_cast<size_t>(std::max(0, s.w)));
-    for (int x = 0; x < s.w; ++x) m_columnFades[static_cast<size_t>(x)] = m_job.op.ColumnFade(x);
-    m_columnFades3.resize(3 * m_columnFades.size());
-    for (size_t i = 0; i < m_columnFades3.size(); ++i) m_columnFades3[i] = m_columnFades[i / 3];
-  }
   const int rows = std::max(1, vLast - vFirst + 1);
   if (!m_nSwing && rows > 1024) {
     // Tall pictures laid without the projection go in bands of whole rows of
@@ -677,7 +704,7 @@ void ProjectInPlace(Dib& target, int swing, uint8_t background) {
 GenerateResult LayTrueColour(const LayingJob& job, Dib& target, const std::array<std::array<uint8_t, 256>, 3>* gains) {
   job.observer.Stage(WorkStage::kStoppable);
   const bool blend = job.op.Rule() == kMergeBlend;
-  TrueColourLayer layer(job, target, gains, blend ? 0 : job.settings.swing);
+  TrueColourLayer layer(job, RowWindow::Of(target), gains, blend ? 0 : job.settings.swing);
   if (!layer.Lay(false)) return GenerateResult::kStoppedInSource1;
   if (!layer.Lay(true)) return GenerateResult::kStoppedInSource2;
   if (blend) {
@@ -787,10 +814,8 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
   const LayingJob job{source1.picture,
                       source2.picture,
-                      source1OnCanvas
-                          ? PreparedReader(canvas.Row(plan.geometry.y1) + 3 * static_cast<size_t>(plan.geometry.x1),
-                                           canvas.Stride())
-                          : PreparedReader(source1.picture),
+                      source1OnCanvas ? PreparedReader(RowWindow::Of(canvas).Shifted(plan.geometry.x1, plan.geometry.y1))
+                                      : PreparedReader(source1.picture),
                       PreparedReader(source2.picture),
                       CoverageView(source1.coverage, source1.picture),
                       CoverageView(source2.coverage, source2.picture),
@@ -812,6 +837,34 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
   if (gains) *gains = found;
   const auto tables = GainTables(found);
   return LayTrueColour(job, canvas, &tables);
+}
+
+bool CanLayTargetInBands(const TargetPlan& plan, const TargetSettings& settings) {
+  return plan.depth == 24 && settings.swing == 0 && !settings.merge.matchExposure &&
+         settings.merge.rule != kMergeBlend && !settings.grid.solid && !settings.grid.dotted;
+}
+
+void LayTargetBand(const Dib& source1Header, const Dib& source2Header, const TargetSettings& settings,
+                   const TargetPlan& plan, const RowWindow& canvas, const RowWindow& source2, int rowBegin,
+                   int rowEnd) {
+  const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
+  // No record: both sources have a sample in every pixel.
+  const SampleCoverage none;
+  WorkObserver quiet;
+  const LayingJob job{source1Header,
+                      source2Header,
+                      PreparedReader(canvas.Shifted(plan.geometry.x1, plan.geometry.y1)),
+                      PreparedReader(source2),
+                      CoverageView(none, source1Header),
+                      CoverageView(none, source2Header),
+                      plan,
+                      settings,
+                      *op,
+                      quiet,
+                      false};
+  TrueColourLayer layer(job, canvas, nullptr, 0);
+  layer.LayBand(false, rowBegin, rowEnd);
+  layer.LayBand(true, rowBegin, rowEnd);
 }
 
 GeneratedTarget GenerateTargetPicture(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,

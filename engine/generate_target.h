@@ -12,6 +12,22 @@
 
 namespace tessara {
 
+// 24-bit rows of a picture, wherever they are held: stored row y (0 is the
+// bottom) starts at origin + (y - firstRow) * step. A picture held whole has
+// its bottom row first; a band of rows made from the top down steps
+// backwards.
+struct RowWindow {
+  uint8_t* origin = nullptr;
+  ptrdiff_t step = 0;
+  int firstRow = 0;
+
+  static RowWindow Of(Dib& d) { return {d.Bits(), static_cast<ptrdiff_t>(d.Stride()), 0}; }
+  uint8_t* Row(int y) const { return origin + static_cast<ptrdiff_t>(y - firstRow) * step; }
+  // The rows of a picture lying at column x, stored row y of these: its row
+  // 0 is row y here.
+  RowWindow Shifted(int x, int y) const { return {origin + 3 * static_cast<ptrdiff_t>(x), step, firstRow - y}; }
+};
+
 // A prepared source as generation reads it.
 struct PreparedRef {
   const Dib& picture;
@@ -95,6 +111,21 @@ bool ToneIsNeutral(int contrast, int brightness);
 GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetSettings& settings,
                          const TargetPlan& plan, Dib& canvas, WorkObserver& observer, ExposureGains* gains = nullptr,
                          bool source1OnCanvas = false);
+
+// Whether this Target can be laid a band of rows at a time (LayTargetBand):
+// 24 bits, no projection, no exposure matching, no Blend and no grid, each of
+// which reads or writes rows far from the one being laid.
+bool CanLayTargetInBands(const TargetPlan& plan, const TargetSettings& settings);
+
+// Lays stored rows [rowBegin, rowEnd) of a Target made a band at a time from
+// two 24-bit sources that are their own prepared copies (every pixel
+// sampled), the same bytes LayTarget gives those rows. `canvas` holds the
+// band: source 1's own pixels where it lies, the plan's background elsewhere.
+// `source2` holds the rows of source 2 that fall in the band, in its own
+// stored numbering. `source1` and `source2Header` give only the sources' sizes.
+void LayTargetBand(const Dib& source1Header, const Dib& source2Header, const TargetSettings& settings,
+                   const TargetPlan& plan, const RowWindow& canvas, const RowWindow& source2, int rowBegin,
+                   int rowEnd);
 
 // Which pixels of a Target laid without projection came from a source (the
 // rest is background): a canvas pixel counts where a source lies and sampled

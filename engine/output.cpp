@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/destdoc.h"
+#include "engine/streamed_join.h"
 #include "engine/tessara_doc.h"
 #include "framework/registry.h"
 #include "framework/settings.h"
@@ -20,6 +21,17 @@
 #include "image/ximage.h"
 
 namespace tessara {
+
+namespace {
+const char* const kFilterEndings[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "wmf"};
+
+std::string LowerEnding(const std::string& path) {
+  std::string ending = std::filesystem::path(path).extension().string();
+  if (!ending.empty()) ending.erase(0, 1);
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ending;
+}
+}  // namespace
 
 std::string FailedSaveText(const std::string& path, const std::string& why) {
   return WithFileAndReason(target_text::kFailedSave, path, why);
@@ -119,17 +131,22 @@ int CDestdoc::SaveTargetBmp(const std::string& path) {
   return ok ? 1 : 0;
 }
 
-void CDestdoc::AttachSource1Metadata(CxImage& image) const {
-  const CTessaraDoc* first = g_pSourceDocs[0];
-  if (!first || !image.IsValid()) return;
+namespace {
+void AttachMetadataOf(CxImage& image, const PictureMetadata& first) {
+  if (!image.IsValid()) return;
   // The Target is in source 1's colour space: the saved file says so (a grey
   // profile does not fit the colour picture saved).
-  const IccProfile& icc = first->m_metadata.iccProfile;
+  const IccProfile& icc = first.iccProfile;
   if (!icc.empty() && CheckProfile(icc, false) == ProfileUse::kUsable) image.m_metadata.iccProfile = icc;
   if (Settings().GetInt(settings_key::kConfigure, settings_key::kKeepCameraData, 1) != 0) {
-    image.m_metadata.camera = first->m_metadata.camera;
+    image.m_metadata.camera = first.camera;
     image.m_szSoftware = std::string("Tessara ") + TESSARA_VERSION;
   }
+}
+}  // namespace
+
+void CDestdoc::AttachSource1Metadata(CxImage& image) const {
+  if (const CTessaraDoc* first = g_pSourceDocs[0]) AttachMetadataOf(image, first->m_metadata);
 }
 
 int CDestdoc::SaveTargetFile(const std::string& path, int format) {
@@ -168,34 +185,48 @@ int CDestdoc::SaveTargetFile(const std::string& path, int format) {
     const bool lossless = Settings().GetInt(settings_key::kConfigure, settings_key::kLosslessTiff, 0) != 0;
     if (ownDepth ? depth == 8 : lossless) image->m_dwCodecOptions = kTiffDeflate;
   }
-  bool ok = image->IsValid() && image->Save(path, format);
+  return SaveOutputImage(*image, path, format);
+}
+
+int CDestdoc::SaveOutputImage(CxImage& image, const std::string& path, int format) {
+  bool ok = image.IsValid() && image.Save(path, format);
   m_szSaveNote.clear();
-  if (ok && !image->m_szMetadataWarning.empty()) {
-    m_szSaveNote = "Saved without the camera data of source 1: " + image->m_szMetadataWarning + ".";
+  if (ok && !image.m_szMetadataWarning.empty()) {
+    m_szSaveNote = "Saved without the camera data of source 1: " + image.m_szMetadataWarning + ".";
     SetStatusText(m_szSaveNote);
   }
   // The system's reason when the file could not be written, else the
   // encoder's.
-  const std::string why = !image->m_szWriteFailure.empty() || image->m_szLastError == "null file handler"
-                              ? image->m_szWriteFailure
-                              : image->m_szLastError;
-  image.reset();
-  if (!ok) ShowMessage(FailedSaveText(path, why));
+  const std::string why = !image.m_szWriteFailure.empty() || image.m_szLastError == "null file handler"
+                              ? image.m_szWriteFailure
+                              : image.m_szLastError;
+  // Rows that could not be made have a reason of their own, which their
+  // maker tells.
+  const bool rowsFailed = image.m_szLastError == kRowsNotMade;
+  image.Destroy();
+  if (!ok && !rowsFailed) ShowMessage(FailedSaveText(path, why));
   m_pOutput.reset();
   if (m_bRefreshAfterSave) RefreshSources();
   return ok ? 1 : 0;
 }
 
-namespace {
-const char* const kFilterEndings[] = {"bmp", "jpg", "png", "tif", "tga", "pcx", "wmf"};
-
-std::string LowerEnding(const std::string& path) {
-  std::string ending = std::filesystem::path(path).extension().string();
-  if (!ending.empty()) ending.erase(0, 1);
-  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ending;
+int CDestdoc::SaveStreamedTarget(const std::string& chosen, int filterIndex, StreamedJoin& join) {
+  const std::string path = ChosenSavePath(chosen, filterIndex);
+  if (path.empty()) return 0;
+  if (LowerEnding(path) != "jpg") {
+    ShowMessage(FailedSaveText(path, "A Target made a band at a time is saved only as JPEG."));
+    return 0;
+  }
+  CxImage image;
+  if (!image.LendRows(join.Header(), join)) return 0;
+  m_nOutputWidth = image.GetWidth();
+  m_nOutputHeight = image.GetHeight();
+  AttachMetadataOf(image, join.Source1Metadata());
+  image.m_nJpegQuality = SavedJpegQuality();
+  join.Start();
+  return SaveOutputImage(image, path, CXIMAGE_FORMAT_JPG);
 }
-}  // namespace
+
 
 std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
   const std::string ending = LowerEnding(chosen);
@@ -205,7 +236,7 @@ std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
   return chosen + "." + kFilterEndings[filterIndex - 1];
 }
 
-int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
+std::string CDestdoc::ChosenSavePath(const std::string& chosen, int filterIndex) {
   m_szSaveNote.clear();
   const std::string name = std::filesystem::path(chosen).filename().string();
   ISettingsStore& store = Settings();
@@ -213,10 +244,14 @@ int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
   store.WriteString(settings_key::kConfigure, settings_key::kLastSaveDirectory,
                     chosen.substr(0, chosen.size() - name.size()));
   const std::string path = SavePathWithEnding(chosen, filterIndex);
-  if (path.empty()) {
+  if (path.empty())
     ShowMessage(FailedSaveText(chosen, "The name ends in none of .bmp, .jpg, .png, .tif, .tga and .pcx."));
-    return 0;
-  }
+  return path;
+}
+
+int CDestdoc::SaveTargetToPath(const std::string& chosen, int filterIndex) {
+  const std::string path = ChosenSavePath(chosen, filterIndex);
+  if (path.empty()) return 0;
   const std::string ending = LowerEnding(path);
   if (ending == "bmp") return SaveTargetBmp(path);
   const int format = ending == "jpg"   ? CXIMAGE_FORMAT_JPG

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/bytes.h"
+#include "image/metadata.h"
 #include "image/ximage.h"
 
 namespace tessara {
@@ -102,6 +103,44 @@ bool DecodePcx(ByteReader& in, CxImage& img);
 bool EncodePcx(ByteWriter& out, CxImage& img);
 bool DecodeJpeg(ByteReader& in, CxImage& img);
 bool EncodeJpeg(ByteWriter& out, CxImage& img);
+// Rows per band of a JPEG the encoder writes in bands (for a picture of this
+// size and depth, and these kJpegOption flags); 0 when it writes one piece.
+int JpegBandRows(int width, int height, int bpp, uint32_t options);
+
+// A colour JPEG decoded a few rows at a time, for work that never holds the
+// whole picture. Only sequential files of three colour components are read
+// so; DecodeJpeg takes every other. Rows come from the top, blue, green, red,
+// the same pixels DecodeJpeg gives, and the same damage ends the reading.
+class JpegRowReader {
+ public:
+  // Reads the header of the `size` bytes at `data`, which must stay while the
+  // reader lives. Null when memory runs out.
+  static std::unique_ptr<JpegRowReader> Open(const uint8_t* data, size_t size);
+  ~JpegRowReader();
+  JpegRowReader(const JpegRowReader&) = delete;
+  JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+  // Whether the header was read and the file is one this reader decodes.
+  bool Reads() const;
+  // Why not, or why reading stopped: the decoder's words, as DecodeJpeg
+  // gives them; empty for a file left to DecodeJpeg.
+  const std::string& Why() const { return m_why; }
+  int Width() const;
+  int Height() const;
+  // The orientation tag and colour profile, as DecodeJpeg puts them.
+  const PictureMetadata& Metadata() const { return m_metadata; }
+  // Decodes the next `count` rows into `rows`; after the last row the rest of
+  // the file is read too. False when the data is damaged (Why() tells).
+  bool Read(uint8_t* const* rows, int count);
+
+ private:
+  JpegRowReader() = default;
+  struct State;
+  State* m_pState = nullptr;
+  std::string m_why;
+  PictureMetadata m_metadata;
+  bool m_bReads = false;
+};
 bool DecodePng(ByteReader& in, CxImage& img);
 bool EncodePng(ByteWriter& out, CxImage& img);
 bool DecodeTiff(ByteReader& in, CxImage& img);

@@ -294,9 +294,8 @@ bool CreatePicture(DecodeState* s) {
 
 // The orientation tag of the first EXIF segment and the colour profile, which
 // may be split over several segments. A damaged profile is left out.
-void ReadOrientationAndProfile(DecodeState* s) {
+void ReadOrientationAndProfile(DecodeState* s, PictureMetadata& meta) {
   jpeg_decompress_struct* cinfo = &s->cinfo;
-  PictureMetadata& meta = s->img->m_metadata;
   static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
     if (m->marker != JPEG_APP0 + 1 || m->data_length < sizeof kExif || std::memcmp(m->data, kExif, 6) != 0) continue;
@@ -379,7 +378,7 @@ bool DecodeCore(DecodeState* s) {
     jpeg_destroy_decompress(cinfo);
     return false;
   }
-  ReadOrientationAndProfile(s);
+  ReadOrientationAndProfile(s, s->img->m_metadata);
   jpeg_start_decompress(cinfo);
   if (s->cmyk)
     ReadCmykRows(s);
@@ -390,6 +389,43 @@ bool DecodeCore(DecodeState* s) {
   return true;
 }
 
+// Opens a row reader's decompressor: the same checks and choices as
+// DecodeCore, up to the first row. Leaves s->cinfo created whatever happens
+// (the reader destroys it).
+bool OpenRowsCore(DecodeState* s, PictureMetadata* meta, bool* reads) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  if (setjmp(s->err.jump)) return false;
+  jpeg_create_decompress(cinfo);
+  AttachSource(s);
+  // No picture to report progress on: the reader's caller does.
+  cinfo->progress = nullptr;
+  jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(cinfo, TRUE);
+  if (!CheckSizes(s)) return false;
+  ChooseOutputSpace(s);
+  *reads = !s->grey && !s->cmyk && !jpeg_has_multiple_scans(cinfo) && cinfo->num_components == 3;
+  if (!*reads) return true;
+  jpeg_calc_output_dimensions(cinfo);
+  ReadOrientationAndProfile(s, *meta);
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_components != 3) *reads = false;
+  return true;
+}
+
+bool ReadRowsCore(DecodeState* s, JSAMPROW* rows, unsigned count) {
+  jpeg_decompress_struct* cinfo = &s->cinfo;
+  if (setjmp(s->err.jump)) return false;
+  unsigned done = 0;
+  while (done < count) {
+    const unsigned n = jpeg_read_scanlines(cinfo, rows + done, std::min<unsigned>(count - done, kRowBatch));
+    if (n == 0) ERREXIT(cinfo, JWRN_JPEG_EOF);
+    done += n;
+  }
+  if (cinfo->output_scanline == cinfo->output_height) jpeg_finish_decompress(cinfo);
+  return true;
+}
+
 // --- encoding -----------------------------------------------------------------
 
 struct EncodeState {
@@ -397,14 +433,17 @@ struct EncodeState {
   jpeg_compress_struct cinfo;
   Destination dest;
   CxImage* img;
+  // The first row encoded and the bytes from one row to the next.
+  const uint8_t* top;
+  ptrdiff_t step;
 };
 
 int ClampDensity(int dpi) { return dpi < 1 ? 96 : dpi > 65535 ? 65535 : dpi; }
 
-// Encodes rows [first, first + count) of the picture (counted from its top)
-// as a JPEG of its own; `headers` adds what only the first piece of a banded
-// file carries (the colour profile).
-bool EncodeCore(EncodeState* s, int first, int count, bool headers) {
+// Encodes `count` rows of the picture, from s->top on, as a JPEG of its own;
+// `headers` adds what only the first piece of a banded file carries (the
+// colour profile).
+bool EncodeCore(EncodeState* s, int count, bool headers) {
   jpeg_compress_struct* cinfo = &s->cinfo;
   if (setjmp(s->err.jump)) {
     jpeg_destroy_compress(cinfo);
@@ -418,7 +457,6 @@ bool EncodeCore(EncodeState* s, int first, int count, bool headers) {
 
   CxImage* img = s->img;
   bool grey = img->GetBpp() == 8;
-  int height = img->GetHeight();
   cinfo->image_width = static_cast<JDIMENSION>(img->GetWidth());
   cinfo->image_height = static_cast<JDIMENSION>(count);
   cinfo->input_components = grey ? 1 : 3;
@@ -441,7 +479,8 @@ bool EncodeCore(EncodeState* s, int first, int count, bool headers) {
     unsigned done = cinfo->next_scanline;
     unsigned n = cinfo->image_height - done;
     if (n > kRowBatch) n = kRowBatch;
-    for (unsigned i = 0; i < n; ++i) rows[i] = img->GetBits(height - 1 - (first + static_cast<int>(done + i)));
+    for (unsigned i = 0; i < n; ++i)
+      rows[i] = const_cast<JSAMPROW>(s->top + static_cast<ptrdiff_t>(done + i) * s->step);
     if (jpeg_write_scanlines(cinfo, rows, n) == 0) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
   }
   jpeg_finish_compress(cinfo);
@@ -458,19 +497,24 @@ bool EncodeCore(EncodeState* s, int first, int count, bool headers) {
 // number of cores.
 constexpr uint64_t kBandPixels = uint64_t{1} << 20;
 
-// Rows per band for a picture of this size (a whole number of MCU rows, at
-// most 65535 MCUs, which a restart interval can count); 0 when the picture is
-// written in one piece.
-int BandRows(const CxImage& img) {
-  if (img.m_dwCodecOptions & (kJpegOptionProgressive | kJpegOptionSmoothing | kJpegOptionOnePiece)) return 0;
-  const int width = img.GetWidth(), height = img.GetHeight();
-  const int mcu = img.GetBpp() == 8 ? 8 : 16;  // grey: 8 x 8 blocks; colour: 4:2:0
+}  // namespace
+
+int JpegBandRows(int width, int height, int bpp, uint32_t options) {
+  if (options & (kJpegOptionProgressive | kJpegOptionSmoothing | kJpegOptionOnePiece)) return 0;
+  if (width < 1 || height < 1) return 0;
+  const int mcu = bpp == 8 ? 8 : 16;  // grey: 8 x 8 blocks; colour: 4:2:0
   const uint64_t mcuColumns = (static_cast<uint64_t>(width) + mcu - 1) / mcu;
   uint64_t mcuRows = std::max<uint64_t>(1, kBandPixels / (static_cast<uint64_t>(width) * mcu));
   mcuRows = std::min<uint64_t>(mcuRows, 65535 / std::max<uint64_t>(1, mcuColumns));
   if (mcuRows == 0) return 0;  // one row of MCUs is already more than an interval holds
   const uint64_t rows = mcuRows * mcu;
   return rows < static_cast<uint64_t>(height) ? static_cast<int>(rows) : 0;
+}
+
+namespace {
+
+int BandRows(const CxImage& img) {
+  return JpegBandRows(img.GetWidth(), img.GetHeight(), img.GetBpp(), img.m_dwCodecOptions);
 }
 
 uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
@@ -560,6 +604,58 @@ bool DecodeJpeg(ByteReader& in, CxImage& img) {
   return ok;
 }
 
+struct JpegRowReader::State : DecodeState {};
+
+std::unique_ptr<JpegRowReader> JpegRowReader::Open(const uint8_t* data, size_t size) {
+  std::unique_ptr<JpegRowReader> reader;
+  try {
+    reader.reset(new JpegRowReader);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  std::unique_ptr<State> s = MakeZeroed<State>();
+  if (!s) return nullptr;
+  SetupErrors(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->data = data;
+  s->size = size;
+  reader->m_pState = s.release();
+  State* state = reader->m_pState;
+  bool reads = false;
+  if (!OpenRowsCore(state, &reader->m_metadata, &reads)) {
+    reader->m_why = state->err.message[0] ? state->err.message : "JPEG decoding failed";
+    return reader;
+  }
+  reader->m_bReads = reads;
+  return reader;
+}
+
+JpegRowReader::~JpegRowReader() {
+  if (!m_pState) return;
+  jpeg_destroy_decompress(&m_pState->cinfo);
+  delete m_pState;
+}
+
+bool JpegRowReader::Reads() const { return m_bReads; }
+int JpegRowReader::Width() const { return m_bReads ? static_cast<int>(m_pState->cinfo.output_width) : 0; }
+int JpegRowReader::Height() const { return m_bReads ? static_cast<int>(m_pState->cinfo.output_height) : 0; }
+
+bool JpegRowReader::Read(uint8_t* const* rows, int count) {
+  if (!m_bReads) return false;
+  if (count <= 0) return true;
+  if (static_cast<unsigned>(count) > m_pState->cinfo.output_height - m_pState->cinfo.output_scanline) {
+    m_why = "JPEG rows asked for beyond the picture";
+    m_bReads = false;
+    return false;
+  }
+  if (!ReadRowsCore(m_pState, const_cast<JSAMPROW*>(rows), static_cast<unsigned>(count))) {
+    m_why = m_pState->err.message[0] ? m_pState->err.message : "JPEG decoding failed";
+    m_bReads = false;
+    return false;
+  }
+  return true;
+}
+
 bool EncodeJpeg(ByteWriter& out, CxImage& img) {
   if (!img.IsValid()) {
     img.SetError("null image!!!");
@@ -580,6 +676,21 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
     s->img = &img;
     return s;
   };
+  RowBands* maker = img.RowMaker();
+  // Rows [first, first + count) from the top: from the picture, or made for
+  // the encoder; false when they could not be made.
+  const auto fetch = [&](EncodeState& s, int first, int count) {
+    if (maker) {
+      s.top = maker->Acquire(first, count, s.step);
+      return s.top != nullptr;
+    }
+    s.top = img.GetBits(img.GetHeight() - 1 - first);
+    s.step = -static_cast<ptrdiff_t>(img.GetEffWidth());
+    return true;
+  };
+  const auto give = [&](int first, int count) {
+    if (maker) maker->Release(first, count);
+  };
   const int bandRows = BandRows(img);
   if (bandRows == 0) {
     std::unique_ptr<EncodeState> s = newEncoder(out);
@@ -587,7 +698,9 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
       img.SetError("Insufficient memory for the JPEG encoder");
       return false;
     }
-    bool ok = EncodeCore(s.get(), 0, img.GetHeight(), true);
+    if (!fetch(*s, 0, img.GetHeight())) return Fail(img, kRowsNotMade);
+    bool ok = EncodeCore(s.get(), img.GetHeight(), true);
+    give(0, img.GetHeight());
     if (!ok) img.SetError(s->err.message[0] ? s->err.message : "JPEG encoding failed");
     return ok;
   }
@@ -596,20 +709,27 @@ bool EncodeJpeg(ByteWriter& out, CxImage& img) {
   std::vector<ByteWriter> pieces(static_cast<size_t>(bandCount));
   std::vector<std::string> errors(static_cast<size_t>(bandCount));
   std::atomic<bool> failed{false};
-  ParallelRanges(0, bandCount, 1, [&](int b0, int b1) {
-    for (int b = b0; b < b1 && !failed; ++b) {
-      std::unique_ptr<EncodeState> s = newEncoder(pieces[static_cast<size_t>(b)]);
-      if (!s) {
-        errors[static_cast<size_t>(b)] = "Insufficient memory for the JPEG encoder";
-        failed = true;
-        return;
-      }
-      const int first = b * bandRows;
-      if (!EncodeCore(s.get(), first, std::min(bandRows, height - first), b == 0)) {
-        errors[static_cast<size_t>(b)] = s->err.message[0] ? s->err.message : "JPEG encoding failed";
-        failed = true;
-      }
+  // One band a part: the cores take them in order from the top, which is the
+  // order a picture made while it is saved can give them.
+  RunParts(bandCount, [&](int b) {
+    if (failed) return;
+    std::unique_ptr<EncodeState> s = newEncoder(pieces[static_cast<size_t>(b)]);
+    if (!s) {
+      errors[static_cast<size_t>(b)] = "Insufficient memory for the JPEG encoder";
+      failed = true;
+      return;
     }
+    const int first = b * bandRows, count = std::min(bandRows, height - first);
+    if (!fetch(*s, first, count)) {
+      errors[static_cast<size_t>(b)] = kRowsNotMade;
+      failed = true;
+      return;
+    }
+    if (!EncodeCore(s.get(), count, b == 0)) {
+      errors[static_cast<size_t>(b)] = s->err.message[0] ? s->err.message : "JPEG encoding failed";
+      failed = true;
+    }
+    give(first, count);
   });
   for (const std::string& e : errors)
     if (!e.empty()) return Fail(img, e.c_str());

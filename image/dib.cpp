@@ -74,7 +74,6 @@ uint64_t DibBlockBytes(int bitCount, int64_t width, int64_t height) {
   return 40 + 4 * colours + image + kDibSpareBytes;
 }
 
-namespace {
 bool DibSizeAllowed(int bitCount, int64_t width, int64_t height) {
   return width >= 0 && height >= 0 && width <= kDibMaxSide && height <= kDibMaxSide &&
          DibBlockBytes(bitCount, width, height) <= kDibMaxBlockBytes;
@@ -95,7 +94,15 @@ BITMAPINFOHEADER NewDibHeader(int bitCount, int width, int height) {
   h.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(DibRowStride(width, bitCount)) * height);
   return h;
 }
-}  // namespace
+
+DibPtr NewDibHeaderOnly(int bitCount, int width, int height) {
+  if (!DibSizeAllowed(bitCount, width, height)) return nullptr;
+  DibPtr dib = Dib::Allocate(sizeof(BITMAPINFOHEADER));
+  if (!dib) return nullptr;
+  const BITMAPINFOHEADER h = NewDibHeader(bitCount, width, height);
+  std::memcpy(dib->Data(), &h, sizeof h);
+  return dib;
+}
 
 DibPtr NewDib(int fill, int bitCount, int width, int height) {
   if (!DibSizeAllowed(bitCount, width, height)) return nullptr;

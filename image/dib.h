@@ -117,6 +117,13 @@ void ZeroRowPadding(Dib& dib);
 // kDibMaxBlockBytes (and memory that cannot be had) by returning null, telling
 // nobody.
 DibPtr NewDib(int fill, int bitCount, int width, int height);
+// Whether NewDib makes a picture of this size (memory permitting).
+bool DibSizeAllowed(int bitCount, int64_t width, int64_t height);
+// The header NewDib gives a picture of an allowed size.
+BITMAPINFOHEADER NewDibHeader(int bitCount, int width, int height);
+// A block of only that header, for a picture whose rows are held elsewhere:
+// its size and depth read, it has no rows. Null as NewDib refuses.
+DibPtr NewDibHeaderOnly(int bitCount, int width, int height);
 // NewDib(0, ...) for a picture whose rows the caller writes whole, padding
 // included: the header, colour table and spare bytes as NewDib(0, ...) makes
 // them, the rows left as the memory has them (memory used before is not

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "image/codec.h"
+#include "image/file_bytes.h"
 #include "image/packed_row.h"
 #include "image/parallel.h"
 #include "image/picture_memory.h"
@@ -23,76 +24,6 @@
 
 namespace tessara {
 
-namespace {
-
-// The bytes of a file for decoding, read into memory. The file is not mapped:
-// a file cut short by another program while it is decoded would kill us on
-// the first access past its new end. Only regular files are read (a device or
-// a pipe could feed us without end), and no more than the codec layer could
-// ever make a picture of.
-class FileBytes {
- public:
-  explicit FileBytes(const std::string& path) {
-    // Not blocking: opening a pipe would otherwise wait for a writer.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-      close(fd);
-      return;
-    }
-    if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-      m_szWhy = "The file of " + MegabytesText(static_cast<uint64_t>(st.st_size)) +
-                " is larger than any picture the program can make.";
-      close(fd);
-      return;
-    }
-    const size_t size = static_cast<size_t>(st.st_size);
-    const size_t capacity = size ? size : 1;
-    m_block = PictureBlock::Allocate(capacity);
-    m_pData = m_block.Data();
-    if (!m_pData) {
-      m_szWhy = "Not enough memory to read the file. " + MemoryAskedText(capacity);
-      close(fd);
-      return;
-    }
-    // What the file holds now: if it shrinks while we read, the rest is
-    // simply missing and the decoder says so.
-    size_t have = 0;
-    while (have < size) {
-      const ssize_t n = read(fd, m_pData + have, size - have);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        close(fd);
-        return;
-      }
-      if (n == 0) break;
-      have += static_cast<size_t>(n);
-    }
-    close(fd);
-    m_nSize = have;
-    m_bOk = true;
-  }
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-
-  bool Ok() const { return m_bOk; }
-  // Why the file was not read, when it was for its size; empty otherwise.
-  const std::string& Why() const { return m_szWhy; }
-  const uint8_t* Data() const { return m_pData; }
-  size_t Size() const { return m_nSize; }
-
- private:
-  // A compressed file can never be larger than the largest picture.
-  static constexpr uint64_t kMaxFileBytes = kMaxImageBytes + (uint64_t{1} << 20);
-  PictureBlock m_block;
-  uint8_t* m_pData = nullptr;
-  size_t m_nSize = 0;
-  bool m_bOk = false;
-  std::string m_szWhy;
-};
-
-}  // namespace
 
 namespace {
 // Resolutions come from file headers: keep the arithmetic inside an int.
@@ -191,7 +122,7 @@ bool CxImage::Save(const std::string& path, int format) {
   // picture as held behind a file header: it is written straight from memory.
   bool written;
   m_szWriteFailure.clear();
-  if (format == CXIMAGE_FORMAT_BMP && IsValid()) {
+  if (format == CXIMAGE_FORMAT_BMP && IsValid() && !m_pRowBands) {
     ByteWriter header;
     if (!EncodeBmpHeader(header, *this)) return false;
     written = WriteFileReplacing(path, [&](std::FILE* f) {
@@ -228,6 +159,10 @@ bool CxImage::Encode(std::vector<uint8_t>& out, int format) {
   }
   if (!IsNamedFormat(format)) {
     SetError("Encode: Unknown format");
+    return false;
+  }
+  if (m_pRowBands && format != CXIMAGE_FORMAT_JPG) {
+    SetError("Only the JPEG encoder writes a picture made while it is saved");
     return false;
   }
   ByteWriter w;
@@ -353,13 +288,14 @@ void CxImage::Destroy() {
     if (m_pDib) std::memcpy(m_pDib, &m_lentHeader, sizeof m_lentHeader);
     m_bLent = false;
   }
+  m_pRowBands = nullptr;
   m_block.Reset();
   m_pDib = nullptr;
   m_nDibSize = 0;
 }
 
 DibPtr CxImage::TakeDib() {
-  if (!m_pDib || m_bLent) return nullptr;
+  if (!m_pDib || m_bLent || m_pRowBands) return nullptr;
   const size_t capacity = m_block.Bytes();
   std::memset(m_pDib + m_nDibSize, 0, capacity - m_nDibSize);
   m_pDib = nullptr;
@@ -387,6 +323,21 @@ bool CxImage::Lend(Dib& dib) {
   m_nFormat = CXIMAGE_FORMAT_BMP;
   m_nDibSize = 40 + dib.Header().biSizeImage;
   m_pDib = dib.Data();
+  AdoptedHeader();
+  return true;
+}
+
+bool CxImage::LendRows(const BITMAPINFOHEADER& header, RowBands& rows) {
+  Destroy();
+  if (header.biSize != 40 || header.biBitCount != 24 || header.biCompression != BI_RGB || header.biWidth <= 0 ||
+      header.biHeight <= 0)
+    return false;
+  m_rowsHeader = header;
+  m_pRowBands = &rows;
+  m_nFormat = CXIMAGE_FORMAT_BMP;
+  // Only the header is here: nothing reads rows but through `rows`.
+  m_nDibSize = sizeof m_rowsHeader;
+  m_pDib = reinterpret_cast<uint8_t*>(&m_rowsHeader);
   AdoptedHeader();
   return true;
 }
@@ -542,7 +493,7 @@ void CxImage::Mirror() {
 
 bool CxImage::Orient(int orientation) {
   if (!IsValid() || orientation < 2 || orientation > 8) return true;
-  if (m_bLent) return false;  // a lent block is never changed
+  if (m_bLent || m_pRowBands) return false;  // a lent block is never changed
   if (orientation == 2) {
     Mirror();
     return true;

@@ -54,6 +54,22 @@ inline constexpr uint32_t kJpegOptionOnePiece = 0x4;
 
 class CxImage;
 
+// The rows of a picture that is never held whole, made band by band while it
+// is being saved. The encoder asks for each band once, bands in order from the
+// top (several may be out at once, on different threads), and gives each back
+// when it has read it.
+class RowBands {
+ public:
+  virtual ~RowBands() = default;
+  // Rows [first, first + count) counted from the top: the first of them, each
+  // further one `step` bytes on. Null when they cannot be made (the maker
+  // knows why).
+  virtual const uint8_t* Acquire(int first, int count, ptrdiff_t& step) = 0;
+  virtual void Release(int first, int count) = 0;
+};
+// The encoder's error when a RowBands could not make its rows.
+inline constexpr const char* kRowsNotMade = "The rows of the picture could not be made";
+
 // Compression numbers the TIFF encoder takes in m_dwCodecOptions (libtiff's
 // own): deflate, and JPEG.
 inline constexpr uint32_t kTiffDeflate = 8;
@@ -106,6 +122,12 @@ class CxImage {
   // header, which the encoders see with the resolution filled in, is put back
   // as it was when the object ends. False (nothing lent) for any other block.
   bool Lend(Dib& dib);
+  // A 24-bit picture of this header's size whose rows `rows` makes as the
+  // encoder reads them (only the JPEG encoder reads such a picture; the rest
+  // refuse it). `rows` must outlive the object.
+  bool LendRows(const BITMAPINFOHEADER& header, RowBands& rows);
+  // The maker of the rows of a picture lent so; null for every other.
+  RowBands* RowMaker() const { return m_pRowBands; }
   ~CxImage() { Destroy(); }
   CxImage(const CxImage&) = delete;
   CxImage& operator=(const CxImage&) = delete;
@@ -217,6 +239,8 @@ class CxImage {
   uint8_t* m_pDib = nullptr;  // m_block's memory, or the lent block's
   bool m_bLent = false;
   BITMAPINFOHEADER m_lentHeader{};
+  RowBands* m_pRowBands = nullptr;
+  BITMAPINFOHEADER m_rowsHeader{};  // the header of a picture lent by its rows
   size_t m_nDibSize = 0;
   bool m_bStopped = false;
   int m_nDecodedFormat = CXIMAGE_FORMAT_UNKNOWN;

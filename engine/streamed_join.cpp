@@ -1,0 +1,229 @@
+// The band-at-a-time join: two decoder threads fill a ring of a few bands,
+// the encoder's cores lay and compress each band as both decoders are done
+// with it, and give it back for the decoders to fill with a band further down.
+#include "engine/streamed_join.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "image/colour_profile.h"
+#include "image/metadata.h"
+
+namespace tessara {
+
+namespace {
+
+// Bands in the ring: enough for both decoders to run ahead of two encoders.
+constexpr size_t kSlots = 4;
+
+bool NamedAsJpeg(const std::string& path) {
+  std::string ending = std::filesystem::path(path).extension().string();
+  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ending == ".jpg" || ending == ".jpeg" || ending == ".jpe";
+}
+
+template <typename T>
+std::unique_ptr<T[]> TryArray(size_t n) {
+  try {
+    return std::make_unique_for_overwrite<T[]>(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+bool StreamedJoin::OpenSource(Source& s) {
+  // A file named otherwise, or one that is not a JPEG after all, is loaded the
+  // usual way, which tells the user what it really is.
+  if (!NamedAsJpeg(s.path)) return false;
+  s.bytes = std::make_unique<FileBytes>(s.path);
+  if (!s.bytes->Ok()) return false;
+  s.reader = JpegRowReader::Open(s.bytes->Data(), s.bytes->Size());
+  if (!s.reader || !s.reader->Reads()) return false;
+  s.metadata = s.reader->Metadata();
+  ReadFileMetadata(s.bytes->Data(), s.bytes->Size(), CXIMAGE_FORMAT_JPG, s.metadata);
+  // Whatever a load would turn, leave out or tell about goes the usual way.
+  if (s.metadata.orientation >= 2 && s.metadata.orientation <= 8) return false;
+  if (!s.metadata.iccProfile.empty() && CheckProfile(s.metadata.iccProfile, false) != ProfileUse::kUsable)
+    return false;
+  if (!s.metadata.ignored.empty()) return false;
+  s.width = s.reader->Width();
+  s.height = s.reader->Height();
+  // The pictures a load would refuse for their size are refused there.
+  if (!DibSizeAllowed(24, s.width, s.height) || DibBlockBytes(24, s.width, s.height) > PictureByteLimit())
+    return false;
+  s.header = NewDibHeaderOnly(24, s.width, s.height);
+  return s.header != nullptr;
+}
+
+std::unique_ptr<StreamedJoin> StreamedJoin::Open(const std::string& path1, const std::string& path2,
+                                                 const TargetSettings& settings, uint32_t jpegOptions,
+                                                 std::function<bool()> stop) {
+  std::unique_ptr<StreamedJoin> join(new StreamedJoin);
+  join->m_sources[0].path = path1;
+  join->m_sources[1].path = path2;
+  for (Source& s : join->m_sources)
+    if (!OpenSource(s)) return nullptr;
+  Source &one = join->m_sources[0], &two = join->m_sources[1];
+  // Source 2 would be turned into source 1's colours first.
+  if (!SameColourSpace(two.metadata.iccProfile, one.metadata.iccProfile)) return nullptr;
+  join->m_settings = settings;
+  join->m_plan = PlanTarget(*one.header, *two.header, settings);
+  const TargetPlan& plan = join->m_plan;
+  if (!CanLayTargetInBands(plan, settings) || !DibSizeAllowed(24, plan.width, plan.height)) return nullptr;
+  join->m_nBandRows = JpegBandRows(plan.width, plan.height, 24, jpegOptions);
+  if (join->m_nBandRows == 0) return nullptr;
+  join->m_nBands = (plan.height + join->m_nBandRows - 1) / join->m_nBandRows;
+  join->m_header = NewDibHeader(24, plan.width, plan.height);
+  const TargetGeometry& g = plan.geometry;
+  one.column = g.x1, one.topRow = plan.height - g.y1 - g.h1;
+  two.column = g.x2, two.topRow = plan.height - g.y2 - g.h2;
+  join->m_nCanvasStride = 3 * static_cast<size_t>(plan.width);
+  join->m_nRows2Stride = 3 * static_cast<size_t>(two.width);
+  join->m_slots.resize(std::min<size_t>(kSlots, static_cast<size_t>(join->m_nBands)));
+  const size_t bandRows = static_cast<size_t>(join->m_nBandRows);
+  for (size_t k = 0; k < join->m_slots.size(); ++k) {
+    Slot& slot = join->m_slots[k];
+    slot.canvas = TryArray<uint8_t>(bandRows * join->m_nCanvasStride);
+    slot.rows2 = TryArray<uint8_t>(bandRows * join->m_nRows2Stride);
+    if (!slot.canvas || !slot.rows2) return nullptr;
+    slot.band = static_cast<int>(k);
+  }
+  join->m_stop = std::move(stop);
+  return join;
+}
+
+StreamedJoin::~StreamedJoin() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bEnding = true;
+  }
+  m_changed.notify_all();
+  for (std::thread& t : m_decoders) t.join();
+}
+
+void StreamedJoin::Start() {
+  try {
+    for (int n = 0; n < 2; ++n) m_decoders.emplace_back([this, n] { Decode(n); });
+  } catch (const std::exception&) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Fail(m_sources[m_decoders.empty() ? 0 : 1], "No thread could be started to read it.");
+  }
+}
+
+void StreamedJoin::Fail(const Source& s, const std::string& why) {
+  if (!m_bEnding) {
+    m_szFailedPath = s.path;
+    m_szFailedWhy = why.empty() ? "The file could not be read." : why;
+  }
+  m_bEnding = true;
+  m_changed.notify_all();
+}
+
+bool StreamedJoin::WaitForBand(std::unique_lock<std::mutex>& lock, const Slot& slot, int b) {
+  m_changed.wait(lock, [&] { return m_bEnding || slot.band == b; });
+  return !m_bEnding;
+}
+
+void StreamedJoin::Decode(int n) {
+  Source& s = m_sources[n];
+  const int W = m_plan.width, H = m_plan.height;
+  const uint8_t background = static_cast<uint8_t>(m_plan.background);
+  std::vector<uint8_t*> rows(static_cast<size_t>(m_nBandRows));
+  for (int b = 0; b < m_nBands; ++b) {
+    Slot& slot = SlotOf(b);
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      if (!WaitForBand(lock, slot, b)) return;
+    }
+    // The band's canvas rows [t0, t1), counted from the top, and those of them
+    // this source has.
+    const int t0 = b * m_nBandRows, t1 = std::min(H, t0 + m_nBandRows);
+    const int from = std::clamp(s.topRow, t0, t1), to = std::clamp(s.topRow + s.height, from, t1);
+    for (int t = from; t < to; ++t) {
+      rows[static_cast<size_t>(t - from)] =
+          n == 0 ? slot.canvas.get() + static_cast<size_t>(t - t0) * m_nCanvasStride + 3 * static_cast<size_t>(s.column)
+                 : slot.rows2.get() + static_cast<size_t>(t - t0) * m_nRows2Stride;
+    }
+    if (n == 0) {
+      // Source 1's decoder also lays the background wherever source 1 is not.
+      const size_t left = 3 * static_cast<size_t>(s.column);
+      const size_t right = 3 * static_cast<size_t>(W - s.column - s.width);
+      for (int t = t0; t < t1; ++t) {
+        uint8_t* row = slot.canvas.get() + static_cast<size_t>(t - t0) * m_nCanvasStride;
+        if (t < from || t >= to) {
+          std::memset(row, background, m_nCanvasStride);
+        } else {
+          std::memset(row, background, left);
+          std::memset(row + m_nCanvasStride - right, background, right);
+        }
+      }
+    }
+    const bool read = from == to || s.reader->Read(rows.data(), to - from);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!read) {
+      Fail(s, s.reader->Why());
+      return;
+    }
+    (n == 0 ? slot.done1 : slot.done2) = true;
+    m_changed.notify_all();
+  }
+}
+
+const uint8_t* StreamedJoin::Acquire(int first, int count, ptrdiff_t& step) {
+  const int H = m_plan.height;
+  if (m_nBandRows == 0 || first < 0 || first % m_nBandRows != 0 || count != std::min(m_nBandRows, H - first))
+    return nullptr;
+  const int b = first / m_nBandRows;
+  Slot& slot = SlotOf(b);
+  {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!(slot.band == b && slot.done1 && slot.done2)) {
+      if (m_bEnding) return nullptr;
+      if (m_stop && m_stop()) {
+        m_bStopped = true;
+        m_bEnding = true;
+        m_changed.notify_all();
+        return nullptr;
+      }
+      // Woken by the decoders; now and then to look at the stop.
+      m_changed.wait_for(lock, std::chrono::milliseconds(50));
+    }
+  }
+  // The band's rows step backwards through the stored numbering: its top row
+  // is stored row H - 1 - first.
+  const Source& two = m_sources[1];
+  const RowWindow canvas{slot.canvas.get(), -static_cast<ptrdiff_t>(m_nCanvasStride), H - 1 - first};
+  const RowWindow rows2{slot.rows2.get(), -static_cast<ptrdiff_t>(m_nRows2Stride),
+                        two.height - 1 - (first - two.topRow)};
+  try {
+    LayTargetBand(*m_sources[0].header, *two.header, m_settings, m_plan, canvas, rows2, H - first - count, H - first);
+  } catch (const std::bad_alloc&) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bNoMemory = m_bEnding = true;
+    m_changed.notify_all();
+    return nullptr;
+  }
+  step = static_cast<ptrdiff_t>(m_nCanvasStride);
+  return slot.canvas.get();
+}
+
+void StreamedJoin::Release(int first, int count) {
+  if (m_nBandRows == 0) return;
+  const int b = first / m_nBandRows;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Slot& slot = SlotOf(b);
+    if (slot.band != b) return;
+    slot.band = b + static_cast<int>(m_slots.size());
+    slot.done1 = slot.done2 = false;
+  }
+  m_nRowsDone += count;
+  m_changed.notify_all();
+}
+
+}  // namespace tessara

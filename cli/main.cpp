@@ -296,6 +296,8 @@ std::optional<int> RunStreamed(CDestdoc& doc, const JoinOptions& o, TerminalInte
   const int saved = doc.SaveStreamedTarget(o.output, o.filterIndex, *join);
   if (join->Stopped() || g_bInterrupted) return kStoppedStatus;
   if (join->SourceFailed()) {
+    // As a load that fails tells it: the decoder's words, then the file.
+    ui.ShowMessage(join->FailedWhy());
     ui.ShowMessage(WithFileAndReason(source_text::kUnableToLoad, join->FailedPath(), join->FailedWhy()));
     return 1;
   }

@@ -223,8 +223,10 @@ int CDestdoc::SaveStreamedTarget(const std::string& chosen, int filterIndex, Str
   m_nOutputHeight = image.GetHeight();
   AttachMetadataOf(image, join.Source1Metadata());
   image.m_nJpegQuality = SavedJpegQuality();
-  join.Start();
-  return SaveOutputImage(image, path, CXIMAGE_FORMAT_JPG);
+  join.Start([this](int percent) { ShowProgress(kProgressCyan, percent); });
+  const int saved = SaveOutputImage(image, path, CXIMAGE_FORMAT_JPG);
+  ShowProgress(kProgressGrey, 100);
+  return saved;
 }
 
 

@@ -106,7 +106,9 @@ StreamedJoin::~StreamedJoin() {
   for (std::thread& t : m_decoders) t.join();
 }
 
-void StreamedJoin::Start() {
+void StreamedJoin::Start(std::function<void(int)> progress) {
+  m_progress = std::move(progress);
+  m_starter = std::this_thread::get_id();
   try {
     for (int n = 0; n < 2; ++n) m_decoders.emplace_back([this, n] { Decode(n); });
   } catch (const std::exception&) {
@@ -222,8 +224,10 @@ void StreamedJoin::Release(int first, int count) {
     slot.band = b + static_cast<int>(m_slots.size());
     slot.done1 = slot.done2 = false;
   }
-  m_nRowsDone += count;
+  const int done = m_nRowsDone += count;
   m_changed.notify_all();
+  if (m_progress && std::this_thread::get_id() == m_starter)
+    m_progress(static_cast<int>(int64_t{done} * 100 / std::max(1, m_plan.height)));
 }
 
 }  // namespace tessara

@@ -48,8 +48,9 @@ class StreamedJoin final : public RowBands {
   const TargetPlan& Plan() const { return m_plan; }
   const PictureMetadata& Source1Metadata() const { return m_sources[0].metadata; }
 
-  // Starts the decoders; the encoder then takes the rows.
-  void Start();
+  // Starts the decoders; the encoder then takes the rows. `progress` hears
+  // the percentage of rows laid, on the thread that calls this.
+  void Start(std::function<void(int)> progress = nullptr);
   // Rows laid so far, of the Target's height (any thread may ask).
   int RowsDone() const { return m_nRowsDone.load(); }
 
@@ -100,6 +101,8 @@ class StreamedJoin final : public RowBands {
   TargetPlan m_plan;
   BITMAPINFOHEADER m_header{};
   std::function<bool()> m_stop;
+  std::function<void(int)> m_progress;
+  std::thread::id m_starter;
   int m_nBandRows = 0;
   int m_nBands = 0;
   size_t m_nCanvasStride = 0;

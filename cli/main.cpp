@@ -107,17 +107,21 @@ int Usage(const std::string& error) {
   return 2;
 }
 
-bool Load(CDocuments& documents, const std::string& path, bool quiet) {
+// Loads a picture into a source document, with its note.
+bool Load(CTessaraDoc& doc, const std::string& path, bool quiet) {
   // Shown with a progress bar only when the picture is large enough to be
   // watched while it loads.
   UserInterface().SetPaneText(kPaneProcess, "Loading " + std::filesystem::path(path).filename().string());
+  if (!doc.OnOpenDocument(path)) return false;
+  if (!quiet && !doc.m_szLoadNote.empty())
+    std::fprintf(stderr, "%s: %s\n", std::filesystem::path(path).filename().string().c_str(), doc.m_szLoadNote.c_str());
+  return true;
+}
+
+bool Load(CDocuments& documents, const std::string& path, bool quiet) {
   CTessaraDoc* doc = documents.OpenSource();
   if (!doc) return false;
-  if (doc->OnOpenDocument(path)) {
-    if (!quiet && !doc->m_szLoadNote.empty())
-      std::fprintf(stderr, "%s: %s\n", std::filesystem::path(path).filename().string().c_str(), doc->m_szLoadNote.c_str());
-    return true;
-  }
+  if (Load(*doc, path, quiet)) return true;
   documents.CloseSource(*doc);
   return false;
 }
@@ -269,27 +273,67 @@ bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc) {
   return true;
 }
 
-// A join of two pictures lying as they are, saved whole as JPEG, with nothing
-// that needs either picture whole (finding the alignment, matching the
+bool AsItIs(int scaleX, int scaleY, double rotation, int mirror) {
+  return static_cast<int16_t>(scaleX) == 1024 && static_cast<int16_t>(scaleY) == 1024 && rotation == 0.0 && !mirror;
+}
+
+// A join of two pictures, source 1 lying as it is, saved whole as JPEG, with
+// nothing that needs source 1 whole (finding the alignment, matching the
 // exposure): one a band of rows at a time may make, if the pictures allow.
 bool MayStream(const JoinOptions& o) {
-  const auto asItIs = [](int scaleX, int scaleY, double rotation, int mirror) {
-    return static_cast<int16_t>(scaleX) == 1024 && static_cast<int16_t>(scaleY) == 1024 && rotation == 0.0 && !mirror;
-  };
   std::string ending = std::filesystem::path(SavePathWithEnding(o.output, o.filterIndex)).extension().string();
   std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
   return o.sources.size() == 2 && !o.autoAlign && !o.matchExposure && !o.zone && ending == ".jpg" &&
-         asItIs(o.scale1X, o.scale1Y, o.rotate1, o.mirror1) && asItIs(o.scale2X, o.scale2Y, o.rotate2, o.mirror2) &&
-         std::getenv("TESSARA_WHOLE_PICTURES") == nullptr;
+         AsItIs(o.scale1X, o.scale1Y, o.rotate1, o.mirror1) && std::getenv("TESSARA_WHOLE_PICTURES") == nullptr;
 }
 
-// The join made and saved a band of rows at a time; nullopt when the
-// pictures are not ones it takes, and the usual path runs.
-std::optional<int> RunStreamed(CDestdoc& doc, const JoinOptions& o, TerminalInterface& ui) {
+// Source 2 loaded and prepared as the usual path does, for a join that holds
+// it whole: source 1's slot stands empty with source 1's colour profile, into
+// whose colours source 2's copy is turned. The copy is the Target
+// document's; nullopt when it is ready, else the exit status (told).
+std::optional<int> PrepareHeldSource2(CDocuments& documents, CDestdoc& doc, const JoinOptions& o,
+                                      const StreamedJoin& join, TerminalInterface& ui) {
+  CTessaraDoc* first = documents.OpenSource();
+  CTessaraDoc* second = documents.OpenSource();
+  if (!first || !second) return 1;
+  first->m_metadata = join.Source1Metadata();
+  if (!Load(*second, o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
+  doc.m_bTakeSourcePictures = true;
+  const PrepareResult result = doc.PrepareSource(2);
+  second->m_pDib.reset();
+  if (result == kPrepareDone) return std::nullopt;
+  if (const char* const* lines = FailCodeLines(result)) ui.ShowMessage(std::string(lines[0]) + " " + lines[1]);
+  return result == kPrepareStopped ? kStoppedStatus : 1;
+}
+
+// The join made and saved a band of rows at a time, both sources decoded a
+// band at a time or source 2 prepared whole first; nullopt when the pictures
+// are not ones it takes, and the usual path runs.
+std::optional<int> RunStreamed(CDocuments& documents, CDestdoc& doc, const JoinOptions& o, TerminalInterface& ui) {
   SetStepSession(doc, o, true, true);
-  std::unique_ptr<StreamedJoin> join =
-      StreamedJoin::Open(o.sources[0], o.sources[1], doc.CurrentTargetSettings(), 0, [] { return g_bInterrupted != 0; });
-  if (!join) return std::nullopt;
+  const TargetSettings settings = doc.CurrentTargetSettings();
+  // A 24-bit source 1 makes a 24-bit Target: the settings alone may rule
+  // the bands out, before anything is loaded.
+  TargetPlan truecolour;
+  truecolour.depth = 24;
+  if (!CanLayTargetInBands(truecolour, settings)) return std::nullopt;
+  const auto stop = [] { return g_bInterrupted != 0; };
+  std::unique_ptr<StreamedJoin> join;
+  if (AsItIs(o.scale2X, o.scale2Y, o.rotate2, o.mirror2))
+    join = StreamedJoin::Open(o.sources[0], o.sources[1], settings, 0, stop);
+  if (!join) {
+    join = StreamedJoin::OpenSource1(o.sources[0], stop);
+    if (!join) return std::nullopt;
+    if (const std::optional<int> failed = PrepareHeldSource2(documents, doc, o, *join, ui)) return failed;
+    if (!doc.m_pSource2 || !join->JoinPrepared(*doc.m_pSource2, doc.m_cover2, settings, 0)) {
+      // Not a Target for bands after all: the usual path starts again.
+      doc.m_pSource2.reset();
+      doc.m_cover2.Clear();
+      for (int n = 2; n >= 1; --n)
+        if (CTessaraDoc* source = documents.Source(n)) documents.CloseSource(*source);
+      return std::nullopt;
+    }
+  }
   ui.SetPaneText(kPaneProcess, "Joining " + std::filesystem::path(o.sources[0]).filename().string() + " and " +
                                    std::filesystem::path(o.sources[1]).filename().string());
   doc.m_bRefreshAfterSave = false;
@@ -318,7 +362,7 @@ int Run(CDocuments& documents, const JoinOptions& o, TerminalInterface& ui) {
   Settings().WriteInt(settings_key::kConfigure, settings_key::kJpegQuality, o.quality);
   Settings().WriteInt(settings_key::kConfigure, settings_key::kLosslessTiff, o.losslessTiff ? 1 : 0);
   if (MayStream(o))
-    if (const std::optional<int> status = RunStreamed(doc, o, ui)) return *status;
+    if (const std::optional<int> status = RunStreamed(documents, doc, o, ui)) return *status;
   if (!LoadPair(documents, o.sources[0], o.sources[1], o.quiet)) return g_bInterrupted ? kStoppedStatus : 1;
 
   const size_t steps = o.sources.size() - 1;

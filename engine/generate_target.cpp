@@ -844,19 +844,19 @@ bool CanLayTargetInBands(const TargetPlan& plan, const TargetSettings& settings)
          settings.merge.rule != kMergeBlend && !settings.grid.solid && !settings.grid.dotted;
 }
 
-void LayTargetBand(const Dib& source1Header, const Dib& source2Header, const TargetSettings& settings,
-                   const TargetPlan& plan, const RowWindow& canvas, const RowWindow& source2, int rowBegin,
-                   int rowEnd) {
+void LayTargetBand(const Dib& source1Header, const Dib& source2, const SampleCoverage& coverage2,
+                   const RowWindow* rows2, const TargetSettings& settings, const TargetPlan& plan,
+                   const RowWindow& canvas, int rowBegin, int rowEnd) {
   const std::unique_ptr<MergeOperator> op = MakeMergeOperator(plan.geometry, settings.merge);
-  // No record: both sources have a sample in every pixel.
+  // No record for source 1: it has a sample in every pixel.
   const SampleCoverage none;
   WorkObserver quiet;
   const LayingJob job{source1Header,
-                      source2Header,
+                      source2,
                       PreparedReader(canvas.Shifted(plan.geometry.x1, plan.geometry.y1)),
-                      PreparedReader(source2),
+                      rows2 ? PreparedReader(*rows2) : PreparedReader(source2),
                       CoverageView(none, source1Header),
-                      CoverageView(none, source2Header),
+                      CoverageView(coverage2, source2),
                       plan,
                       settings,
                       *op,

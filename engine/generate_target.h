@@ -117,15 +117,18 @@ GenerateResult LayTarget(PreparedRef source1, PreparedRef source2, const TargetS
 // which reads or writes rows far from the one being laid.
 bool CanLayTargetInBands(const TargetPlan& plan, const TargetSettings& settings);
 
-// Lays stored rows [rowBegin, rowEnd) of a Target made a band at a time from
-// two 24-bit sources that are their own prepared copies (every pixel
-// sampled), the same bytes LayTarget gives those rows. `canvas` holds the
-// band: source 1's own pixels where it lies, the plan's background elsewhere.
-// `source2` holds the rows of source 2 that fall in the band, in its own
-// stored numbering. `source1` and `source2Header` give only the sources' sizes.
-void LayTargetBand(const Dib& source1Header, const Dib& source2Header, const TargetSettings& settings,
-                   const TargetPlan& plan, const RowWindow& canvas, const RowWindow& source2, int rowBegin,
-                   int rowEnd);
+// Lays stored rows [rowBegin, rowEnd) of a Target made a band at a time, the
+// same bytes LayTarget gives those rows. Source 1 is a 24-bit picture that is
+// its own prepared copy (every pixel sampled); `canvas` holds the band:
+// source 1's own pixels where it lies, the plan's background elsewhere, and
+// `source1Header` gives only source 1's size. Source 2 is read from `rows2`,
+// 24-bit rows of it that include those falling in the band (in its own
+// stored numbering), with `source2` giving only its size; or, without
+// `rows2`, from `source2` itself, a prepared copy of any depth held whole.
+// `coverage2` is source 2's record of sampled pixels (none: all sampled).
+void LayTargetBand(const Dib& source1Header, const Dib& source2, const SampleCoverage& coverage2,
+                   const RowWindow* rows2, const TargetSettings& settings, const TargetPlan& plan,
+                   const RowWindow& canvas, int rowBegin, int rowEnd);
 
 // Which pixels of a Target laid without projection came from a source (the
 // rest is background): a canvas pixel counts where a source lies and sampled

@@ -60,41 +60,69 @@ bool StreamedJoin::OpenSource(Source& s) {
   return s.header != nullptr;
 }
 
+std::unique_ptr<StreamedJoin> StreamedJoin::OpenSource1(const std::string& path1, std::function<bool()> stop) {
+  std::unique_ptr<StreamedJoin> join(new StreamedJoin);
+  join->m_sources[0].path = path1;
+  if (!OpenSource(join->m_sources[0])) return nullptr;
+  join->m_stop = std::move(stop);
+  return join;
+}
+
 std::unique_ptr<StreamedJoin> StreamedJoin::Open(const std::string& path1, const std::string& path2,
                                                  const TargetSettings& settings, uint32_t jpegOptions,
                                                  std::function<bool()> stop) {
-  std::unique_ptr<StreamedJoin> join(new StreamedJoin);
-  join->m_sources[0].path = path1;
-  join->m_sources[1].path = path2;
-  for (Source& s : join->m_sources)
-    if (!OpenSource(s)) return nullptr;
+  std::unique_ptr<StreamedJoin> join = OpenSource1(path1, std::move(stop));
+  if (!join) return nullptr;
   Source &one = join->m_sources[0], &two = join->m_sources[1];
+  two.path = path2;
+  if (!OpenSource(two)) return nullptr;
   // Source 2 would be turned into source 1's colours first.
   if (!SameColourSpace(two.metadata.iccProfile, one.metadata.iccProfile)) return nullptr;
-  join->m_settings = settings;
-  join->m_plan = PlanTarget(*one.header, *two.header, settings);
-  const TargetPlan& plan = join->m_plan;
-  if (!CanLayTargetInBands(plan, settings) || !DibSizeAllowed(24, plan.width, plan.height)) return nullptr;
-  join->m_nBandRows = JpegBandRows(plan.width, plan.height, 24, jpegOptions);
-  if (join->m_nBandRows == 0) return nullptr;
-  join->m_nBands = (plan.height + join->m_nBandRows - 1) / join->m_nBandRows;
-  join->m_header = NewDibHeader(24, plan.width, plan.height);
+  if (!join->Plan(settings, jpegOptions)) return nullptr;
+  return join;
+}
+
+bool StreamedJoin::JoinPrepared(const Dib& source2, const SampleCoverage& coverage2, const TargetSettings& settings,
+                                uint32_t jpegOptions) {
+  if (source2.Size() < sizeof(BITMAPINFOHEADER) || !DibFitsBlock(source2) || !m_slots.empty()) return false;
+  m_pHeld2 = &source2;
+  m_pHeldCoverage2 = &coverage2;
+  Source& two = m_sources[1];
+  two.width = source2.Width();
+  two.height = source2.Height();
+  if (Plan(settings, jpegOptions)) return true;
+  m_pHeld2 = nullptr;
+  m_pHeldCoverage2 = nullptr;
+  return false;
+}
+
+bool StreamedJoin::Plan(const TargetSettings& settings, uint32_t jpegOptions) {
+  Source &one = m_sources[0], &two = m_sources[1];
+  m_settings = settings;
+  m_plan = PlanTarget(*one.header, m_pHeld2 ? *m_pHeld2 : *two.header, settings);
+  const TargetPlan& plan = m_plan;
+  if (!CanLayTargetInBands(plan, settings) || !DibSizeAllowed(24, plan.width, plan.height)) return false;
+  m_nBandRows = JpegBandRows(plan.width, plan.height, 24, jpegOptions);
+  if (m_nBandRows == 0) return false;
+  m_nBands = (plan.height + m_nBandRows - 1) / m_nBandRows;
+  m_header = NewDibHeader(24, plan.width, plan.height);
   const TargetGeometry& g = plan.geometry;
   one.column = g.x1, one.topRow = plan.height - g.y1 - g.h1;
   two.column = g.x2, two.topRow = plan.height - g.y2 - g.h2;
-  join->m_nCanvasStride = 3 * static_cast<size_t>(plan.width);
-  join->m_nRows2Stride = 3 * static_cast<size_t>(two.width);
-  join->m_slots.resize(std::min<size_t>(kSlots, static_cast<size_t>(join->m_nBands)));
-  const size_t bandRows = static_cast<size_t>(join->m_nBandRows);
-  for (size_t k = 0; k < join->m_slots.size(); ++k) {
-    Slot& slot = join->m_slots[k];
-    slot.canvas = TryArray<uint8_t>(bandRows * join->m_nCanvasStride);
-    slot.rows2 = TryArray<uint8_t>(bandRows * join->m_nRows2Stride);
-    if (!slot.canvas || !slot.rows2) return nullptr;
+  m_nCanvasStride = 3 * static_cast<size_t>(plan.width);
+  m_nRows2Stride = 3 * static_cast<size_t>(two.width);
+  std::vector<Slot> slots(std::min<size_t>(kSlots, static_cast<size_t>(m_nBands)));
+  const size_t bandRows = static_cast<size_t>(m_nBandRows);
+  for (size_t k = 0; k < slots.size(); ++k) {
+    Slot& slot = slots[k];
+    slot.canvas = TryArray<uint8_t>(bandRows * m_nCanvasStride);
+    // A source 2 held whole is read where it is.
+    if (!m_pHeld2) slot.rows2 = TryArray<uint8_t>(bandRows * m_nRows2Stride);
+    if (!slot.canvas || (!m_pHeld2 && !slot.rows2)) return false;
     slot.band = static_cast<int>(k);
   }
-  join->m_stop = std::move(stop);
-  return join;
+  m_slots = std::move(slots);
+  return true;
 }
 
 StreamedJoin::~StreamedJoin() {
@@ -110,7 +138,7 @@ void StreamedJoin::Start(std::function<void(int)> progress) {
   m_progress = std::move(progress);
   m_starter = std::this_thread::get_id();
   try {
-    for (int n = 0; n < 2; ++n) m_decoders.emplace_back([this, n] { Decode(n); });
+    for (int n = 0; n < (m_pHeld2 ? 1 : 2); ++n) m_decoders.emplace_back([this, n] { Decode(n); });
   } catch (const std::exception&) {
     std::lock_guard<std::mutex> lock(m_mutex);
     Fail(m_sources[m_decoders.empty() ? 0 : 1], "No thread could be started to read it.");
@@ -184,7 +212,7 @@ const uint8_t* StreamedJoin::Acquire(int first, int count, ptrdiff_t& step) {
   Slot& slot = SlotOf(b);
   {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!(slot.band == b && slot.done1 && slot.done2)) {
+    while (!(slot.band == b && slot.done1 && (slot.done2 || m_pHeld2))) {
       if (m_bEnding) return nullptr;
       if (m_stop && m_stop()) {
         m_bStopped = true;
@@ -202,8 +230,14 @@ const uint8_t* StreamedJoin::Acquire(int first, int count, ptrdiff_t& step) {
   const RowWindow canvas{slot.canvas.get(), -static_cast<ptrdiff_t>(m_nCanvasStride), H - 1 - first};
   const RowWindow rows2{slot.rows2.get(), -static_cast<ptrdiff_t>(m_nRows2Stride),
                         two.height - 1 - (first - two.topRow)};
+  const SampleCoverage none;
   try {
-    LayTargetBand(*m_sources[0].header, *two.header, m_settings, m_plan, canvas, rows2, H - first - count, H - first);
+    if (m_pHeld2)
+      LayTargetBand(*m_sources[0].header, *m_pHeld2, *m_pHeldCoverage2, nullptr, m_settings, m_plan, canvas,
+                    H - first - count, H - first);
+    else
+      LayTargetBand(*m_sources[0].header, *two.header, none, &rows2, m_settings, m_plan, canvas, H - first - count,
+                    H - first);
   } catch (const std::bad_alloc&) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bNoMemory = m_bEnding = true;

@@ -40,6 +40,14 @@ class StreamedJoin final : public RowBands {
   static std::unique_ptr<StreamedJoin> Open(const std::string& path1, const std::string& path2,
                                             const TargetSettings& settings, uint32_t jpegOptions,
                                             std::function<bool()> stop);
+  // The same in two steps, for a source 2 held whole: source 1's file alone
+  // (null when it is not one for this path), then source 2's prepared copy
+  // (a picture the caller keeps, of any depth, with its record of sampled
+  // pixels, already in source 1's colours): false when the Target is not
+  // one for this path.
+  static std::unique_ptr<StreamedJoin> OpenSource1(const std::string& path1, std::function<bool()> stop);
+  bool JoinPrepared(const Dib& source2, const SampleCoverage& coverage2, const TargetSettings& settings,
+                    uint32_t jpegOptions);
   ~StreamedJoin() override;
 
   // The Target's header, its canvas and what source 1 carries besides its
@@ -90,6 +98,9 @@ class StreamedJoin final : public RowBands {
   // Reads a source's file and header; false when the source is not one for
   // this path.
   static bool OpenSource(Source& s);
+  // Plans the Target and makes the ring; false when the Target is not one
+  // for this path.
+  bool Plan(const TargetSettings& settings, uint32_t jpegOptions);
   void Decode(int n);
   // Waits until `slot` holds band b (false when the join ends first).
   bool WaitForBand(std::unique_lock<std::mutex>& lock, const Slot& slot, int b);
@@ -97,6 +108,9 @@ class StreamedJoin final : public RowBands {
   Slot& SlotOf(int band) { return m_slots[static_cast<size_t>(band) % m_slots.size()]; }
 
   Source m_sources[2];
+  // Source 2's prepared copy and record, when it is held whole.
+  const Dib* m_pHeld2 = nullptr;
+  const SampleCoverage* m_pHeldCoverage2 = nullptr;
   TargetSettings m_settings;
   TargetPlan m_plan;
   BITMAPINFOHEADER m_header{};

@@ -321,8 +321,23 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
   const std::string b = Write(dir, "b.jpg", Encode({.width = 2600, .height = 1700, .seed = 4, .icc = srgb})).string();
   const std::string c = Write(dir, "c.jpg", Encode({.width = 1100, .height = 1300, .seed = 7})).string();
   const std::string d = Write(dir, "d.jpg", Encode({.width = 1900, .height = 1500, .seed = 9})).string();
+  // Source 2 held whole: turned, grey, not a JPEG, in another colour space.
+  const std::string grey = Write(dir, "grey.jpg", Encode({.width = 1500, .height = 1900, .depth = 8})).string();
+  const std::string wide = Write(dir, "wide.jpg", Encode({.width = 2000, .height = 1500, .icc = WideProfile()})).string();
+  const std::string png = (dir / "e.png").string();
+  {
+    const Bytes e = Encode({.width = 1800, .height = 1200, .seed = 11});
+    CxImage picture(e.data(), e.size(), CXIMAGE_FORMAT_JPG);
+    ASSERT_TRUE(picture.Save(png, CXIMAGE_FORMAT_PNG));
+  }
   const std::string out = (dir / "out.jpg").string();
   const std::vector<std::vector<std::string>> jobs = {
+      {"--offset", "1500,0", "--rotate2", "1.5", "--scale2", "1034", "--cut-corners2", "0", "--fade2", a, b},
+      {"--offset", "1500,-100", "--rotate2", "-2", a, b},  // cut corners: unsampled pixels leave source 1
+      {"--offset", "-900,300", "--mirror2", "--merge", "greatest", a, grey},
+      {"--offset", "700,0", "--fade2", a, png},
+      {"--offset", "1200,0", a, wide},
+      {"--offset", "1200,0", "--swing", "30", a, b},  // the whole-picture path
       {"--offset", "1500,0", "--fade2", a, b},
       {"--offset", "-900,300", "--merge", "greatest", "--fade1", a, b},
       {"--offset", "700,-250", "--merge", "least", "--bias", "40", c, d},
@@ -346,14 +361,18 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
   }
   // On a terminal the progress line names the path taken.
   if (test::HaveCommand("script")) {
-    const auto onTerminal = [&](const std::string& env) {
-      const Bytes shown = test::RunCommand("script -qec \"" + env + " '" + TESSARA_JOIN + "' --offset 1500,0 '" + a +
-                                           "' '" + b + "' '" + out + "'\" /dev/null");
+    const auto onTerminal = [&](const std::string& env, const std::string& options = "") {
+      const Bytes shown = test::RunCommand("script -qec \"" + env + " '" + TESSARA_JOIN + "' --offset 1500,0 " +
+                                           options + " '" + a + "' '" + b + "' '" + out + "'\" /dev/null");
       return std::string(shown.begin(), shown.end());
     };
     const std::string streamed = onTerminal(""), whole = onTerminal(kWhole);
     EXPECT_NE(streamed.find("Joining a.jpg and b.jpg"), std::string::npos) << streamed;
     EXPECT_NE(streamed.find("100%"), std::string::npos) << streamed;
+    // Source 2 turned: loaded and prepared first, then joined by bands.
+    const std::string held = onTerminal("", "--rotate2 1.5");
+    EXPECT_NE(held.find("Loading b.jpg"), std::string::npos) << held;
+    EXPECT_NE(held.find("Joining a.jpg and b.jpg"), std::string::npos) << held;
     EXPECT_EQ(whole.find("Joining"), std::string::npos) << whole;
     EXPECT_NE(whole.find("Loading a.jpg and b.jpg"), std::string::npos) << whole;
   }

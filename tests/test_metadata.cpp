@@ -140,35 +140,8 @@ RgbImage StoredFor(const RgbImage& upright, int tag) {
 RgbImage DibRgb(const Dib& dib) { return RgbImage{dib.Width(), dib.Height(), DibToRgb(dib)}; }
 
 // The bytes of a profile Little CMS made (and closes).
-IccProfile Saved(cmsHPROFILE p) {
-  cmsUInt32Number n = 0;
-  cmsSaveProfileToMem(p, nullptr, &n);
-  IccProfile bytes(n);
-  cmsSaveProfileToMem(p, bytes.data(), &n);
-  cmsCloseProfile(p);
-  return bytes;
-}
-
-// An RGB profile of a wider space than sRGB (the Adobe RGB primaries, gamma
-// 2.2), made by Little CMS. Made once: its header carries the time it was made.
-IccProfile MakeWideProfile() {
-  cmsCIExyY white;
-  cmsWhitePointFromTemp(&white, 6504);
-  const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(gamma);
-  return Saved(p);
-}
-const IccProfile& WideProfile() {
-  static const IccProfile wide = MakeWideProfile();
-  return wide;
-}
-const IccProfile& SrgbProfile() {
-  static const IccProfile srgb = Saved(cmsCreate_sRGBProfile());
-  return srgb;
-}
+using test::SrgbProfile;
+using test::WideProfile;
 
 // The ICC profile split into APP2 segments as the ICC specification lays
 // them out.

@@ -7,8 +7,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <lcms2.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,29 +25,16 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-IccProfile Saved(cmsHPROFILE p) {
-  cmsUInt32Number n = 0;
-  cmsSaveProfileToMem(p, nullptr, &n);
-  IccProfile bytes(n);
-  cmsSaveProfileToMem(p, bytes.data(), &n);
-  cmsCloseProfile(p);
-  return bytes;
-}
-
-IccProfile WideProfile() {
-  cmsCIExyY white;
-  cmsWhitePointFromTemp(&white, 6504);
-  const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(gamma);
-  return Saved(p);
-}
-
 struct Photo {
-  int width = 0, height = 0;
-  int seed = 0;
+  Photo(int w, int h, int s = 0) : width(w), height(h), seed(s) {}
+  Photo& Grey() { return depth = 8, *this; }
+  Photo& Progressive() { return options = kJpegOptionProgressive, *this; }
+  Photo& Icc(const IccProfile& profile) { return icc = profile, *this; }
+  Photo& Camera(const CameraData* data) { return camera = data, *this; }
+  Photo& Dpi(int d) { return dpi = d, *this; }
+
+  int width, height;
+  int seed;
   int depth = 24;
   uint32_t options = 0;  // kJpegOption flags
   IccProfile icc;
@@ -112,7 +97,7 @@ Bytes WithTurnTag(const Bytes& jpeg) {
 }
 
 TEST(JpegRowReader, GivesTheWholeDecodersPixelsAndStopsWhereItDoes) {
-  const Bytes jpeg = Encode({.width = 333, .height = 250, .seed = 1});
+  const Bytes jpeg = Encode(Photo(333, 250, 1));
   CxImage whole(jpeg.data(), jpeg.size(), CXIMAGE_FORMAT_JPG);
   ASSERT_TRUE(whole.IsValid());
   std::unique_ptr<JpegRowReader> reader = JpegRowReader::Open(jpeg.data(), jpeg.size());
@@ -145,8 +130,7 @@ TEST(JpegRowReader, GivesTheWholeDecodersPixelsAndStopsWhereItDoes) {
   EXPECT_EQ(reader->Why(), failed.GetLastError());
 
   // Grey and progressive files are the whole decoder's.
-  for (const Photo& p : {Photo{.width = 64, .height = 64, .depth = 8},
-                         Photo{.width = 64, .height = 64, .options = kJpegOptionProgressive}}) {
+  for (const Photo& p : {Photo(64, 64).Grey(), Photo(64, 64).Progressive()}) {
     const Bytes other = Encode(p);
     reader = JpegRowReader::Open(other.data(), other.size());
     ASSERT_TRUE(reader);
@@ -169,9 +153,9 @@ TargetSettings Beside(int offsetX, int offsetY) {
 
 TEST(StreamedJoin, TakesOnlyPairsTheWholePathJoinsAsTheyAre) {
   const fs::path dir = test::TempDir();
-  const Photo base{.width = 1200, .height = 900, .seed = 2};
+  const Photo base(1200, 900, 2);
   const fs::path one = Write(dir, "one.jpg", Encode(base));
-  const fs::path two = Write(dir, "two.jpg", Encode({.width = 1200, .height = 900, .seed = 5}));
+  const fs::path two = Write(dir, "two.jpg", Encode(Photo(1200, 900, 5)));
   const TargetSettings beside = Beside(700, 0);
   const auto opens = [&](const fs::path& a, const fs::path& b, const TargetSettings& s) {
     return StreamedJoin::Open(a.string(), b.string(), s, 0, nullptr) != nullptr;
@@ -179,9 +163,9 @@ TEST(StreamedJoin, TakesOnlyPairsTheWholePathJoinsAsTheyAre) {
   ASSERT_TRUE(opens(one, two, beside));
 
   Photo sRgb = base;
-  sRgb.icc = Saved(cmsCreate_sRGBProfile());
+  sRgb.icc = test::SrgbProfile();
   Photo wide = base;
-  wide.icc = WideProfile();
+  wide.icc = test::WideProfile();
   const fs::path srgb1 = Write(dir, "srgb1.jpg", Encode(sRgb)), srgb2 = Write(dir, "srgb2.jpg", Encode(sRgb));
   EXPECT_TRUE(opens(srgb1, srgb2, beside));  // one colour space: merged as they are
   const Bytes bytes = Encode(base);
@@ -190,15 +174,15 @@ TEST(StreamedJoin, TakesOnlyPairsTheWholePathJoinsAsTheyAre) {
     fs::path first, second;
   } refused[] = {
       {"source 2 in another colour space", srgb1, Write(dir, "wide.jpg", Encode(wide))},
-      {"a grey source", Write(dir, "grey.jpg", Encode({.width = 1200, .height = 900, .depth = 8})), two},
+      {"a grey source", Write(dir, "grey.jpg", Encode(Photo(1200, 900).Grey())), two},
       {"a progressive source", one,
-       Write(dir, "progressive.jpg", Encode({.width = 1200, .height = 900, .options = kJpegOptionProgressive}))},
+       Write(dir, "progressive.jpg", Encode(Photo(1200, 900).Progressive()))},
       {"a source to be turned", one, Write(dir, "turned.jpg", WithTurnTag(bytes))},
       {"a JPEG named otherwise", Write(dir, "named.png", bytes), two},
       {"a damaged header", one, Write(dir, "header.jpg", Bytes(bytes.begin(), bytes.begin() + 40))},
       {"a missing file", one, dir / "missing.jpg"},
-      {"a Target written in one piece", Write(dir, "small1.jpg", Encode({.width = 300, .height = 200})),
-       Write(dir, "small2.jpg", Encode({.width = 300, .height = 200}))},
+      {"a Target written in one piece", Write(dir, "small1.jpg", Encode(Photo(300, 200))),
+       Write(dir, "small2.jpg", Encode(Photo(300, 200)))},
   };
   for (const auto& r : refused) EXPECT_FALSE(opens(r.first, r.second, beside)) << r.what;
   ASSERT_FALSE(WithTurnTag(bytes).empty());
@@ -215,8 +199,8 @@ TEST(StreamedJoin, TakesOnlyPairsTheWholePathJoinsAsTheyAre) {
 
 TEST(StreamedJoin, StopsWhenAskedAndWritesNothing) {
   const fs::path dir = test::TempDir();
-  const fs::path one = Write(dir, "one.jpg", Encode({.width = 1500, .height = 1800, .seed = 1}));
-  const fs::path two = Write(dir, "two.jpg", Encode({.width = 1500, .height = 1800, .seed = 3}));
+  const fs::path one = Write(dir, "one.jpg", Encode(Photo(1500, 1800, 1)));
+  const fs::path two = Write(dir, "two.jpg", Encode(Photo(1500, 1800, 3)));
   int asked = 0;
   std::unique_ptr<StreamedJoin> join =
       StreamedJoin::Open(one.string(), two.string(), Beside(900, 0), 0, [&asked] { return ++asked > 1; });
@@ -248,8 +232,8 @@ long StatusKb(const std::string& field) {
 
 TEST(StreamedJoin, HoldsNeitherTheSourcesNorTheTargetWhole) {
   const fs::path dir = test::TempDir();
-  const fs::path one = Write(dir, "one.jpg", Encode({.width = 3500, .height = 4000, .seed = 1}));
-  const fs::path two = Write(dir, "two.jpg", Encode({.width = 3500, .height = 4000, .seed = 3}));
+  const fs::path one = Write(dir, "one.jpg", Encode(Photo(3500, 4000, 1)));
+  const fs::path two = Write(dir, "two.jpg", Encode(Photo(3500, 4000, 3)));
   TargetSettings settings = Beside(2500, 0);
   settings.merge.fade2 = 1;
   std::unique_ptr<StreamedJoin> join = StreamedJoin::Open(one.string(), two.string(), settings, 0, nullptr);
@@ -311,22 +295,21 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
   std::string why;
   const CxImage tagged(test::TestData("metadata/jpg_camera_orientation6.jpg").string(), CXIMAGE_FORMAT_JPG);
   ASSERT_FALSE(tagged.m_metadata.camera.Empty());
-  const IccProfile srgb = Saved(cmsCreate_sRGBProfile());
+  const IccProfile srgb = test::SrgbProfile();
   // Source 1 with a colour profile, camera data and a resolution of its own;
   // a shorter and a narrower source 2.
   const std::string a = Write(dir, "a.jpg",
-                              Encode({.width = 2600, .height = 1700, .seed = 1, .icc = srgb,
-                                      .camera = &tagged.m_metadata.camera, .dpi = 300}))
+                              Encode(Photo(2600, 1700, 1).Icc(srgb).Camera(&tagged.m_metadata.camera).Dpi(300)))
                             .string();
-  const std::string b = Write(dir, "b.jpg", Encode({.width = 2600, .height = 1700, .seed = 4, .icc = srgb})).string();
-  const std::string c = Write(dir, "c.jpg", Encode({.width = 1100, .height = 1300, .seed = 7})).string();
-  const std::string d = Write(dir, "d.jpg", Encode({.width = 1900, .height = 1500, .seed = 9})).string();
+  const std::string b = Write(dir, "b.jpg", Encode(Photo(2600, 1700, 4).Icc(srgb))).string();
+  const std::string c = Write(dir, "c.jpg", Encode(Photo(1100, 1300, 7))).string();
+  const std::string d = Write(dir, "d.jpg", Encode(Photo(1900, 1500, 9))).string();
   // Source 2 held whole: turned, grey, not a JPEG, in another colour space.
-  const std::string grey = Write(dir, "grey.jpg", Encode({.width = 1500, .height = 1900, .depth = 8})).string();
-  const std::string wide = Write(dir, "wide.jpg", Encode({.width = 2000, .height = 1500, .icc = WideProfile()})).string();
+  const std::string grey = Write(dir, "grey.jpg", Encode(Photo(1500, 1900).Grey())).string();
+  const std::string wide = Write(dir, "wide.jpg", Encode(Photo(2000, 1500).Icc(test::WideProfile()))).string();
   const std::string png = (dir / "e.png").string();
   {
-    const Bytes e = Encode({.width = 1800, .height = 1200, .seed = 11});
+    const Bytes e = Encode(Photo(1800, 1200, 11));
     CxImage picture(e.data(), e.size(), CXIMAGE_FORMAT_JPG);
     ASSERT_TRUE(picture.Save(png, CXIMAGE_FORMAT_PNG));
   }
@@ -385,8 +368,8 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
 
 TEST(StreamedJoinTool, ADamagedSourceFailsAsTheWholePathFailsAndWritesNothing) {
   const fs::path dir = test::TempDir();
-  const Bytes jpeg = Encode({.width = 2000, .height = 1600, .seed = 3});
-  const std::string a = Write(dir, "a.jpg", Encode({.width = 2000, .height = 1600, .seed = 6})).string();
+  const Bytes jpeg = Encode(Photo(2000, 1600, 3));
+  const std::string a = Write(dir, "a.jpg", Encode(Photo(2000, 1600, 6))).string();
   const std::string cut = Write(dir, "cut.jpg", Bytes(jpeg.begin(), jpeg.begin() + long(jpeg.size() / 2))).string();
   const fs::path out = dir / "out.jpg";
   test::WriteBytes(out, {1, 2, 3});

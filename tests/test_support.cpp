@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <lcms2.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -172,6 +174,38 @@ std::vector<uint8_t> PatternRgb(int width, int height) {
       }
     }
   return rgb;
+}
+
+namespace {
+std::vector<uint8_t> Saved(cmsHPROFILE p) {
+  cmsUInt32Number n = 0;
+  cmsSaveProfileToMem(p, nullptr, &n);
+  std::vector<uint8_t> bytes(n);
+  cmsSaveProfileToMem(p, bytes.data(), &n);
+  cmsCloseProfile(p);
+  return bytes;
+}
+
+std::vector<uint8_t> MakeWideProfile() {
+  cmsCIExyY white;
+  cmsWhitePointFromTemp(&white, 6504);
+  const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  return Saved(p);
+}
+}  // namespace
+
+const std::vector<uint8_t>& SrgbProfile() {
+  static const std::vector<uint8_t> srgb = Saved(cmsCreate_sRGBProfile());
+  return srgb;
+}
+
+const std::vector<uint8_t>& WideProfile() {
+  static const std::vector<uint8_t> wide = MakeWideProfile();
+  return wide;
 }
 
 }  // namespace tessara::test

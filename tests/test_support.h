@@ -47,4 +47,10 @@ void MakeIndexed(CxImage& img, int width, int height, int depth, const std::vect
 // flipped row order, a red/blue swap or wrong padding shows at once.
 std::vector<uint8_t> PatternRgb(int width, int height);
 
+// Colour profiles made by Little CMS, each made once (a profile's header
+// carries the time it was made): sRGB, and a wider RGB space (the Adobe RGB
+// primaries, gamma 2.2).
+const std::vector<uint8_t>& SrgbProfile();
+const std::vector<uint8_t>& WideProfile();
+
 }  // namespace tessara::test

@@ -318,9 +318,8 @@ std::optional<int> RunStreamed(CDocuments& documents, CDestdoc& doc, const JoinO
   truecolour.depth = 24;
   if (!CanLayTargetInBands(truecolour, settings)) return std::nullopt;
   const auto stop = [] { return g_bInterrupted != 0; };
-  std::unique_ptr<StreamedJoin> join;
-  if (AsItIs(o.scale2X, o.scale2Y, o.rotate2, o.mirror2))
-    join = StreamedJoin::Open(o.sources[0], o.sources[1], settings, 0, stop);
+  std::unique_ptr<StreamedJoin> join =
+      StreamedJoin::Open(o.sources[0], o.sources[1], settings, doc.SourceSettingsOf(2), 0, stop);
   if (!join) {
     join = StreamedJoin::OpenSource1(o.sources[0], stop);
     if (!join) return std::nullopt;

@@ -221,16 +221,34 @@ class RunRecorder {
   bool m_bInRun = false;
 };
 
+// 24-bit source rows held in a ring, the newest decoded at the bottom: the
+// stored row y lies in slot (height - 1 - y) mod slots.
+struct RingReader {
+  const uint8_t* base;
+  size_t stride;
+  int slots;
+  int height;
+
+  const uint8_t* Row(int y) const {
+    return base + static_cast<size_t>((height - 1 - y) % slots) * stride;
+  }
+  void Read(int x, int y, int out[3]) const {
+    const uint8_t* p = Row(y) + 3 * static_cast<size_t>(x);
+    out[0] = p[0], out[1] = p[1], out[2] = p[2];
+  }
+};
+
 // Fills the rows of a copy: every pixel's source position, then its sample.
 // Along a row U and V change by fixed steps, so their quotients by the scale are
-// carried from pixel to pixel instead of divided afresh.
+// carried from pixel to pixel instead of divided afresh. `Reader` gives the
+// source's rows: a SourceReader over a whole picture, or a RingReader.
+template <typename Reader>
 class CopyResampler {
  public:
-  CopyResampler(const Dib& src, const CopyPlan& plan, Dib& dst)
-      : m_reader(src),
+  CopyResampler(const Reader& reader, const CopyPlan& plan, size_t dstStride)
+      : m_reader(reader),
         m_plan(plan),
-        m_dst(dst),
-        m_nStride(dst.Stride()),
+        m_nStride(dstStride),
         m_nCx(plan.nw / 2),
         m_nCy(plan.nh / 2),
         m_nStepU(plan.mirror ? -(1024 - plan.cm) : (1024 - plan.cm)),
@@ -254,9 +272,22 @@ class CopyResampler {
     return lowest / m_plan.scaleY - 1;
   }
 
-  // Fills row y of the copy; returns the run of its sampled columns.
-  SampleCoverage::Run Row(int y) const {
-    uint8_t* row = m_dst.Row(y);
+  // The source rows copy row y reads (lowest, highest), unclamped; also when
+  // they lie outside the source, nothing being read there. Along the row the
+  // position moves linearly, so its extremes lie at the two ends.
+  void RowsRead(int y, int64_t& low, int64_t& high) const {
+    int64_t U, V;
+    RowStart(y, U, V);
+    const int64_t end = V + (m_plan.nw - 1) * m_nStepV;
+    const auto floorDiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+    low = floorDiv(std::min(V, end), m_plan.scaleY);
+    // A bilinear sample reads the row above its own too.
+    high = floorDiv(std::max(V, end), m_plan.scaleY) + 1;
+  }
+
+  // Fills row y of the copy, at `row`; returns the run of its sampled
+  // columns.
+  SampleCoverage::Run Row(int y, uint8_t* row) const {
     if (m_plan.outBits == 24) {
       // The row padding too: a 24-bit copy's memory is not cleared first.
       const size_t used = 3 * static_cast<size_t>(m_plan.nw);
@@ -366,9 +397,8 @@ class CopyResampler {
       p[k] = static_cast<uint8_t>((a[k] * w00 + b[k] * w01 + c[k] * w10 + d[k] * w11) >> 16);
   }
 
-  const SourceReader m_reader;
-  const CopyPlan& m_plan;
-  Dib& m_dst;
+  const Reader m_reader;
+  const CopyPlan m_plan;
   size_t m_nStride;
   int64_t m_nCx, m_nCy;
   int64_t m_nStepU, m_nStepV;
@@ -395,7 +425,7 @@ void SetCopyColorTable(const Dib& src, Dib& copy) {
 // whole.
 class SpentSourcePages {
  public:
-  SpentSourcePages(Dib* source, Dib& copy, const CopyResampler& resampler)
+  SpentSourcePages(Dib* source, Dib& copy, const CopyResampler<SourceReader>& resampler)
       : m_pSource(source && copy.BitCount() == 24 ? source : nullptr),
         m_copy(copy),
         m_resampler(resampler),
@@ -428,13 +458,53 @@ class SpentSourcePages {
   static size_t Ceil(size_t bytes) { return Floor(bytes + kPicturePageBytes - 1); }
   Dib* m_pSource;
   Dib& m_copy;
-  const CopyResampler& m_resampler;
+  const CopyResampler<SourceReader>& m_resampler;
   size_t m_nGiven;  // the source's bytes up to here are given (or hold its header)
   size_t m_nTop = 0;  // the copy's bytes from here on hold given pages
   size_t m_nSourceBits = 0, m_nSourceStride = 0, m_nCopyBits = 0;
 };
 
 }  // namespace
+
+struct CopyRowMaker::Plan {
+  CopyPlan copy;
+  bool ok = false;
+};
+
+CopyRowMaker::CopyRowMaker(int width, int height, const SourceSettings& settings) : m_pPlan(std::make_unique<Plan>()) {
+  const DibPtr header = NewDibHeaderOnly(24, width, height);
+  bool tooLarge = false;
+  if (!header || PlanCopy(*header, settings, m_pPlan->copy, tooLarge) != kPrepareDone) return;
+  // A turn of a right angle or more reads the source's rows upward along
+  // the copy's.
+  m_pPlan->ok = m_pPlan->copy.cm < 1024 && DibSizeAllowed(24, m_pPlan->copy.nw, m_pPlan->copy.nh);
+}
+
+CopyRowMaker::~CopyRowMaker() = default;
+
+bool CopyRowMaker::Ok() const { return m_pPlan->ok; }
+int CopyRowMaker::Width() const { return m_pPlan->copy.nw; }
+int CopyRowMaker::Height() const { return m_pPlan->copy.nh; }
+
+bool CopyRowMaker::RowsRead(int low, int high, int& first, int& last) const {
+  const CopyPlan& plan = m_pPlan->copy;
+  const CopyResampler<RingReader> resampler(RingReader{nullptr, 0, 1, plan.height}, plan, 0);
+  int64_t a = 0, b = 0, c = 0, d = 0;
+  resampler.RowsRead(low, a, b);
+  resampler.RowsRead(high, c, d);
+  const int64_t from = std::max<int64_t>(0, std::min(a, c)), to = std::min<int64_t>(plan.height - 1, std::max(b, d));
+  if (from > to) return false;
+  first = static_cast<int>(from);
+  last = static_cast<int>(to);
+  return true;
+}
+
+SampleCoverage::Run CopyRowMaker::Make(int y, uint8_t* row, const uint8_t* ring, size_t stride, int slots) const {
+  const CopyPlan& plan = m_pPlan->copy;
+  const CopyResampler<RingReader> resampler(RingReader{ring, stride, slots, plan.height}, plan,
+                                            3 * static_cast<size_t>(plan.nw));
+  return resampler.Row(y, row);
+}
 
 PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings, WorkObserver& observer,
                                  Dib* spentSource) {
@@ -456,7 +526,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
     return prepared;
   }
   SetCopyColorTable(src, *out);
-  const CopyResampler resampler(src, plan, *out);
+  const CopyResampler<SourceReader> resampler(SourceReader(src), plan, out->Stride());
   SpentSourcePages spent(spentSource == &src ? spentSource : nullptr, *out, resampler);
   SampleCoverage coverage;
   coverage.Start(out.get(), plan.nw, plan.nh);
@@ -466,7 +536,7 @@ PreparedSource PrepareSourceCopy(const Dib& src, const SourceSettings& settings,
   for (int y0 = 0; y0 < plan.nh; y0 += rowsPerBlock) {
     const int y1 = std::min(plan.nh, y0 + rowsPerBlock);
     ParallelRanges(y0, y1, 8, [&](int b, int e) {
-      for (int y = b; y < e; ++y) coverage.SetRow(y, resampler.Row(y));
+      for (int y = b; y < e; ++y) coverage.SetRow(y, resampler.Row(y, out->Row(y)));
     });
     if (observer.StopRequested()) {
       prepared.result = kPrepareStopped;

@@ -4,6 +4,8 @@
 // values and keeps the result.
 #pragma once
 
+#include <memory>
+
 #include "engine/coverage.h"
 #include "engine/session.h"
 #include "engine/work_observer.h"
@@ -81,5 +83,37 @@ struct PreparedSource {
 // and are empty in the source afterwards (also when the preparation stops).
 PreparedSource PrepareSourceCopy(const Dib& source, const SourceSettings& settings, WorkObserver& observer,
                                  Dib* spentSource = nullptr);
+
+// The prepared copy of a 24-bit source made a row at a time from the top, out
+// of a ring of the source's rows decoded from the top (joins made a band at a
+// time): the rows PrepareSourceCopy makes, with their runs of sampled pixels.
+class CopyRowMaker {
+ public:
+  // For a 24-bit source of width x height. Ok() is false when its copy cannot
+  // be made so: a copy of nothing or one too large, or a source turned past a
+  // right angle (whose rows are then not read from the top down).
+  CopyRowMaker(int width, int height, const SourceSettings& settings);
+  ~CopyRowMaker();
+  CopyRowMaker(const CopyRowMaker&) = delete;
+  CopyRowMaker& operator=(const CopyRowMaker&) = delete;
+
+  bool Ok() const;
+  // The copy's size.
+  int Width() const;
+  int Height() const;
+  // The source's stored rows that copy rows [low, high] read, [first, last]
+  // within the source; false when they read none. Lower copy rows read lower
+  // source rows.
+  bool RowsRead(int low, int high, int& first, int& last) const;
+  // Copy row y, 3 x Width() bytes at `row`, from a ring of `slots` source rows
+  // of `stride` bytes at `ring`: source row r lies in slot
+  // (height - 1 - r) mod slots, and must be there for every row RowsRead
+  // names for y.
+  SampleCoverage::Run Make(int y, uint8_t* row, const uint8_t* ring, size_t stride, int slots) const;
+
+ private:
+  struct Plan;
+  std::unique_ptr<Plan> m_pPlan;
+};
 
 }  // namespace tessara

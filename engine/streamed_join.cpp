@@ -69,13 +69,27 @@ std::unique_ptr<StreamedJoin> StreamedJoin::OpenSource1(const std::string& path1
 }
 
 std::unique_ptr<StreamedJoin> StreamedJoin::Open(const std::string& path1, const std::string& path2,
-                                                 const TargetSettings& settings, uint32_t jpegOptions,
-                                                 std::function<bool()> stop) {
+                                                 const TargetSettings& settings, const SourceSettings& source2,
+                                                 uint32_t jpegOptions, std::function<bool()> stop) {
   std::unique_ptr<StreamedJoin> join = OpenSource1(path1, std::move(stop));
   if (!join) return nullptr;
   Source &one = join->m_sources[0], &two = join->m_sources[1];
   two.path = path2;
   if (!OpenSource(two)) return nullptr;
+  const bool asItIs = static_cast<int16_t>(source2.scaleX) == 1024 && static_cast<int16_t>(source2.scaleY) == 1024 &&
+                      source2.rotation == 0.0 && !source2.mirror;
+  if (!asItIs) {
+    // Copied as it decodes: it lies on the canvas at its copy's size.
+    two.maker = std::make_unique<CopyRowMaker>(two.width, two.height, source2);
+    if (!two.maker->Ok()) return nullptr;
+    two.pictureHeight = two.height;
+    two.ringStride = 3 * static_cast<size_t>(two.width);
+    two.width = two.maker->Width();
+    two.height = two.maker->Height();
+    two.header = NewDibHeaderOnly(24, two.width, two.height);
+    if (!two.header) return nullptr;
+    two.coverage.Start(two.header.get(), two.width, two.height);
+  }
   // Source 2 would be turned into source 1's colours first.
   if (!SameColourSpace(two.metadata.iccProfile, one.metadata.iccProfile)) return nullptr;
   if (!join->Plan(settings, jpegOptions)) return nullptr;
@@ -122,7 +136,70 @@ bool StreamedJoin::Plan(const TargetSettings& settings, uint32_t jpegOptions) {
     slot.band = static_cast<int>(k);
   }
   m_slots = std::move(slots);
+  if (two.maker) {
+    // The copy rows of a band are made as it is laid, up to a ring's length
+    // of bands after the decoder has read the rows of the band: the ring
+    // holds every picture row the bands between read.
+    std::vector<std::pair<int, int>> reads(static_cast<size_t>(m_nBands), {-1, -1});
+    for (int b = 0; b < m_nBands; ++b) {
+      const int t0 = b * m_nBandRows, t1 = std::min(plan.height, t0 + m_nBandRows);
+      const int from = std::clamp(two.topRow, t0, t1), to = std::clamp(two.topRow + two.height, from, t1);
+      int first = 0, last = 0;
+      if (from < to && two.maker->RowsRead(two.height - to + two.topRow, two.height - 1 - from + two.topRow, first,
+                                           last))
+        reads[static_cast<size_t>(b)] = {first, last};
+    }
+    int slotsNeeded = 1;
+    const int ahead = static_cast<int>(m_slots.size());
+    for (int b = 0; b < m_nBands; ++b) {
+      if (reads[static_cast<size_t>(b)].second < 0) continue;
+      for (int later = b; later < std::min(m_nBands, b + ahead); ++later)
+        if (reads[static_cast<size_t>(later)].second >= 0)
+          slotsNeeded =
+              std::max(slotsNeeded, reads[static_cast<size_t>(b)].second - reads[static_cast<size_t>(later)].first + 1);
+    }
+    two.ringSlots = slotsNeeded;
+    two.ring = TryArray<uint8_t>(static_cast<size_t>(two.ringSlots + 1) * two.ringStride);
+    if (!two.ring) return false;
+  }
   return true;
+}
+
+bool StreamedJoin::ReadRingTo(Source& s, int count) {
+  constexpr int kBatch = 16;
+  uint8_t* rows[kBatch];
+  while (s.decoded < count) {
+    const int n = std::min(kBatch, count - s.decoded);
+    for (int i = 0; i < n; ++i)
+      rows[i] = s.ring.get() + static_cast<size_t>((s.decoded + i) % s.ringSlots) * s.ringStride;
+    if (!s.reader->Read(rows, n)) return false;
+    s.decoded += n;
+  }
+  return true;
+}
+
+bool StreamedJoin::ReadRows2(int from, int to, bool last) {
+  Source& s = m_sources[1];
+  // Canvas row t holds copy row (stored numbering) height - 1 - (t - topRow).
+  const int high = s.height - 1 - (from - s.topRow), low = s.height - (to - s.topRow);
+  int first = 0, top = 0;
+  if (from < to && s.maker->RowsRead(low, high, first, top) && !ReadRingTo(s, s.pictureHeight - first)) return false;
+  if (!last) return true;
+  // The rest of the picture is read too, into the ring's spare row, so that
+  // damage anywhere in it ends the join as it ends a load.
+  uint8_t* spare = s.ring.get() + static_cast<size_t>(s.ringSlots) * s.ringStride;
+  for (; s.decoded < s.pictureHeight; ++s.decoded)
+    if (!s.reader->Read(&spare, 1)) return false;
+  return true;
+}
+
+void StreamedJoin::CopyRows2(Slot& slot, int t0, int from, int to) {
+  Source& s = m_sources[1];
+  for (int t = from; t < to; ++t) {
+    const int y = s.height - 1 - (t - s.topRow);
+    s.coverage.SetRow(y, s.maker->Make(y, slot.rows2.get() + static_cast<size_t>(t - t0) * m_nRows2Stride,
+                                       s.ring.get(), s.ringStride, s.ringSlots));
+  }
 }
 
 StreamedJoin::~StreamedJoin() {
@@ -193,7 +270,8 @@ void StreamedJoin::Decode(int n) {
         }
       }
     }
-    const bool read = from == to || s.reader->Read(rows.data(), to - from);
+    const bool read = s.maker ? ReadRows2(from, to, b == m_nBands - 1)
+                              : from == to || s.reader->Read(rows.data(), to - from);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!read) {
       Fail(s, s.reader->Why());
@@ -227,17 +305,21 @@ const uint8_t* StreamedJoin::Acquire(int first, int count, ptrdiff_t& step) {
   // The band's rows step backwards through the stored numbering: its top row
   // is stored row H - 1 - first.
   const Source& two = m_sources[1];
+  if (two.maker) {
+    // Source 2's copy rows of the band, from the rows its decoder has read.
+    const int from = std::clamp(two.topRow, first, first + count);
+    CopyRows2(slot, first, from, std::clamp(two.topRow + two.height, from, first + count));
+  }
   const RowWindow canvas{slot.canvas.get(), -static_cast<ptrdiff_t>(m_nCanvasStride), H - 1 - first};
   const RowWindow rows2{slot.rows2.get(), -static_cast<ptrdiff_t>(m_nRows2Stride),
                         two.height - 1 - (first - two.topRow)};
-  const SampleCoverage none;
   try {
     if (m_pHeld2)
       LayTargetBand(*m_sources[0].header, *m_pHeld2, *m_pHeldCoverage2, nullptr, m_settings, m_plan, canvas,
                     H - first - count, H - first);
     else
-      LayTargetBand(*m_sources[0].header, *two.header, none, &rows2, m_settings, m_plan, canvas, H - first - count,
-                    H - first);
+      LayTargetBand(*m_sources[0].header, *two.header, two.coverage, &rows2, m_settings, m_plan, canvas,
+                    H - first - count, H - first);
   } catch (const std::bad_alloc&) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bNoMemory = m_bEnding = true;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/generate_target.h"
+#include "engine/prepare_source.h"
 #include "image/codec.h"
 #include "image/file_bytes.h"
 #include "image/ximage.h"
@@ -37,9 +38,11 @@ class StreamedJoin final : public RowBands {
   // damaged in part, or a Target too small to be written in bands or laid
   // otherwise than a row at a time). Nothing has been told to anybody then.
   // `stop` is polled between bands; true ends the join.
+  // Source 2 is copied by `source2` as it decodes (rows of it turned past
+  // a right angle do not come in order: null).
   static std::unique_ptr<StreamedJoin> Open(const std::string& path1, const std::string& path2,
-                                            const TargetSettings& settings, uint32_t jpegOptions,
-                                            std::function<bool()> stop);
+                                            const TargetSettings& settings, const SourceSettings& source2,
+                                            uint32_t jpegOptions, std::function<bool()> stop);
   // The same in two steps, for a source 2 held whole: source 1's file alone
   // (null when it is not one for this path), then source 2's prepared copy
   // (a picture the caller keeps, of any depth, with its record of sampled
@@ -80,10 +83,19 @@ class StreamedJoin final : public RowBands {
     std::unique_ptr<FileBytes> bytes;
     std::unique_ptr<JpegRowReader> reader;
     PictureMetadata metadata;
-    DibPtr header;  // its size, for the plan and the laying
+    DibPtr header;  // its size (its copy's), for the plan and the laying
     int column = 0;   // the canvas column of its left edge
     int topRow = 0;   // the canvas row (from the top) of its first row
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // as it lies on the canvas: its copy's size
+    // A source copied as it decodes: the copy's maker and record, the
+    // picture's own height, and a ring of its rows, `decoded` rows read.
+    std::unique_ptr<CopyRowMaker> maker;
+    SampleCoverage coverage;
+    int pictureHeight = 0;
+    std::unique_ptr<uint8_t[]> ring;
+    size_t ringStride = 0;
+    int ringSlots = 0;
+    int decoded = 0;
   };
   // A band of rows being made: the canvas rows, source 2's rows, which band
   // it holds and which decoders are done with it.
@@ -102,6 +114,14 @@ class StreamedJoin final : public RowBands {
   // for this path.
   bool Plan(const TargetSettings& settings, uint32_t jpegOptions);
   void Decode(int n);
+  // Reads the rows of source 2's picture that its copy rows of canvas rows
+  // [from, to) read (with `last`, the rest of it); false when the picture
+  // could not be read.
+  bool ReadRows2(int from, int to, bool last);
+  // Makes those copy rows into the slot of the band at canvas row t0.
+  void CopyRows2(Slot& slot, int t0, int from, int to);
+  // Reads the picture's rows into the ring until `count` are read.
+  bool ReadRingTo(Source& s, int count);
   // Waits until `slot` holds band b (false when the join ends first).
   bool WaitForBand(std::unique_lock<std::mutex>& lock, const Slot& slot, int b);
   void Fail(const Source& s, const std::string& why);

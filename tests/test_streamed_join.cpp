@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/prepare_source.h"
 #include "engine/streamed_join.h"
 #include "image/codec.h"
 #include "image/colour_profile.h"
@@ -144,6 +145,66 @@ TEST(JpegRowReader, GivesTheWholeDecodersPixelsAndStopsWhereItDoes) {
   EXPECT_NE(reader->Why(), "");
 }
 
+// The copy made a row at a time from a ring just as long as the rows say:
+// every row and run is the whole preparation's, so the rows each copy row
+// reads are named right (a row left out would be read stale from the ring).
+TEST(CopyRowMaker, MakesThePreparedCopyFromARingOfRows) {
+  const int width = 301, height = 233;
+  DibPtr source = NewDib(0, 24, width, height);
+  ASSERT_TRUE(source);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = source->Row(y) + 3 * x;
+      p[0] = uint8_t(x * 7 + y), p[1] = uint8_t(y * 5 ^ x), p[2] = uint8_t((x * y) >> 3);
+    }
+  struct Case {
+    double rotation;
+    int scaleX, scaleY;
+    bool mirror, cutCorners;
+  } cases[] = {{1.5, 1034, 1034, false, false}, {-7.25, 1024, 1024, false, true}, {12, 700, 1300, true, false},
+               {-40, 2048, 512, true, true},    {0, 900, 1100, false, true},    {89.9, 1024, 1024, false, false}};
+  for (const Case& c : cases) {
+    SourceSettings settings;
+    settings.rotation = c.rotation;
+    settings.scaleX = c.scaleX;
+    settings.scaleY = c.scaleY;
+    settings.mirror = c.mirror;
+    settings.cutCorners = c.cutCorners;
+    WorkObserver observer;
+    const PreparedSource whole = PrepareSourceCopy(*source, settings, observer);
+    ASSERT_EQ(whole.result, kPrepareDone);
+    const Dib& copy = *whole.picture;
+    const CopyRowMaker maker(width, height, settings);
+    ASSERT_TRUE(maker.Ok()) << c.rotation;
+    ASSERT_EQ(maker.Width(), copy.Width());
+    ASSERT_EQ(maker.Height(), copy.Height());
+    int slots = 1;
+    for (int y = 0; y < copy.Height(); ++y) {
+      int first = 0, last = 0;
+      if (maker.RowsRead(y, y, first, last)) slots = std::max(slots, last - first + 1);
+    }
+    const size_t stride = 3 * size_t(width);
+    std::vector<uint8_t> ring(size_t(slots) * stride, 0xAB), row(3 * size_t(copy.Width()));
+    const CoverageView cover(whole.coverage, copy);
+    int decoded = 0;
+    for (int y = copy.Height() - 1; y >= 0; --y) {
+      int first = 0, last = 0;
+      if (maker.RowsRead(y, y, first, last))
+        for (; decoded < height - first; ++decoded)
+          std::memcpy(&ring[size_t(decoded % slots) * stride], source->Row(height - 1 - decoded), stride);
+      const SampleCoverage::Run run = maker.Make(y, row.data(), ring.data(), stride, slots);
+      ASSERT_EQ(std::memcmp(row.data(), copy.Row(y), row.size()), 0) << c.rotation << " row " << y;
+      const RowCoverage expected = cover.Row(y);
+      for (int x = 0; x < copy.Width(); ++x)
+        ASSERT_EQ(expected.Sampled(x), x == copy.Width() - 1 ? run.last : x >= run.begin && x < run.end)
+            << c.rotation << " row " << y << " column " << x;
+    }
+  }
+  SourceSettings pastRightAngle;
+  pastRightAngle.rotation = 120;
+  EXPECT_FALSE(CopyRowMaker(width, height, pastRightAngle).Ok());
+}
+
 TargetSettings Beside(int offsetX, int offsetY) {
   TargetSettings s;
   s.offsetX = offsetX;
@@ -158,9 +219,18 @@ TEST(StreamedJoin, TakesOnlyPairsTheWholePathJoinsAsTheyAre) {
   const fs::path two = Write(dir, "two.jpg", Encode(Photo(1200, 900, 5)));
   const TargetSettings beside = Beside(700, 0);
   const auto opens = [&](const fs::path& a, const fs::path& b, const TargetSettings& s) {
-    return StreamedJoin::Open(a.string(), b.string(), s, 0, nullptr) != nullptr;
+    return StreamedJoin::Open(a.string(), b.string(), s, SourceSettings(), 0, nullptr) != nullptr;
   };
   ASSERT_TRUE(opens(one, two, beside));
+  // Source 2 copied as it decodes: turned, scaled, mirrored; but a turn past
+  // a right angle reads its rows out of order.
+  SourceSettings turned;
+  turned.rotation = -3.5;
+  turned.scaleX = 900;
+  turned.mirror = true;
+  EXPECT_TRUE(StreamedJoin::Open(one.string(), two.string(), beside, turned, 0, nullptr));
+  turned.rotation = 95;
+  EXPECT_FALSE(StreamedJoin::Open(one.string(), two.string(), beside, turned, 0, nullptr));
 
   Photo sRgb = base;
   sRgb.icc = test::SrgbProfile();
@@ -203,7 +273,7 @@ TEST(StreamedJoin, StopsWhenAskedAndWritesNothing) {
   const fs::path two = Write(dir, "two.jpg", Encode(Photo(1500, 1800, 3)));
   int asked = 0;
   std::unique_ptr<StreamedJoin> join =
-      StreamedJoin::Open(one.string(), two.string(), Beside(900, 0), 0, [&asked] { return ++asked > 1; });
+      StreamedJoin::Open(one.string(), two.string(), Beside(900, 0), SourceSettings(), 0, [&asked] { return ++asked > 1; });
   ASSERT_TRUE(join);
   CxImage image;
   ASSERT_TRUE(image.LendRows(join->Header(), *join));
@@ -236,7 +306,7 @@ TEST(StreamedJoin, HoldsNeitherTheSourcesNorTheTargetWhole) {
   const fs::path two = Write(dir, "two.jpg", Encode(Photo(3500, 4000, 3)));
   TargetSettings settings = Beside(2500, 0);
   settings.merge.fade2 = 1;
-  std::unique_ptr<StreamedJoin> join = StreamedJoin::Open(one.string(), two.string(), settings, 0, nullptr);
+  std::unique_ptr<StreamedJoin> join = StreamedJoin::Open(one.string(), two.string(), settings, SourceSettings(), 0, nullptr);
   ASSERT_TRUE(join);
   CxImage image;
   ASSERT_TRUE(image.LendRows(join->Header(), *join));
@@ -317,6 +387,8 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
   const std::vector<std::vector<std::string>> jobs = {
       {"--offset", "1500,0", "--rotate2", "1.5", "--scale2", "1034", "--cut-corners2", "0", "--fade2", a, b},
       {"--offset", "1500,-100", "--rotate2", "-2", a, b},  // cut corners: unsampled pixels leave source 1
+      {"--offset", "900,700", "--rotate2", "4", "--scale2", "870", "--mirror2", "--fade2", a, d},
+      {"--offset", "1200,-300", "--rotate2", "95", "--cut-corners2", "0", a, c},  // held whole
       {"--offset", "-900,300", "--mirror2", "--merge", "greatest", a, grey},
       {"--offset", "700,0", "--fade2", a, png},
       {"--offset", "1200,0", a, wide},
@@ -352,8 +424,12 @@ TEST(StreamedJoinTool, WritesTheWholePathsBytes) {
     const std::string streamed = onTerminal(""), whole = onTerminal(kWhole);
     EXPECT_NE(streamed.find("Joining a.jpg and b.jpg"), std::string::npos) << streamed;
     EXPECT_NE(streamed.find("100%"), std::string::npos) << streamed;
-    // Source 2 turned: loaded and prepared first, then joined by bands.
-    const std::string held = onTerminal("", "--rotate2 1.5");
+    // Source 2 turned: copied as it decodes; turned past a right angle,
+    // loaded and prepared first, then joined by bands.
+    const std::string turned = onTerminal("", "--rotate2 1.5");
+    EXPECT_EQ(turned.find("Loading"), std::string::npos) << turned;
+    EXPECT_NE(turned.find("Joining a.jpg and b.jpg"), std::string::npos) << turned;
+    const std::string held = onTerminal("", "--rotate2 95");
     EXPECT_NE(held.find("Loading b.jpg"), std::string::npos) << held;
     EXPECT_NE(held.find("Joining a.jpg and b.jpg"), std::string::npos) << held;
     EXPECT_EQ(whole.find("Joining"), std::string::npos) << whole;

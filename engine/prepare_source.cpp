@@ -475,7 +475,7 @@ CopyRowMaker::CopyRowMaker(int width, int height, const SourceSettings& settings
   const DibPtr header = NewDibHeaderOnly(24, width, height);
   bool tooLarge = false;
   if (!header || PlanCopy(*header, settings, m_pPlan->copy, tooLarge) != kPrepareDone) return;
-  // A turn of a right angle or more reads the source's rows upward along
+  // A turn past a right angle reads the source's rows upward along
   // the copy's.
   m_pPlan->ok = m_pPlan->copy.cm < 1024 && DibSizeAllowed(24, m_pPlan->copy.nw, m_pPlan->copy.nh);
 }

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 struct Photo {
-  Photo(int w, int h, int s = 0) : width(w), height(h), seed(s) {}
+  Photo(int w, int h, int v = 0) : width(w), height(h), variant(v) {}
   Photo& Grey() { return depth = 8, *this; }
   Photo& Progressive() { return options = kJpegOptionProgressive, *this; }
   Photo& Icc(const IccProfile& profile) { return icc = profile, *this; }
@@ -35,7 +35,7 @@ struct Photo {
   Photo& Dpi(int d) { return dpi = d, *this; }
 
   int width, height;
-  int seed;
+  int variant;  // which of several pictures of the kind
   int depth = 24;
   uint32_t options = 0;  // kJpegOption flags
   IccProfile icc;
@@ -52,7 +52,7 @@ Bytes Encode(const Photo& p) {
   for (int y = 0; y < p.height; ++y) {
     uint8_t* row = img.GetBits(y);
     for (int x = 0; x < p.width; ++x) {
-      const int v = (x * (3 + p.seed) + y * 5 + ((x ^ y) & 31) * 4 + (x * y >> 7)) & 255;
+      const int v = (x * (3 + p.variant) + y * 5 + ((x ^ y) & 31) * 4 + (x * y >> 7)) & 255;
       if (p.depth == 8) {
         row[x] = static_cast<uint8_t>(v);
         continue;

@@ -330,7 +330,9 @@ TEST(StreamedJoin, HoldsNeitherTheSourcesNorTheTargetWhole) {
   const long peak = StatusKb("VmHWM:");
   ASSERT_GT(before, 0);
   // A sanitizer's shadow memory grows with every byte touched.
-  if (!kSanitized) EXPECT_LT(peak - before, 6000L * 4000 * 3 / 1024 / 2);
+  if (!kSanitized) {
+    EXPECT_LT(peak - before, 6000L * 4000 * 3 / 1024 / 2);
+  }
   EXPECT_EQ(join->RowsDone(), 4000);
   const CxImage saved((dir / "out.jpg").string(), CXIMAGE_FORMAT_JPG);
   EXPECT_EQ(saved.GetWidth(), 6000);

@@ -273,18 +273,13 @@ bool TargetBecomesSource1(CDocuments& documents, CDestdoc& doc) {
   return true;
 }
 
-bool AsItIs(int scaleX, int scaleY, double rotation, int mirror) {
-  return static_cast<int16_t>(scaleX) == 1024 && static_cast<int16_t>(scaleY) == 1024 && rotation == 0.0 && !mirror;
-}
-
-// A join of two pictures, source 1 lying as it is, saved whole as JPEG, with
-// nothing that needs source 1 whole (finding the alignment, matching the
-// exposure): one a band of rows at a time may make, if the pictures allow.
+// A join of two pictures saved whole as JPEG, with nothing that needs source
+// 1 whole (finding the alignment, matching the exposure): one a band of rows
+// at a time may make, if the pictures and the session allow.
 bool MayStream(const JoinOptions& o) {
-  std::string ending = std::filesystem::path(SavePathWithEnding(o.output, o.filterIndex)).extension().string();
-  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
-  return o.sources.size() == 2 && !o.autoAlign && !o.matchExposure && !o.zone && ending == ".jpg" &&
-         AsItIs(o.scale1X, o.scale1Y, o.rotate1, o.mirror1) && std::getenv("TESSARA_WHOLE_PICTURES") == nullptr;
+  return o.sources.size() == 2 && !o.autoAlign && !o.matchExposure && !o.zone &&
+         FormatOfFileName(SavePathWithEnding(o.output, o.filterIndex)) == CXIMAGE_FORMAT_JPG &&
+         std::getenv("TESSARA_WHOLE_PICTURES") == nullptr;
 }
 
 // Source 2 loaded and prepared as the usual path does, for a join that holds
@@ -312,11 +307,12 @@ std::optional<int> PrepareHeldSource2(CDocuments& documents, CDestdoc& doc, cons
 std::optional<int> RunStreamed(CDocuments& documents, CDestdoc& doc, const JoinOptions& o, TerminalInterface& ui) {
   SetStepSession(doc, o, true, true);
   const TargetSettings settings = doc.CurrentTargetSettings();
-  // A 24-bit source 1 makes a 24-bit Target: the settings alone may rule
-  // the bands out, before anything is loaded.
+  // Source 1 goes by bands as it lies. A 24-bit source 1 makes a 24-bit
+  // Target: the settings alone may rule the bands out, before anything is
+  // loaded.
   TargetPlan truecolour;
   truecolour.depth = 24;
-  if (!CanLayTargetInBands(truecolour, settings)) return std::nullopt;
+  if (!CopiesAsItIs(doc.SourceSettingsOf(1)) || !CanLayTargetInBands(truecolour, settings)) return std::nullopt;
   const auto stop = [] { return g_bInterrupted != 0; };
   std::unique_ptr<StreamedJoin> join =
       StreamedJoin::Open(o.sources[0], o.sources[1], settings, doc.SourceSettingsOf(2), 0, stop);

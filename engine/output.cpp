@@ -229,7 +229,6 @@ int CDestdoc::SaveStreamedTarget(const std::string& chosen, int filterIndex, Str
   return saved;
 }
 
-
 std::string SavePathWithEnding(const std::string& chosen, int filterIndex) {
   const std::string ending = LowerEnding(chosen);
   for (const char* e : kFilterEndings)

@@ -572,8 +572,7 @@ PrepareResult CDestdoc::PrepareSource(int n) {
   // lies on it pixel for pixel (turned or scaled, the background counts as
   // picture).
   const SourceSettings settings = SourceSettingsOf(n);
-  const bool asItIs = static_cast<int16_t>(settings.scaleX) == 1024 && static_cast<int16_t>(settings.scaleY) == 1024 &&
-                      settings.rotation == 0.0 && !settings.mirror;
+  const bool asItIs = CopiesAsItIs(settings);
   const int width = doc->m_pDib->Width(), height = doc->m_pDib->Height();
   const auto keepBackground = [&] {
     if (!asItIs || doc->m_coverage.RowCount() == 0 || slot->Width() != width || slot->Height() != height) return;
@@ -605,10 +604,7 @@ PrepareResult CDestdoc::PrepareSource(int n) {
 }
 
 bool CDestdoc::TakeSourceAsCopy(int n, CTessaraDoc& source, DibPtr& slot) {
-  const SourceSettings s = SourceSettingsOf(n);
-  if (static_cast<int16_t>(s.scaleX) != 1024 || static_cast<int16_t>(s.scaleY) != 1024 || s.rotation != 0.0 ||
-      s.mirror)
-    return false;
+  if (!CopiesAsItIs(SourceSettingsOf(n))) return false;
   Dib& dib = *source.m_pDib;
   if (dib.Size() < sizeof(BITMAPINFOHEADER) || !DibFitsBlock(dib)) return false;
   BITMAPINFOHEADER& h = dib.Header();

@@ -43,6 +43,13 @@ struct SourceSettings {
   bool cutCorners = session_default::kCutCorners != 0;
 };
 
+// Whether the copy lies on its source pixel for pixel: full size, not turned,
+// not mirrored (cutting corners then changes nothing).
+inline bool CopiesAsItIs(const SourceSettings& s) {
+  return static_cast<int16_t>(s.scaleX) == 1024 && static_cast<int16_t>(s.scaleY) == 1024 && s.rotation == 0.0 &&
+         !s.mirror;
+}
+
 // Where the copy of a width x height source lies against it: the scaled size,
 // the copy's size, the centring of the scaled source in the copy (in 1/1024 of
 // a pixel) and the fixed-point terms of the rotation (1 - cos and sin, in

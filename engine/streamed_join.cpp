@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
+#include "engine/tessara_doc.h"
 #include "image/colour_profile.h"
 #include "image/metadata.h"
 
@@ -18,12 +18,6 @@ namespace {
 
 // Bands in the ring: enough for both decoders to run ahead of two encoders.
 constexpr size_t kSlots = 4;
-
-bool NamedAsJpeg(const std::string& path) {
-  std::string ending = std::filesystem::path(path).extension().string();
-  std::transform(ending.begin(), ending.end(), ending.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ending == ".jpg" || ending == ".jpeg" || ending == ".jpe";
-}
 
 template <typename T>
 std::unique_ptr<T[]> TryArray(size_t n) {
@@ -39,7 +33,7 @@ std::unique_ptr<T[]> TryArray(size_t n) {
 bool StreamedJoin::OpenSource(Source& s) {
   // A file named otherwise, or one that is not a JPEG after all, is loaded the
   // usual way, which tells the user what it really is.
-  if (!NamedAsJpeg(s.path)) return false;
+  if (FormatOfFileName(s.path) != CXIMAGE_FORMAT_JPG) return false;
   s.bytes = std::make_unique<FileBytes>(s.path);
   if (!s.bytes->Ok()) return false;
   s.reader = JpegRowReader::Open(s.bytes->Data(), s.bytes->Size());
@@ -76,9 +70,7 @@ std::unique_ptr<StreamedJoin> StreamedJoin::Open(const std::string& path1, const
   Source &one = join->m_sources[0], &two = join->m_sources[1];
   two.path = path2;
   if (!OpenSource(two)) return nullptr;
-  const bool asItIs = static_cast<int16_t>(source2.scaleX) == 1024 && static_cast<int16_t>(source2.scaleY) == 1024 &&
-                      source2.rotation == 0.0 && !source2.mirror;
-  if (!asItIs) {
+  if (!CopiesAsItIs(source2)) {
     // Copied as it decodes: it lies on the canvas at its copy's size.
     two.maker = std::make_unique<CopyRowMaker>(two.width, two.height, source2);
     if (!two.maker->Ok()) return nullptr;

@@ -53,10 +53,9 @@ class StreamedJoin final : public RowBands {
                     uint32_t jpegOptions);
   ~StreamedJoin() override;
 
-  // The Target's header, its canvas and what source 1 carries besides its
-  // pixels (the colour profile and camera data the saved file keeps).
+  // The Target's header and what source 1 carries besides its pixels (the
+  // colour profile and camera data the saved file keeps).
   const BITMAPINFOHEADER& Header() const { return m_header; }
-  const TargetPlan& Plan() const { return m_plan; }
   const PictureMetadata& Source1Metadata() const { return m_sources[0].metadata; }
 
   // Starts the decoders; the encoder then takes the rows. `progress` hears

@@ -208,6 +208,19 @@ void CmykRowToBgr(const uint8_t* src, uint8_t* dst, unsigned width, bool inverte
   }
 }
 
+// A decoder's state over the `size` bytes at `data`, its errors set up; null
+// when memory runs out.
+template <typename T>
+std::unique_ptr<T> NewDecodeState(const uint8_t* data, size_t size) {
+  std::unique_ptr<T> s = MakeZeroed<T>();
+  if (!s) return s;
+  SetupErrors(s->err);
+  s->cinfo.err = &s->err.pub;
+  s->data = data;
+  s->size = size;
+  return s;
+}
+
 // Hooks the progress watch and the in-memory source to the decompressor.
 void AttachSource(DecodeState* s) {
   s->progress.pub.progress_monitor = OnProgress;
@@ -409,7 +422,6 @@ bool OpenRowsCore(DecodeState* s, PictureMetadata* meta, bool* reads) {
   jpeg_calc_output_dimensions(cinfo);
   ReadOrientationAndProfile(s, *meta);
   jpeg_start_decompress(cinfo);
-  if (cinfo->output_components != 3) *reads = false;
   return true;
 }
 
@@ -586,15 +598,11 @@ bool JoinBands(std::vector<std::vector<uint8_t>>& bands, int height, unsigned mc
 bool DecodeJpeg(ByteReader& in, CxImage& img) {
   // Owned here, outside the frame libjpeg jumps to, so the state and its buffer
   // are freed by scope whichever way the decode ends.
-  std::unique_ptr<DecodeState> s = MakeZeroed<DecodeState>();
+  std::unique_ptr<DecodeState> s = NewDecodeState<DecodeState>(in.Current(), in.Remaining());
   if (!s) {
     img.SetError("Insufficient memory for the JPEG decoder");
     return false;
   }
-  SetupErrors(s->err);
-  s->cinfo.err = &s->err.pub;
-  s->data = in.Current();
-  s->size = in.Remaining();
   s->img = &img;
   bool ok = DecodeCore(s.get());
   if (!ok) {
@@ -613,12 +621,8 @@ std::unique_ptr<JpegRowReader> JpegRowReader::Open(const uint8_t* data, size_t s
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  std::unique_ptr<State> s = MakeZeroed<State>();
+  std::unique_ptr<State> s = NewDecodeState<State>(data, size);
   if (!s) return nullptr;
-  SetupErrors(s->err);
-  s->cinfo.err = &s->err.pub;
-  s->data = data;
-  s->size = size;
   reader->m_pState = s.release();
   State* state = reader->m_pState;
   bool reads = false;
